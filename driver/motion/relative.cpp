@@ -25,14 +25,19 @@ axis_outcome refuse(int line, const char *reason) {
 }
 
 // Sleeps the drive time, then stops the camera and publishes the idle state.
-// A zoom or focus driven by a member below 1 is not recorded as moving, so
-// it gets its own stop frame before the stop of everything else.
+// stop_all_axes only stops what is recorded as moving; a zoom or focus driven
+// by a member below 1, or a pan or tilt driven at a speed of 32765 or more
+// (a MoveSpeed far out of range), is not, so it gets its own stop frame first.
 axis_outcome finish_axis(int slot, int axis, uint32_t ms) {
     ptz_usleep(ms * 1000u);
     const bool cut_short = suspended != 0;
-    const float recorded = cam_params[slot].axis_speed[axis];
-    if ((axis == AXIS_ZOOM || axis == AXIS_FOCUS) && !axis_moving(recorded)) {
-        send_short_frame(0x04, axis == AXIS_ZOOM ? 0x07 : 0x08, 0x00);
+    if (!axis_moving(cam_params[slot].axis_speed[axis])) {
+        if (axis <= AXIS_TILT) {
+            const unsigned char frame[9] = {0x81, 0x01, 0x06, 0x01, 0x00, 0x00, 0x03, 0x03, 0xFF};
+            ptz_write_port(frame, static_cast<int>(sizeof frame));
+        } else {
+            send_short_frame(0x04, axis == AXIS_ZOOM ? 0x07 : 0x08, 0x00);
+        }
     }
     stop_all_axes(slot);
     report_status(slot);
