@@ -32,12 +32,7 @@ axis_outcome finish_axis(int slot, int axis, uint32_t ms) {
     ptz_usleep(ms * 1000u);
     const bool cut_short = suspended != 0;
     if (!axis_moving(cam_params[slot].axis_speed[axis])) {
-        if (axis <= AXIS_TILT) {
-            const unsigned char frame[9] = {0x81, 0x01, 0x06, 0x01, 0x00, 0x00, 0x03, 0x03, 0xFF};
-            ptz_write_port(frame, static_cast<int>(sizeof frame));
-        } else {
-            send_short_frame(0x04, axis == AXIS_ZOOM ? 0x07 : 0x08, 0x00);
-        }
+        send_axis_stop(axis);
     }
     stop_all_axes(slot);
     report_status(slot);

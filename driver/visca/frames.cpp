@@ -68,16 +68,31 @@ int send_focus_drive(int slot, float speed) {
     return send_short_frame(category_camera, cmd_focus, param);
 }
 
+int send_axis_stop(int axis) {
+    switch (axis) {
+    case AXIS_PAN:
+    case AXIS_TILT:
+        return send_pan_tilt_frame(0x00, 0x00, 0x03, 0x03);
+    case AXIS_ZOOM:
+        return send_short_frame(category_camera, cmd_zoom, 0x00);
+    case AXIS_FOCUS:
+        return send_short_frame(category_camera, cmd_focus, 0x00);
+    default:
+        return 0;  // the iris is stepped, never driven
+    }
+}
+
 void stop_all_axes(int slot) {
     camera_params &cam = cam_params[slot];
+    // One pan/tilt stop serves both axes.
     if (axis_moving(cam.axis_speed[AXIS_PAN]) || axis_moving(cam.axis_speed[AXIS_TILT])) {
-        send_pan_tilt_frame(0x00, 0x00, 0x03, 0x03);
+        send_axis_stop(AXIS_PAN);
     }
     if (axis_moving(cam.axis_speed[AXIS_ZOOM])) {
-        send_short_frame(category_camera, cmd_zoom, 0x00);
+        send_axis_stop(AXIS_ZOOM);
     }
     if (axis_moving(cam.axis_speed[AXIS_FOCUS])) {
-        send_short_frame(category_camera, cmd_focus, 0x00);
+        send_axis_stop(AXIS_FOCUS);
     }
     for (int axis = AXIS_PAN; axis <= AXIS_FOCUS; ++axis) {
         cam.axis_speed[axis] = 0.0f;

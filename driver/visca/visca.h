@@ -35,6 +35,10 @@ int send_tilt_drive(int slot, float speed);
 int send_zoom_drive(int slot, float speed);
 int send_focus_drive(int slot, float speed);
 
+// Writes the stop frame of one axis (pan and tilt share the pan/tilt stop);
+// no bookkeeping.
+int send_axis_stop(int axis);
+
 // Stop frames for the moving ones of pan/tilt, zoom and focus; clears their
 // speeds and states (iris entries untouched).
 void stop_all_axes(int slot);
