@@ -74,8 +74,8 @@ void fail_write(int number);      // the n-th write (1-based) from now on fails
 void fail_all_writes();
 void suspend_at_sleep(int number, int result = 0);  // 1-based from now on
 
-// Clears the log and the write/sleep counters (plans are kept relative to
-// the new count, so set them after clearing).
+// Clears the log. The write and sleep counters keep counting; failing
+// writes and suspensions are set relative to the current count.
 void clear_log();
 
 std::vector<std::string> calls();     // everything
