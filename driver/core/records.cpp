@@ -98,9 +98,12 @@ int core_setup() {
     const uint32_t n = cameras;
     // On the 32-bit target n records can exceed the address space; refuse
     // instead of allocating a wrapped, too small block.
+    // The size is formed in 64 bits, where it cannot wrap, and compared with
+    // what size_t holds (a test that is always true on 64-bit hosts).
     void *block = nullptr;
-    if (n <= SIZE_MAX / sizeof(camera_params)) {
-        const size_t bytes = static_cast<size_t>(n) * sizeof(camera_params);
+    const uint64_t wanted = static_cast<uint64_t>(n) * sizeof(camera_params);
+    if (wanted <= SIZE_MAX) {
+        const size_t bytes = static_cast<size_t>(wanted);
         // An empty array is still an array: ask for one byte so that no slots
         // cannot be mistaken for a failed allocation.
         block = malloc(bytes != 0 ? bytes : 1);
