@@ -1,0 +1,272 @@
+// virtual_camera: the virtual VISCA camera on a serial line.
+//
+// It serves a real serial device (--port) or a pseudo-terminal it creates
+// (--pty, whose path it prints first, for `tavrinode --port PATH`), prints one
+// line per message received, and on exit (Ctrl-C or SIGTERM) prints the final
+// state and, if asked, writes it to a file and draws the session.
+#include <errno.h>
+#include <poll.h>
+#include <signal.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <fstream>
+#include <string>
+
+#include "camera.h"
+#include "line.h"
+#include "visca.h"
+
+namespace {
+
+volatile sig_atomic_t stop_requested = 0;
+
+void on_stop_signal(int) { stop_requested = 1; }
+
+struct Options {
+    std::string port;
+    bool pty = false;
+    bool quiet = false;
+    std::string timeline;
+    std::string state_file;
+    sim::CameraModel model;
+};
+
+void usage(FILE *out) {
+    fputs(
+        "usage: virtual_camera (--pty | --port DEVICE) [options]\n"
+        "  --pty              create a pseudo-terminal and print its path\n"
+        "  --port DEVICE      serve a real serial device (9600 8N1, raw)\n"
+        "  --replies          send acknowledge, completion and error replies\n"
+        "  --buffer-limit     at most two commands in execution; drop the rest (\"buffer full\")\n"
+        "  --exec-ms N        how long an ordinary command is in execution (default 30)\n"
+        "  --pan-dps X        pan degrees per second at speed byte 0x12 (default 14.4928 = 1000/69)\n"
+        "  --tilt-dps X       tilt degrees per second at speed byte 0x0E (default 14.7059 = 1000/68)\n"
+        "  --zoom-ms N        full zoom travel at speed 7, milliseconds (default 10500)\n"
+        "  --focus-ms N       full focus travel at speed 7, milliseconds (default 1500)\n"
+        "  --timeline FILE    write a picture of the session (SVG) on exit\n"
+        "  --state FILE       write the final state as key=value lines on exit\n"
+        "  --quiet            do not print the messages received\n",
+        out);
+}
+
+bool parse_number(const char *text, double *out) {
+    char *end = nullptr;
+    errno = 0;
+    const double v = strtod(text, &end);
+    if (errno != 0 || end == text || *end != '\0' || !(v > 0) || v > 1e7) {
+        return false;
+    }
+    *out = v;
+    return true;
+}
+
+bool parse_options(int argc, char **argv, Options *o) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        auto value = [&](const char *what) -> const char * {
+            if (i + 1 >= argc) {
+                fprintf(stderr, "virtual_camera: %s needs %s\n", a.c_str(), what);
+                return nullptr;
+            }
+            return argv[++i];
+        };
+        auto number = [&](double *out) {
+            const char *v = value("a number");
+            if (v == nullptr) return false;
+            if (!parse_number(v, out)) {
+                fprintf(stderr, "virtual_camera: %s: '%s' is not a positive number\n", a.c_str(), v);
+                return false;
+            }
+            return true;
+        };
+        if (a == "--pty") {
+            o->pty = true;
+        } else if (a == "--port") {
+            const char *v = value("a device");
+            if (v == nullptr) return false;
+            o->port = v;
+        } else if (a == "--replies") {
+            o->model.replies = true;
+        } else if (a == "--buffer-limit") {
+            o->model.buffer_limit = true;
+        } else if (a == "--exec-ms") {
+            if (!number(&o->model.exec_ms)) return false;
+        } else if (a == "--pan-dps") {
+            if (!number(&o->model.pan_dps)) return false;
+        } else if (a == "--tilt-dps") {
+            if (!number(&o->model.tilt_dps)) return false;
+        } else if (a == "--zoom-ms") {
+            if (!number(&o->model.zoom_ms)) return false;
+        } else if (a == "--focus-ms") {
+            if (!number(&o->model.focus_ms)) return false;
+        } else if (a == "--timeline") {
+            const char *v = value("a file name");
+            if (v == nullptr) return false;
+            o->timeline = v;
+        } else if (a == "--state") {
+            const char *v = value("a file name");
+            if (v == nullptr) return false;
+            o->state_file = v;
+        } else if (a == "--quiet") {
+            o->quiet = true;
+        } else if (a == "--help" || a == "-h") {
+            usage(stdout);
+            exit(0);
+        } else {
+            fprintf(stderr, "virtual_camera: unknown option '%s'\n", a.c_str());
+            return false;
+        }
+    }
+    if (o->pty == !o->port.empty()) {
+        fprintf(stderr, "virtual_camera: give either --pty or --port DEVICE\n");
+        return false;
+    }
+    return true;
+}
+
+void print_received(const sim::Received &r) {
+    std::string line = visca::format_time(r.time) + "  " + visca::hex(r.message.bytes) + "  " +
+                       visca::describe(r.message);
+    if (!r.note.empty()) {
+        line += "  [" + r.note + "]";
+    }
+    puts(line.c_str());
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    Options o;
+    if (!parse_options(argc, argv, &o)) {
+        usage(stderr);
+        return 2;
+    }
+    setvbuf(stdout, nullptr, _IOLBF, 0);
+
+    // Signals are taken only inside ppoll, so a stop request never lands
+    // half-way through handling a message.
+    sigset_t stop_signals, wait_mask;
+    sigemptyset(&stop_signals);
+    sigaddset(&stop_signals, SIGINT);
+    sigaddset(&stop_signals, SIGTERM);
+    sigprocmask(SIG_BLOCK, &stop_signals, &wait_mask);
+    sigdelset(&wait_mask, SIGINT);
+    sigdelset(&wait_mask, SIGTERM);
+    struct sigaction sa;
+    memset(&sa, 0, sizeof sa);
+    sa.sa_handler = on_stop_signal;
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGTERM, &sa, nullptr);
+
+    line::Settings settings;  // 9600 8N1, as the driver's port settings say
+    std::string error;
+    line::Pty pty;
+    int fd = -1;
+    if (o.pty) {
+        if (!line::open_pty(settings, &pty, &error)) {
+            fprintf(stderr, "virtual_camera: %s\n", error.c_str());
+            return 1;
+        }
+        fd = pty.master;
+        printf("pty %s\n", pty.path.c_str());
+    } else {
+        fd = line::open_serial(o.port, settings, &error);
+        if (fd < 0) {
+            fprintf(stderr, "virtual_camera: %s\n", error.c_str());
+            return 1;
+        }
+        printf("port %s\n", o.port.c_str());
+    }
+
+    sim::VirtualCamera camera(o.model);
+    visca::Assembler assembler;
+    const double start = line::monotonic_seconds();
+    auto now = [&] { return line::monotonic_seconds() - start; };
+    int status = 0;
+
+    auto handle = [&](const std::vector<visca::Assembler::Piece> &pieces, double t) {
+        for (const auto &piece : pieces) {
+            if (piece.type == visca::Assembler::Piece::Message) {
+                const sim::Received &r = camera.receive(piece.bytes, t);
+                if (!o.quiet) print_received(r);
+            } else if (!o.quiet) {
+                const char *what = piece.type == visca::Assembler::Piece::Stray ? "stray bytes outside a frame"
+                                   : piece.type == visca::Assembler::Piece::Overlong
+                                       ? "no terminator within 16 bytes, discarded"
+                                       : "unterminated frame";
+                printf("%s  %s  %s\n", visca::format_time(t).c_str(), visca::hex(piece.bytes).c_str(), what);
+            }
+        }
+    };
+
+    while (!stop_requested) {
+        struct timespec timeout;
+        struct timespec *wait = nullptr;
+        const double next = camera.next_reply_time();
+        if (next >= 0) {
+            const double in = std::max(0.0, next - now());
+            timeout.tv_sec = static_cast<time_t>(in);
+            timeout.tv_nsec = static_cast<long>((in - static_cast<double>(timeout.tv_sec)) * 1e9);
+            wait = &timeout;
+        }
+        struct pollfd p = {fd, POLLIN, 0};
+        const int n = ppoll(&p, 1, wait, &wait_mask);
+        if (n < 0 && errno != EINTR) {
+            fprintf(stderr, "virtual_camera: waiting for the line failed: %s\n", strerror(errno));
+            status = 1;
+            break;
+        }
+        if (n > 0 && (p.revents & POLLIN) != 0) {
+            uint8_t buf[256];
+            const ssize_t got = read(fd, buf, sizeof buf);
+            if (got < 0 && errno != EINTR && errno != EAGAIN) {
+                fprintf(stderr, "virtual_camera: reading the line failed: %s\n", strerror(errno));
+                status = 1;
+                break;
+            }
+            if (got > 0) {
+                handle(assembler.feed(buf, static_cast<size_t>(got)), now());
+            }
+        } else if (n > 0 && (p.revents & (POLLERR | POLLHUP | POLLNVAL)) != 0) {
+            fprintf(stderr, "virtual_camera: the line was closed\n");
+            status = 1;
+            break;
+        }
+        for (const sim::Reply &reply : camera.take_replies(now())) {
+            if (!line::write_all(fd, reply.bytes.data(), reply.bytes.size(), &error)) {
+                fprintf(stderr, "virtual_camera: reply not sent: %s\n", error.c_str());
+            } else if (!o.quiet) {
+                printf("%s  -> %s  %s\n", visca::format_time(reply.time).c_str(),
+                       visca::hex(reply.bytes).c_str(), visca::describe(visca::decode(reply.bytes)).c_str());
+            }
+        }
+    }
+
+    const double end = now();
+    handle(assembler.finish(), end);
+    camera.advance(end);
+    printf("final: %s\n", camera.summary().c_str());
+    if (!o.state_file.empty()) {
+        std::ofstream out(o.state_file);
+        out << camera.state_lines();
+        if (!out) {
+            fprintf(stderr, "virtual_camera: cannot write %s\n", o.state_file.c_str());
+            status = 1;
+        }
+    }
+    if (!o.timeline.empty()) {
+        if (!sim::write_timeline(o.timeline, o.model, camera.history(), end, &error)) {
+            fprintf(stderr, "virtual_camera: %s\n", error.c_str());
+            status = 1;
+        } else {
+            printf("timeline written to %s\n", o.timeline.c_str());
+        }
+    }
+    if (pty.slave >= 0) close(pty.slave);
+    close(fd);
+    return status;
+}

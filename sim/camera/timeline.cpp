@@ -1,0 +1,170 @@
+// The session picture: one panel per axis (position over time), a dashed
+// mark across all panels for every frame received, labelled with what the
+// frame means. Drive frames are green, stops red, dropped frames black.
+#include <math.h>
+#include <stdio.h>
+
+#include <algorithm>
+#include <fstream>
+#include <sstream>
+
+#include "camera.h"
+
+namespace sim {
+
+namespace {
+
+struct Sample {
+    double t;
+    double v[axis_count];
+};
+
+std::string escape(const std::string &text) {
+    std::string out;
+    for (char c : text) {
+        switch (c) {
+        case '<': out += "&lt;"; break;
+        case '>': out += "&gt;"; break;
+        case '&': out += "&amp;"; break;
+        case '"': out += "&quot;"; break;
+        default: out += c;
+        }
+    }
+    return out;
+}
+
+const char *mark_colour(const Received &r) {
+    if (r.dropped) return "#000000";
+    const visca::Message &m = r.message;
+    const bool stop = (m.kind == visca::Kind::PanTiltDrive && m.pan_dir == 0 && m.tilt_dir == 0) ||
+                      ((m.kind == visca::Kind::ZoomDrive || m.kind == visca::Kind::FocusDrive) &&
+                       m.lens_dir == 0);
+    if (stop) return "#c0392b";
+    if (m.kind == visca::Kind::PanTiltDrive || m.kind == visca::Kind::ZoomDrive ||
+        m.kind == visca::Kind::FocusDrive || (m.kind == visca::Kind::Memory && m.code == 2)) {
+        return "#1e8449";
+    }
+    return "#7f8c8d";
+}
+
+std::string number(double v) {
+    char buf[32];
+    snprintf(buf, sizeof buf, "%.4g", v);
+    return buf;
+}
+
+}  // namespace
+
+bool write_timeline(const std::string &path, const CameraModel &model,
+                    const std::vector<Received> &history, double end_time, std::string *error) {
+    // Replay the session in a fresh camera and sample it.
+    CameraModel quiet = model;
+    quiet.replies = false;
+    VirtualCamera replay(quiet);
+    std::vector<Sample> samples;
+    const double start = history.empty() ? 0.0 : std::max(0.0, history.front().time - 0.2);
+    const double end = std::max(end_time, start + 0.5);
+    const double step = std::max((end - start) / 3000.0, 0.001);
+    auto sample = [&](double t) {
+        const CameraState &s = replay.state_at(t);
+        Sample x{t, {}};
+        for (int a = 0; a < axis_count; ++a) x.v[a] = s.position.axis[a];
+        samples.push_back(x);
+    };
+    size_t next = 0;
+    for (double t = start; t <= end + 1e-9; t += step) {
+        while (next < history.size() && history[next].time <= t) {
+            sample(history[next].time);
+            replay.receive(history[next].message.bytes, history[next].time);
+            sample(history[next].time);
+            ++next;
+        }
+        sample(t);
+    }
+    // With the buffer limit the replay drops what the session dropped,
+    // since it sees the same frames at the same times.
+
+    const double width = 1400, left = 90, right = 30, label_band = 230, panel = 150, gap = 25;
+    const double plot_w = width - left - right;
+    const double height = label_band + axis_count * (panel + gap) + 40;
+    auto x_of = [&](double t) { return left + (t - start) / (end - start) * plot_w; };
+
+    std::ostringstream svg;
+    svg << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << width << "\" height=\"" << height
+        << "\" font-family=\"sans-serif\" font-size=\"11\">\n"
+        << "<rect width=\"100%\" height=\"100%\" fill=\"white\"/>\n";
+
+    const char *units[axis_count] = {"degrees", "degrees", "steps", "steps"};
+    for (int a = 0; a < axis_count; ++a) {
+        const double top = label_band + a * (panel + gap);
+        double lo = samples.front().v[a], hi = lo;
+        for (const Sample &s : samples) {
+            lo = std::min(lo, s.v[a]);
+            hi = std::max(hi, s.v[a]);
+        }
+        if (hi - lo < 1e-9) {
+            lo -= 1;
+            hi += 1;
+        }
+        const double pad = (hi - lo) * 0.08;
+        lo -= pad;
+        hi += pad;
+        auto y_of = [&](double v) { return top + panel - (v - lo) / (hi - lo) * panel; };
+        svg << "<rect x=\"" << left << "\" y=\"" << top << "\" width=\"" << plot_w << "\" height=\""
+            << panel << "\" fill=\"#fbfcfc\" stroke=\"#bdc3c7\"/>\n";
+        svg << "<text x=\"8\" y=\"" << top + 14 << "\" font-weight=\"bold\">"
+            << axis_name(static_cast<AxisId>(a)) << "</text>\n";
+        svg << "<text x=\"8\" y=\"" << top + 28 << "\" fill=\"#555\">" << units[a] << "</text>\n";
+        svg << "<text x=\"" << left - 4 << "\" y=\"" << y_of(hi - pad) + 4
+            << "\" text-anchor=\"end\">" << number(hi - pad) << "</text>\n";
+        svg << "<text x=\"" << left - 4 << "\" y=\"" << y_of(lo + pad) + 4
+            << "\" text-anchor=\"end\">" << number(lo + pad) << "</text>\n";
+        svg << "<polyline fill=\"none\" stroke=\"#2471a3\" stroke-width=\"1.5\" points=\"";
+        for (const Sample &s : samples) {
+            svg << number(x_of(s.t)) << "," << number(y_of(s.v[a])) << " ";
+        }
+        svg << "\"/>\n";
+    }
+
+    // Time axis.
+    const double axis_y = label_band + axis_count * (panel + gap) + 5;
+    const double span = end - start;
+    const double tick = span > 20 ? 5 : span > 8 ? 1 : span > 3 ? 0.5 : 0.1;
+    for (double t = ceil(start / tick) * tick; t <= end; t += tick) {
+        svg << "<line x1=\"" << x_of(t) << "\" x2=\"" << x_of(t) << "\" y1=\"" << label_band
+            << "\" y2=\"" << axis_y << "\" stroke=\"#ecf0f1\"/>\n";
+        svg << "<text x=\"" << x_of(t) << "\" y=\"" << axis_y + 14 << "\" text-anchor=\"middle\">"
+            << number(t) << " s</text>\n";
+    }
+
+    // Frame marks and labels.
+    for (const Received &r : history) {
+        const double x = x_of(r.time);
+        const char *colour = mark_colour(r);
+        std::string label = visca::describe(r.message);
+        if (r.dropped) label = "DROPPED (buffer full): " + label;
+        char time_text[32];
+        snprintf(time_text, sizeof time_text, "%.3f s  ", r.time);
+        svg << "<line x1=\"" << x << "\" x2=\"" << x << "\" y1=\"" << label_band - 4 << "\" y2=\""
+            << axis_y << "\" stroke=\"" << colour << "\" stroke-dasharray=\"3,3\"/>\n";
+        svg << "<text transform=\"translate(" << x + 3 << "," << label_band - 8
+            << ") rotate(-60)\" fill=\"" << colour << "\">" << escape(time_text + label)
+            << "</text>\n";
+    }
+    svg << "</svg>\n";
+
+    std::ofstream out(path);
+    if (!out) {
+        if (error != nullptr) *error = "cannot write " + path;
+        return false;
+    }
+    out << svg.str();
+    out.close();
+    if (!out) {
+        if (error != nullptr) *error = "cannot write " + path;
+        return false;
+    }
+    return true;
+}
+
+}  // namespace sim

@@ -1,0 +1,223 @@
+#include "config.h"
+
+#include <ctype.h>
+#include <errno.h>
+#include <ini.h>
+#include <stdlib.h>
+#include <strings.h>
+
+#include <fstream>
+
+namespace host {
+
+namespace {
+
+struct Parse {
+    const std::vector<ParamSpec> *specs;
+    std::optional<uint32_t> cameras;
+    // camera number -> (configured, values)
+    std::map<uint32_t, bool> sections;
+    std::map<uint32_t, std::map<std::string, std::optional<long>>> values;
+    std::string error;  // the first problem, without the line
+};
+
+const ParamSpec *find_spec(const std::vector<ParamSpec> &specs, const char *key) {
+    for (const ParamSpec &s : specs) {
+        if (s.key == key) return &s;
+    }
+    return nullptr;
+}
+
+bool parse_bool(const std::string &v, bool *out) {
+    static const char *const yes[] = {"true", "yes", "on", "1"};
+    static const char *const no[] = {"false", "no", "off", "0"};
+    for (const char *w : yes) {
+        if (strcasecmp(v.c_str(), w) == 0) return *out = true, true;
+    }
+    for (const char *w : no) {
+        if (strcasecmp(v.c_str(), w) == 0) return *out = false, true;
+    }
+    return false;
+}
+
+bool parse_long(const std::string &v, long *out) {
+    if (v.empty()) return false;
+    char *end = nullptr;
+    errno = 0;
+    const long n = strtol(v.c_str(), &end, 10);
+    if (errno != 0 || *end != '\0') return false;
+    *out = n;
+    return true;
+}
+
+// "camera3" -> 3
+bool camera_section(const std::string &section, uint32_t *number) {
+    if (section.size() <= 6 || strncasecmp(section.c_str(), "camera", 6) != 0) return false;
+    long n = 0;
+    if (!parse_long(section.substr(6), &n) || n < 1 || n > static_cast<long>(max_cameras)) return false;
+    *number = static_cast<uint32_t>(n);
+    return true;
+}
+
+int on_entry(void *user, const char *section, const char *name, const char *value) {
+    Parse &p = *static_cast<Parse *>(user);
+    if (!p.error.empty()) {
+        return 1;  // report only the first problem
+    }
+    const std::string sec = section, key = name, val = value;
+    if (strcasecmp(section, "host") == 0) {
+        long n = 0;
+        if (strcasecmp(name, "cameras") != 0) {
+            p.error = "unknown key '" + key + "' in [host] (only 'cameras')";
+        } else if (!parse_long(val, &n) || n < 1 || n > static_cast<long>(max_cameras)) {
+            p.error = "cameras = " + val + " is not a number in 1.." + std::to_string(max_cameras);
+        } else {
+            p.cameras = static_cast<uint32_t>(n);
+            return 1;
+        }
+        return 0;
+    }
+    uint32_t camera = 0;
+    if (!camera_section(sec, &camera)) {
+        p.error = "unknown section [" + sec + "] (use [host] or [camera1] .. [camera" +
+                  std::to_string(max_cameras) + "])";
+        return 0;
+    }
+    p.sections.emplace(camera, true);
+    if (strcasecmp(name, "configured") == 0) {
+        bool b = false;
+        if (!parse_bool(val, &b)) {
+            p.error = "configured = " + val + " is not true or false";
+            return 0;
+        }
+        p.sections[camera] = b;
+        return 1;
+    }
+    const ParamSpec *spec = find_spec(*p.specs, name);
+    if (spec == nullptr) {
+        p.error = "unknown key '" + key + "' in [" + sec + "]";
+        return 0;
+    }
+    if (val.empty()) {
+        p.values[camera][spec->key] = std::nullopt;
+        return 1;
+    }
+    if (spec->boolean) {
+        bool b = false;
+        if (!parse_bool(val, &b)) {
+            p.error = key + " = " + val + " is not a boolean (true/false, yes/no, on/off, 1/0)";
+            return 0;
+        }
+        p.values[camera][spec->key] = b ? 1 : 0;
+        return 1;
+    }
+    long n = 0;
+    if (!parse_long(val, &n)) {
+        p.error = key + " = " + val + " is not a whole number";
+        return 0;
+    }
+    if (n < spec->low || n > spec->high) {
+        p.error = key + " = " + val + " is outside its range " + spec->range;
+        return 0;
+    }
+    p.values[camera][spec->key] = n;
+    return 1;
+}
+
+std::map<std::string, std::optional<long>> defaults(const std::vector<ParamSpec> &specs) {
+    std::map<std::string, std::optional<long>> out;
+    for (const ParamSpec &s : specs) {
+        bool b = false;
+        long n = 0;
+        if (s.boolean && parse_bool(s.def, &b)) {
+            out[s.key] = b ? 1 : 0;
+        } else if (!s.boolean && parse_long(s.def, &n)) {
+            out[s.key] = n;
+        }
+        // A default the host cannot read leaves the key unset.
+    }
+    return out;
+}
+
+// The INI reader reports keys, not sections; a camera section without keys
+// still configures its slot, so the section headers are collected here.
+bool scan_sections(const std::string &path, std::map<uint32_t, bool> *sections, std::string *error) {
+    std::ifstream in(path);
+    if (!in) {
+        *error = path + ": cannot open the file";
+        return false;
+    }
+    std::string text;
+    for (int number = 1; std::getline(in, text); ++number) {
+        const size_t first = text.find_first_not_of(" \t\r");
+        if (first == std::string::npos || text[first] != '[') continue;
+        const size_t close = text.find(']', first);
+        if (close == std::string::npos) continue;  // the INI reader reports it
+        const std::string name = text.substr(first + 1, close - first - 1);
+        uint32_t camera = 0;
+        if (camera_section(name, &camera)) {
+            sections->emplace(camera, true);
+        } else if (strcasecmp(name.c_str(), "host") != 0) {
+            *error = path + ":" + std::to_string(number) + ": unknown section [" + name +
+                     "] (use [host] or [camera1] .. [camera" + std::to_string(max_cameras) + "])";
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+bool load_config(const std::string &path, const std::vector<ParamSpec> &specs, Config *config,
+                 std::string *error) {
+    Config c;
+    c.path = path;
+    if (path.empty()) {
+        c.cameras = 1;
+        c.configured = {1};
+        c.values = {defaults(specs)};
+        *config = c;
+        return true;
+    }
+    Parse p;
+    p.specs = &specs;
+    if (!scan_sections(path, &p.sections, error)) {
+        return false;
+    }
+    const int result = ini_parse(path.c_str(), on_entry, &p);
+    if (result == -1) {
+        *error = path + ": cannot open the file";
+        return false;
+    }
+    if (result == -2) {
+        *error = path + ": out of memory while reading";
+        return false;
+    }
+    if (result > 0) {
+        *error = path + ":" + std::to_string(result) + ": " + (p.error.empty() ? "not a key = value line" : p.error);
+        return false;
+    }
+    uint32_t highest = 0;
+    for (const auto &s : p.sections) highest = s.first;
+    c.cameras = p.cameras ? *p.cameras : std::max<uint32_t>(highest, 1);
+    if (highest > c.cameras) {
+        *error = path + ": [camera" + std::to_string(highest) + "] is beyond cameras = " +
+                 std::to_string(c.cameras);
+        return false;
+    }
+    const auto base = defaults(specs);
+    c.configured.assign(c.cameras, 0);
+    c.values.assign(c.cameras, base);
+    for (const auto &s : p.sections) {
+        c.configured[s.first - 1] = s.second ? 1 : 0;
+    }
+    for (const auto &v : p.values) {
+        for (const auto &kv : v.second) {
+            c.values[v.first - 1][kv.first] = kv.second;
+        }
+    }
+    *config = c;
+    return true;
+}
+
+}  // namespace host

@@ -1,0 +1,198 @@
+#include "input.h"
+
+#include <errno.h>
+#include <poll.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <unistd.h>
+
+#include <readline/history.h>
+#include <readline/readline.h>
+
+#include <fstream>
+
+#include "console.h"
+#include "runtime.h"
+
+namespace host {
+
+namespace {
+
+// Script lines are echoed so that a transcript reads like a session; comment
+// lines are shown as they are, blank lines dropped.
+std::optional<std::string> echoed(const std::string &text, bool *skip) {
+    const size_t first = text.find_first_not_of(" \t\r");
+    *skip = first == std::string::npos || text[first] == '#';
+    if (first != std::string::npos && text[first] == '#') say(text);
+    if (*skip) return std::nullopt;
+    say("> " + text);
+    return text;
+}
+
+bool interrupted_between_lines() {
+    if (take_interrupt()) {
+        say("interrupted; quitting");
+        return true;
+    }
+    return false;
+}
+
+class ListSource : public LineSource {
+public:
+    explicit ListSource(std::vector<std::string> lines) : lines_(std::move(lines)) {}
+    std::optional<std::string> next() override {
+        while (next_ < lines_.size()) {
+            if (interrupted_between_lines()) return std::nullopt;
+            bool skip = false;
+            auto text = echoed(lines_[next_++], &skip);
+            if (!skip) return text;
+        }
+        return std::nullopt;
+    }
+
+private:
+    std::vector<std::string> lines_;
+    size_t next_ = 0;
+};
+
+// Standard input that is not a terminal: read with the same Ctrl-C handling
+// as the host's sleeps.
+class StreamSource : public LineSource {
+public:
+    std::optional<std::string> next() override {
+        while (true) {
+            const size_t nl = buffer_.find('\n');
+            if (nl != std::string::npos || (eof_ && !buffer_.empty())) {
+                const std::string text = buffer_.substr(0, nl);
+                buffer_.erase(0, nl == std::string::npos ? std::string::npos : nl + 1);
+                bool skip = false;
+                auto out = echoed(text, &skip);
+                if (!skip) return out;
+                continue;
+            }
+            if (eof_) return std::nullopt;
+            struct pollfd p = {0, POLLIN, 0};
+            const int n = ppoll(&p, 1, nullptr, &wait_mask);
+            if (interrupted_between_lines()) return std::nullopt;
+            if (n <= 0) continue;
+            char buf[512];
+            const ssize_t got = read(0, buf, sizeof buf);
+            if (got < 0 && errno == EINTR) continue;
+            if (got <= 0) {
+                eof_ = true;
+                continue;
+            }
+            buffer_.append(buf, static_cast<size_t>(got));
+        }
+    }
+
+private:
+    std::string buffer_;
+    bool eof_ = false;
+};
+
+// The interactive console: readline in its callback form, so that Ctrl-C at
+// the prompt reaches us (the signal is let through only while we wait).
+std::optional<std::string> *pending_line = nullptr;
+bool line_done = false;
+
+void on_line(char *text) {
+    line_done = true;
+    if (text != nullptr) {
+        *pending_line = std::string(text);
+        free(text);
+    } else {
+        *pending_line = std::nullopt;
+    }
+}
+
+char *complete_command(const char *text, int state) {
+    static size_t index;
+    if (state == 0) index = 0;
+    const size_t length = strlen(text);
+    while (const char *name = command_name(index++)) {
+        if (strncmp(name, text, length) == 0) return strdup(name);
+    }
+    return nullptr;
+}
+
+char **complete(const char *text, int start, int) {
+    rl_attempted_completion_over = 1;
+    return start == 0 ? rl_completion_matches(text, complete_command) : nullptr;
+}
+
+class ConsoleSource : public LineSource {
+public:
+    ConsoleSource() {
+        rl_catch_signals = 0;
+        rl_readline_name = "tavrinode";
+        rl_attempted_completion_function = complete;
+        using_history();
+        say("type help for the commands; Ctrl-C cuts a running command short, twice at the prompt quits");
+    }
+
+    std::optional<std::string> next() override {
+        std::optional<std::string> line;
+        pending_line = &line;
+        line_done = false;
+        const std::string prompt = "tavrinode[" + std::to_string(camindex + 1) + "]> ";
+        rl_callback_handler_install(prompt.c_str(), on_line);
+        while (!line_done) {
+            struct pollfd p = {0, POLLIN, 0};
+            const int n = ppoll(&p, 1, nullptr, &wait_mask);
+            if (interrupts > 0) {
+                interrupts = 0;
+                if (++ctrl_c_ >= 2) {
+                    rl_callback_handler_remove();
+                    fputs("\n", stdout);
+                    return std::nullopt;
+                }
+                rl_free_line_state();
+                rl_callback_sigcleanup();
+                rl_replace_line("", 0);
+                rl_crlf();
+                say("(Ctrl-C again to quit)");
+                rl_on_new_line();
+                rl_redisplay();
+                continue;
+            }
+            if (n > 0) rl_callback_read_char();
+        }
+        rl_callback_handler_remove();
+        if (!line) {
+            fputs("\n", stdout);
+            return std::nullopt;
+        }
+        ctrl_c_ = 0;
+        if (line->find_first_not_of(" \t") != std::string::npos) add_history(line->c_str());
+        return line;
+    }
+
+private:
+    int ctrl_c_ = 0;
+};
+
+}  // namespace
+
+std::unique_ptr<LineSource> make_list_source(const std::vector<std::string> &commands) {
+    return std::make_unique<ListSource>(commands);
+}
+
+std::unique_ptr<LineSource> make_file_source(const std::string &path, std::string *error) {
+    std::ifstream in(path);
+    if (!in) {
+        *error = "cannot open the script " + path;
+        return nullptr;
+    }
+    std::vector<std::string> lines;
+    for (std::string text; std::getline(in, text);) lines.push_back(text);
+    return std::make_unique<ListSource>(lines);
+}
+
+std::unique_ptr<LineSource> make_stdin_source() {
+    if (isatty(0) && isatty(1)) return std::make_unique<ConsoleSource>();
+    return std::make_unique<StreamSource>();
+}
+
+}  // namespace host

@@ -1,0 +1,43 @@
+// Serial lines for the desk programs: a real serial device configured with
+// termios, or a pseudo-terminal that another program opens like one.
+#ifndef SIM_LINE_H
+#define SIM_LINE_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#include <string>
+
+namespace line {
+
+struct Settings {
+    long baud = 9600;
+    int data_bits = 8;
+    int stop_bits = 1;
+    char parity = 'N';  // 'N', 'E' or 'O'
+};
+
+// Opens a serial device read-write, raw, without flow control, with the
+// given settings. Returns the descriptor, or -1 with an explanation.
+int open_serial(const std::string &device, const Settings &settings, std::string *error);
+
+// A pseudo-terminal: we use `master`; another program opens `path` as its
+// serial device. We keep `slave` open ourselves so that the master does not
+// report a hang-up between that program's runs.
+struct Pty {
+    int master = -1;
+    int slave = -1;
+    std::string path;
+};
+bool open_pty(const Settings &settings, Pty *pty, std::string *error);
+
+// Writes all bytes (partial writes and interrupted calls are resumed) and
+// then waits until they have left when the descriptor is a terminal.
+bool write_all(int fd, const uint8_t *bytes, size_t length, std::string *error);
+
+// CLOCK_MONOTONIC in seconds.
+double monotonic_seconds();
+
+}  // namespace line
+
+#endif
