@@ -144,7 +144,7 @@ int ptz_usleep(unsigned int usec) {
         plan = it->second;
     }
     const int64_t advance = plan.advance_us >= 0 ? plan.advance_us : static_cast<int64_t>(usec);
-    h.clock_ns += advance * 1000;
+    h.clock_ns += advance * 1000 + plan.extra_ns;
     if (plan.suspend) {
         suspended = 1;
     }

@@ -34,6 +34,7 @@ struct SleepPlan {
     int result = 1;          // what ptz_usleep returns
     bool suspend = false;    // set `suspended` before returning
     int64_t advance_us = -1; // clock advance; -1 = the requested time
+    int64_t extra_ns = 0;    // further clock advance, for sub-microsecond remainders
 };
 
 struct Host {

@@ -78,10 +78,10 @@ protected:
         return state;
     }
 
-    static void plan_sleep(int number, int64_t advance_us, int result = 1) {
+    static void plan_sleep(int number, int64_t advance_us, int64_t extra_ns = 0) {
         fake::SleepPlan plan;
         plan.advance_us = advance_us;
-        plan.result = result;
+        plan.extra_ns = extra_ns;
         fake::host().sleep_plans[fake::host().sleeps + number] = plan;
     }
 };
@@ -424,21 +424,23 @@ TEST_F(RelayTest, PulseFollowsTheClockWhenSleepsOverrunOrUnderrun) {
         int t;
         int sleep_number;
         int64_t advance_us;
+        int64_t extra_ns;
         std::vector<int> sleeps;
     };
     const Case cases[] = {
-        {1200, 1, 1500000, {500000}},                  // deadline passed by 0.3 s
-        {3000, 2, 5000000, {500000, 500000}},          // passed during a later step
-        {1000, 1, 1000000, {500000}},                  // exactly at the deadline
-        {1000, 1, 999999, {500000, 1}},                // 1000 ns left: one microsecond
-        {2500, 1, 2200000, {500000, 300000}},          // 0.3 s left after a long step
-        {1000, 1, 100000, {500000, 900000}},           // a short step: 0.9 s left
-        {1200, 1, 0, {500000, 500000, 700000}},        // no time passed: 1.2 s left again
+        {1200, 1, 1500000, 0, {500000}},              // deadline passed by 0.3 s
+        {3000, 2, 5000000, 0, {500000, 500000}},      // passed during a later step
+        {1000, 1, 1000000, 0, {500000}},              // exactly at the deadline
+        {1000, 1, 999999, 0, {500000, 1}},            // 1000 ns left: one microsecond
+        {1000, 1, 999999, 1, {500000}},               // 999 ns left: no final sleep
+        {2500, 1, 2200000, 0, {500000, 300000}},      // 0.3 s left after a long step
+        {1000, 1, 100000, 0, {500000, 900000}},       // a short step: 0.9 s left
+        {1200, 1, 0, 0, {500000, 500000, 700000}},    // no time passed: 1.2 s left again
     };
     for (const Case &c : cases) {
         SCOPED_TRACE("t " + std::to_string(c.t) + " advance " + std::to_string(c.advance_us));
         on_times(c.t, 0);
-        plan_sleep(c.sleep_number, c.advance_us);
+        plan_sleep(c.sleep_number, c.advance_us, c.extra_ns);
         EXPECT_EQ(driver_auxiliary("relay1:on"), 1);
         EXPECT_THAT(fake::calls(), ElementsAreArray(pulse_calls(ON1, c.sleeps, OFF1)));
         EXPECT_EQ(believed_state(), 0);
