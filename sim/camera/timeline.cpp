@@ -49,7 +49,7 @@ const char *mark_colour(const Received &r) {
 
 std::string number(double v) {
     char buf[32];
-    snprintf(buf, sizeof buf, "%.4g", v);
+    snprintf(buf, sizeof buf, "%.6g", v);
     return buf;
 }
 
@@ -84,7 +84,7 @@ bool write_timeline(const std::string &path, const CameraModel &model,
     // With the buffer limit the replay drops what the session dropped,
     // since it sees the same frames at the same times.
 
-    const double width = 1400, left = 90, right = 30, label_band = 230, panel = 150, gap = 25;
+    const double width = 1400, left = 90, right = 40, label_band = 300, panel = 150, gap = 25;
     const double plot_w = width - left - right;
     const double height = label_band + axis_count * (panel + gap) + 40;
     auto x_of = [&](double t) { return left + (t - start) / (end - start) * plot_w; };
@@ -137,19 +137,25 @@ bool write_timeline(const std::string &path, const CameraModel &model,
             << number(t) << " s</text>\n";
     }
 
-    // Frame marks and labels.
+    // Frame marks and labels. Labels stand upright; frames that arrive
+    // close together get their labels moved along, with a leader line.
+    const double label_step = 12;
+    double next_label_x = 0;
     for (const Received &r : history) {
         const double x = x_of(r.time);
+        const double label_x = std::max(x, next_label_x);
+        next_label_x = label_x + label_step;
         const char *colour = mark_colour(r);
         std::string label = visca::describe(r.message);
         if (r.dropped) label = "DROPPED (buffer full): " + label;
         char time_text[32];
         snprintf(time_text, sizeof time_text, "%.3f s  ", r.time);
-        svg << "<line x1=\"" << x << "\" x2=\"" << x << "\" y1=\"" << label_band - 4 << "\" y2=\""
+        svg << "<line x1=\"" << x << "\" x2=\"" << x << "\" y1=\"" << label_band - 10 << "\" y2=\""
             << axis_y << "\" stroke=\"" << colour << "\" stroke-dasharray=\"3,3\"/>\n";
-        svg << "<text transform=\"translate(" << x + 3 << "," << label_band - 8
-            << ") rotate(-60)\" fill=\"" << colour << "\">" << escape(time_text + label)
-            << "</text>\n";
+        svg << "<line x1=\"" << x << "\" x2=\"" << label_x << "\" y1=\"" << label_band - 10 << "\" y2=\""
+            << label_band - 22 << "\" stroke=\"" << colour << "\"/>\n";
+        svg << "<text transform=\"translate(" << label_x + 4 << "," << label_band - 24
+            << ") rotate(-90)\" fill=\"" << colour << "\">" << escape(time_text + label) << "</text>\n";
     }
     svg << "</svg>\n";
 

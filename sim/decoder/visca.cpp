@@ -147,7 +147,7 @@ Message decode(const Bytes &b) {
         return m;
     }
     if (matches(b, {0x81, 0x01, 0x04, 0x3F}, 7)) {
-        if (b[4] <= 0x02 && b[5] <= 0x7F) {
+        if (b[4] <= 0x02) {
             m.kind = Kind::Memory;
             m.code = b[4];
             m.number = b[5];

@@ -1,0 +1,216 @@
+// The virtual camera's simulation, with explicit arrival times so every
+// expected position can be worked out by hand from the speed model:
+//   pan 1000/69 degrees/s at byte 0x12, tilt 1000/68 degrees/s at byte 0x0E,
+//   zoom 19998 steps per 10.5 s and focus 19998 steps per 1.5 s at nibble 7,
+//   proportional to the byte and to nibble + 1.
+#include <stdio.h>
+
+#include <fstream>
+#include <sstream>
+
+#include <gtest/gtest.h>
+
+#include "camera.h"
+
+namespace {
+
+using visca::Bytes;
+
+const Bytes pan_right_12 = {0x81, 0x01, 0x06, 0x01, 0x12, 0x00, 0x02, 0x03, 0xFF};
+const Bytes pan_left_12 = {0x81, 0x01, 0x06, 0x01, 0x12, 0x00, 0x01, 0x03, 0xFF};
+const Bytes pan_right_09 = {0x81, 0x01, 0x06, 0x01, 0x09, 0x00, 0x02, 0x03, 0xFF};
+const Bytes tilt_down_0e = {0x81, 0x01, 0x06, 0x01, 0x00, 0x0E, 0x03, 0x02, 0xFF};
+const Bytes tilt_up_0e = {0x81, 0x01, 0x06, 0x01, 0x00, 0x0E, 0x03, 0x01, 0xFF};
+const Bytes pan_tilt_stop = {0x81, 0x01, 0x06, 0x01, 0x00, 0x00, 0x03, 0x03, 0xFF};
+const Bytes zoom_tele_7 = {0x81, 0x01, 0x04, 0x07, 0x27, 0xFF};
+const Bytes zoom_tele_3 = {0x81, 0x01, 0x04, 0x07, 0x23, 0xFF};
+const Bytes zoom_wide_7 = {0x81, 0x01, 0x04, 0x07, 0x37, 0xFF};
+const Bytes zoom_stop = {0x81, 0x01, 0x04, 0x07, 0x00, 0xFF};
+const Bytes focus_near_7 = {0x81, 0x01, 0x04, 0x08, 0x37, 0xFF};
+const Bytes focus_far_7 = {0x81, 0x01, 0x04, 0x08, 0x27, 0xFF};
+const Bytes focus_stop = {0x81, 0x01, 0x04, 0x08, 0x00, 0xFF};
+const Bytes focus_auto = {0x81, 0x01, 0x04, 0x38, 0x02, 0xFF};
+const Bytes ae_bright = {0x81, 0x01, 0x04, 0x39, 0x0D, 0xFF};
+const Bytes bright_up = {0x81, 0x01, 0x04, 0x0D, 0x02, 0xFF};
+const Bytes bright_down = {0x81, 0x01, 0x04, 0x0D, 0x03, 0xFF};
+const Bytes memory_set_0 = {0x81, 0x01, 0x04, 0x3F, 0x01, 0x00, 0xFF};
+const Bytes memory_recall_0 = {0x81, 0x01, 0x04, 0x3F, 0x02, 0x00, 0xFF};
+const Bytes memory_recall_3 = {0x81, 0x01, 0x04, 0x3F, 0x02, 0x03, 0xFF};
+const Bytes relay2_on = {0x81, 0x01, 0x06, 0x00, 0xB2, 0xFF};
+const Bytes menu_open = {0x81, 0x01, 0x04, 0x15, 0x02, 0xFF};
+
+double pan(sim::VirtualCamera &c, double t) { return c.state_at(t).position.axis[0]; }
+double tilt(sim::VirtualCamera &c, double t) { return c.state_at(t).position.axis[1]; }
+double zoom(sim::VirtualCamera &c, double t) { return c.state_at(t).position.axis[2]; }
+double focus(sim::VirtualCamera &c, double t) { return c.state_at(t).position.axis[3]; }
+
+TEST(VirtualCamera, DefaultModelMatchesTheDefaultCalibration) {
+    sim::VirtualCamera c;
+    // A relative pan of 10 degrees: 690 ms at byte 0x12.
+    c.receive(pan_right_12, 1.0);
+    c.receive(pan_tilt_stop, 1.690);
+    EXPECT_NEAR(pan(c, 5.0), 10.0, 1e-9);
+    // Tilt 5 degrees down: 340 ms at byte 0x0E.
+    c.receive(tilt_down_0e, 6.0);
+    c.receive(pan_tilt_stop, 6.340);
+    EXPECT_NEAR(tilt(c, 7.0), -5.0, 1e-9);
+    // Zoom 1000 steps: 525 ms at nibble 7 covers 19998 / 10.5 * 0.525 = 999.9 steps.
+    c.receive(zoom_tele_7, 8.0);
+    c.receive(zoom_stop, 8.525);
+    EXPECT_NEAR(zoom(c, 9.0), 999.9, 1e-6);
+    // Focus 1000 steps near: 75 ms covers 19998 / 1.5 * 0.075 = 999.9 steps from the middle.
+    c.receive(focus_near_7, 10.0);
+    c.receive(focus_stop, 10.075);
+    EXPECT_NEAR(focus(c, 11.0), 9999.0 + 999.9, 1e-6);
+    EXPECT_FALSE(c.state().moving());
+}
+
+TEST(VirtualCamera, RatesFollowTheSpeedBytes) {
+    sim::VirtualCamera c;
+    c.receive(pan_right_09, 0.0);         // half of 0x12: 500/69 degrees per second
+    EXPECT_NEAR(pan(c, 1.0), 500.0 / 69.0, 1e-9);
+    c.receive(pan_left_12, 1.0);          // reversing needs no stop
+    EXPECT_NEAR(pan(c, 1.5), 500.0 / 69.0 - 500.0 / 69.0, 1e-9);
+    c.receive(tilt_up_0e, 1.5);           // a tilt drive carries the pan stop code
+    EXPECT_NEAR(pan(c, 2.5), 0.0, 1e-9);
+    EXPECT_NEAR(tilt(c, 2.5), 1000.0 / 68.0, 1e-9);
+    c.receive(zoom_tele_3, 3.0);          // nibble 3: half the full rate
+    EXPECT_NEAR(zoom(c, 4.0), 19998.0 / 10.5 / 2.0, 1e-6);
+}
+
+TEST(VirtualCamera, LensStopsAtItsEnds) {
+    sim::VirtualCamera c;
+    c.receive(zoom_wide_7, 0.0);
+    EXPECT_EQ(zoom(c, 1.0), 0.0);
+    EXPECT_FALSE(c.state().moving());
+    c.receive(focus_near_7, 2.0);  // from the middle, 0.75 s reaches the near end
+    EXPECT_EQ(focus(c, 3.0), sim::lens_span);
+    c.receive(focus_far_7, 3.0);
+    EXPECT_NEAR(focus(c, 3.15), sim::lens_span - 1999.8, 1e-6);
+}
+
+TEST(VirtualCamera, ModesThatGateCommands) {
+    sim::VirtualCamera c;
+    c.receive(focus_auto, 0.0);
+    const sim::Received &r = c.receive(focus_near_7, 0.1);
+    EXPECT_EQ(r.note, "ignored: focus is in auto mode");
+    EXPECT_EQ(focus(c, 1.0), 9999.0);
+
+    // Brightness steps only in the bright exposure mode.
+    EXPECT_EQ(c.receive(bright_up, 1.0).note, "ignored: exposure mode is not bright");
+    EXPECT_EQ(c.state().brightness, sim::brightness_start);
+    c.receive(ae_bright, 1.1);
+    c.receive(bright_up, 1.2);
+    c.receive(bright_up, 1.3);
+    c.receive(bright_up, 1.4);
+    c.receive(bright_down, 1.5);
+    EXPECT_EQ(c.state().brightness, sim::brightness_start + 2);
+    c.receive(relay2_on, 1.6);
+    c.receive(menu_open, 1.7);
+    EXPECT_TRUE(c.state().relay[1]);
+    EXPECT_FALSE(c.state().relay[0]);
+    EXPECT_TRUE(c.state().menu_open);
+}
+
+TEST(VirtualCamera, PresetRecallMovesBackOverTime) {
+    sim::VirtualCamera c;
+    c.receive(pan_right_12, 0.0);
+    c.receive(pan_tilt_stop, 0.69);       // pan 10
+    c.receive(memory_set_0, 1.0);
+    c.receive(pan_right_12, 2.0);
+    c.receive(pan_tilt_stop, 2.69);       // pan 20
+    c.receive(memory_recall_0, 3.0);      // back at full speed: 10 degrees take 0.69 s
+    EXPECT_NEAR(pan(c, 3.3), 20.0 - 0.3 * 1000.0 / 69.0, 1e-9);
+    EXPECT_TRUE(c.state().moving());
+    EXPECT_NEAR(pan(c, 3.7), 10.0, 1e-9);
+    EXPECT_FALSE(c.state().moving());
+    EXPECT_NEAR(pan(c, 9.0), 10.0, 1e-9);
+
+    EXPECT_EQ(c.receive(memory_recall_3, 10.0).note, "memory 3 is empty");
+    EXPECT_NEAR(pan(c, 11.0), 10.0, 1e-9);
+}
+
+TEST(VirtualCamera, TwoCommandsInExecutionAtMost) {
+    sim::CameraModel model;
+    model.buffer_limit = true;
+    model.replies = true;
+    model.exec_ms = 30;
+    sim::VirtualCamera c(model);
+    EXPECT_FALSE(c.receive(relay2_on, 1.0).dropped);
+    EXPECT_FALSE(c.receive(pan_right_12, 1.0).dropped);
+    const sim::Received &third = c.receive(menu_open, 1.01);
+    EXPECT_TRUE(third.dropped);
+    EXPECT_EQ(third.note, "buffer full, dropped");
+    EXPECT_FALSE(c.state().menu_open);           // a dropped frame does nothing
+    EXPECT_FALSE(c.receive(pan_tilt_stop, 1.031).dropped);  // the first two are done by then
+
+    std::vector<std::string> replies;
+    for (const sim::Reply &r : c.take_replies(2.0)) {
+        char t[16];
+        snprintf(t, sizeof t, "%.3f ", r.time);
+        replies.push_back(t + visca::hex(r.bytes));
+    }
+    const std::vector<std::string> expected = {
+        "1.000 90 41 FF", "1.000 90 42 FF", "1.010 90 60 03 FF", "1.030 90 51 FF",
+        "1.030 90 52 FF", "1.031 90 41 FF", "1.061 90 51 FF",
+    };
+    EXPECT_EQ(replies, expected);
+    EXPECT_LT(c.next_reply_time(), 0);
+}
+
+TEST(VirtualCamera, RecallHoldsItsSocketUntilItArrives) {
+    sim::CameraModel model;
+    model.buffer_limit = true;
+    sim::VirtualCamera c(model);
+    c.receive(pan_right_12, 0.0);
+    c.receive(pan_tilt_stop, 0.69);
+    c.receive(memory_set_0, 1.0);
+    c.receive(pan_left_12, 2.0);
+    c.receive(pan_tilt_stop, 2.69);            // back at 0
+    c.receive(memory_recall_0, 3.0);           // busy until 3.69
+    c.receive(relay2_on, 3.1);                 // second socket, free again at 3.13
+    EXPECT_TRUE(c.receive(menu_open, 3.12).dropped);
+    EXPECT_FALSE(c.receive(menu_open, 3.2).dropped);
+    EXPECT_FALSE(c.receive(relay2_on, 3.25).dropped);
+    EXPECT_TRUE(c.receive(menu_open, 3.26).dropped);   // both busy: recall and relay
+    EXPECT_FALSE(c.receive(menu_open, 3.70).dropped);
+}
+
+TEST(VirtualCamera, UnknownCommandsAreReportedWithTheirBytes) {
+    sim::CameraModel model;
+    model.replies = true;
+    sim::VirtualCamera c(model);
+    const sim::Received &r = c.receive({0x81, 0x01, 0x04, 0x99, 0x02, 0xFF}, 0.5);
+    EXPECT_EQ(r.note, "not understood");
+    EXPECT_EQ(visca::describe(r.message), "unknown: 81 01 04 99 02 FF");
+    const auto replies = c.take_replies(1.0);
+    ASSERT_EQ(replies.size(), 1u);
+    EXPECT_EQ(replies[0].bytes, (Bytes{0x90, 0x60, 0x02, 0xFF}));
+}
+
+TEST(Timeline, OneLabelPerFrameAndDroppedOnesMarked) {
+    sim::CameraModel model;
+    model.buffer_limit = true;
+    sim::VirtualCamera c(model);
+    c.receive(pan_right_12, 0.5);
+    c.receive(zoom_tele_7, 0.5);
+    c.receive(menu_open, 0.5);  // dropped
+    c.receive(pan_tilt_stop, 1.19);
+    c.receive(zoom_stop, 1.2);
+    const std::string path = ::testing::TempDir() + "timeline_test.svg";
+    std::string error;
+    ASSERT_TRUE(sim::write_timeline(path, model, c.history(), 2.0, &error)) << error;
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    const std::string svg = text.str();
+    size_t labels = 0;
+    for (size_t at = svg.find("rotate(-90)"); at != std::string::npos; at = svg.find("rotate(-90)", at + 1)) ++labels;
+    EXPECT_EQ(labels, 5u);
+    EXPECT_NE(svg.find("DROPPED (buffer full): menu open"), std::string::npos);
+    EXPECT_NE(svg.find("0.500 s  pan-tilt drive: pan right at 0x12, tilt stop"), std::string::npos);
+    EXPECT_EQ(svg.rfind("</svg>"), svg.size() - 7);
+    std::remove(path.c_str());
+}
+
+}  // namespace

@@ -1,0 +1,77 @@
+#!/usr/bin/env bash
+# The stand-in host's configuration file: values outside the descriptor's
+# range and unknown keys are refused naming file, line and key; an unset key
+# makes the driver's own failure path show; slots and reload work.
+source "$2/e2e_lib.sh"
+
+# run NAME CONFIG-TEXT [tavrinode arguments...]: runs with that configuration,
+# output in $work/NAME.txt, exit status in $rc.
+run() {
+  local name=$1 text=$2
+  shift 2
+  printf '%s\n' "$text" >"$work/$name.ini"
+  rc=0
+  "$bin/tavrinode" --config "$work/$name.ini" "$@" >"$work/$name.txt" 2>&1 || rc=$?
+}
+
+run range $'[camera1]\nMoveSpeed = 80\nPanSpeedCompensation = -101' status
+expect_equal "range exit status" "$rc" 2
+expect_line "$work/range.txt" "range.ini:3: PanSpeedCompensation = -101 is outside its range -100..100"
+expect_no_line "$work/range.txt" "setup ="
+
+run unknown $'; slot 1\n[camera1]\nMoveSpeeed = 50' status
+expect_equal "unknown key exit status" "$rc" 2
+expect_line "$work/unknown.txt" "unknown.ini:3: unknown key 'MoveSpeeed' in [camera1]"
+
+run boolean $'[camera1]\nFlipPan = maybe' status
+expect_equal "boolean exit status" "$rc" 2
+expect_line "$work/boolean.txt" "boolean.ini:2: FlipPan = maybe is not a boolean"
+
+run section $'[camera1]\n[kamera2]' status
+expect_equal "section exit status" "$rc" 2
+expect_line "$work/section.txt" "section.ini:2: unknown section [kamera2]"
+
+# An unset key: the driver's request fails and setup reports it.
+run unset $'[camera1]\nTiltMoveTimePerDegree =' --trace status
+expect_equal "unset key exit status" "$rc" 1
+expect_line "$work/unset.txt" "param TiltMoveTimePerDegree (int, mode 1, camera 1): missing"
+expect_line "$work/unset.txt" "param MoveSpeed (int, mode 1, camera 1): 100"
+expect_line "$work/unset.txt" "param FlipTilt (bool, mode 0, camera 1): 0"
+expect_line "$work/unset.txt" "setup = 0"
+expect_line "$work/unset.txt" "drivermsg: Error refresh of parameters failed!"
+
+# Three slots, the second belonging to another driver: nothing is asked for
+# camera 2, and each configured camera has its own values.
+run slots $'[host]\ncameras = 3\n[camera1]\nFlipPan = yes\n[camera2]\nconfigured = false\n[camera3]\nMoveSpeed = 40' \
+  --trace flips speed 'camera 3' flips speed
+expect_equal "slots exit status" "$rc" 0
+expect_line "$work/slots.txt" "configured: 1 3,"
+expect_count "$work/slots.txt" "camera 1): " 18
+expect_count "$work/slots.txt" "camera 2): " 0
+expect_count "$work/slots.txt" "camera 3): " 18
+expect_equal "per-camera answers" "$(grep -E '^  (flipped:|speed) ' "$work/slots.txt")" \
+"  flipped: pan 1, tilt 0
+  speed 100.0
+  flipped: pan 0, tilt 0
+  speed 40.0"
+
+# reload: the file changes between two commands.
+printf '[camera1]\nMoveSpeed = 80\n' >"$work/reload.ini"
+rc=0
+{ printf 'speed\n'; sleep 0.3; sed -i 's/80/60/' "$work/reload.ini"; printf 'speed 20\nreload\nspeed\n'; } |
+  "$bin/tavrinode" --config "$work/reload.ini" >"$work/reload.txt" 2>&1 || rc=$?
+expect_equal "reload exit status" "$rc" 0
+expect_equal "speeds around the reload" "$(grep -E '^  speed ' "$work/reload.txt")" \
+"  speed 80.0
+  speed 60.0"
+expect_line "$work/reload.txt" "configuration reloaded from $work/reload.ini"
+
+# A reload whose file went bad keeps the configuration in use.
+printf '[camera1]\nMoveSpeed = 70\n' >"$work/bad.ini"
+rc=0
+{ printf 'speed\n'; sleep 0.3; printf '[camera1]\nMoveSpeed = 700\n' >"$work/bad.ini"; printf 'reload\nspeed\n'; } |
+  "$bin/tavrinode" --config "$work/bad.ini" >"$work/badreload.txt" 2>&1 || rc=$?
+expect_equal "bad reload exit status" "$rc" 0
+expect_line "$work/badreload.txt" "error: reload: $work/bad.ini:2: MoveSpeed = 700 is outside its range 1..100; the configuration in use stays"
+expect_count "$work/badreload.txt" "  speed 70.0" 2
+finish

@@ -1,0 +1,64 @@
+#!/usr/bin/env bash
+# The console fed through standard input: bad commands and bad arguments get
+# a one-line error each and the console goes on; "quit" ends the session
+# (later lines are not run) with the driver torn down.
+source "$2/e2e_lib.sh"
+
+printf '%s\n' \
+  'help' \
+  'frobnicate 1 2' \
+  'rel pan' \
+  'rel pan ten' \
+  'rel spin 5' \
+  'speed fast' \
+  'camera 7' \
+  'menu sideways' \
+  'preset set' \
+  'preset jump 3' \
+  'move' \
+  'move 1 2 3 4 5 6' \
+  '' \
+  '# a comment' \
+  'preset range' \
+  'speed 50' \
+  'speed' \
+  'menu up' \
+  'relay relay9:on' \
+  'bars' \
+  'fieldangle' \
+  'rel pan 2' \
+  'status' \
+  'quit' \
+  'rel pan 10' |
+  "$bin/tavrinode" >"$work/out.txt" 2>"$work/err.txt" || fail "tavrinode exited with $?"
+
+out=$work/out.txt
+expect_line "$out" "error: unknown command 'frobnicate' (type help)"
+expect_line "$out" "error: rel: give axis and amount pairs"
+expect_line "$out" "error: rel: pan: 'ten' is not a number"
+expect_line "$out" "error: rel: unknown axis 'spin'"
+expect_line "$out" "error: speed: speed: 'fast' is not a number"
+expect_line "$out" "error: camera: no camera 7 (cameras 1..1)"
+expect_line "$out" "error: menu: menu (close, open, up, down, left, right, select, back or a number): 'sideways' is not a whole number"
+expect_line "$out" "error: preset: missing argument"
+expect_line "$out" "error: preset: 'jump': use set, goto or range"
+expect_line "$out" "error: move: too many arguments ('6')"
+expect_count "$out" "error:" 11
+# Every error is one line, and the good commands after them all ran.
+expect_line "$out" "  presets 1..6"
+expect_line "$out" "  speed 50.0"
+expect_line "$out" "  drivermsg: OSD-UP command not supported"
+expect_line "$out" "  bar ranges: pan 48.0, tilt 78.0"
+expect_line "$out" "  field angle 45.0 degrees"
+# MoveSpeed 50 makes 2 degrees of pan 276 ms.
+expect_line "$out" "pan: requested 2.000 degrees, reached"
+expect_line "$out" "drive time 276 ms intended"
+expect_line "$out" "virtual camera: pan "
+# quit stops the session: the last line never ran.
+expect_no_line "$out" "> rel pan 10"
+expect_line "$out" "teardown"
+expect_line "$out" "poll requested (0)"
+# The driver's syslog lines reach standard error.
+expect_line "$work/err.txt" "OSD-UP! Not supported OSD command!"
+expect_line "$work/err.txt" "Command not recognized!"
+finish

@@ -1,0 +1,62 @@
+# Helpers for the end-to-end tests. Usage: source it with the build folder
+# and this folder as $1 and $2.
+set -euo pipefail
+bin=$1
+here=$2
+work=$(mktemp -d)
+failures=0
+background=()
+
+cleanup() {
+  for pid in "${background[@]}"; do
+    kill "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
+  done
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+fail() {
+  echo "FAIL: $*"
+  failures=$((failures + 1))
+}
+
+# expect_line FILE TEXT: FILE has a line containing TEXT.
+expect_line() {
+  grep -qF -- "$2" "$1" || fail "$(basename "$1") has no line with: $2"
+}
+
+# expect_no_line FILE TEXT
+expect_no_line() {
+  if grep -qF -- "$2" "$1"; then fail "$(basename "$1") has a line with: $2"; fi
+}
+
+# expect_count FILE TEXT N: exactly N lines contain TEXT.
+expect_count() {
+  local n
+  n=$(grep -cF -- "$2" "$1" || true)
+  [ "$n" -eq "$3" ] || fail "$(basename "$1"): $n lines with '$2', expected $3"
+}
+
+# expect_between NAME VALUE LOW HIGH (numbers)
+expect_between() {
+  awk -v v="$2" -v lo="$3" -v hi="$4" 'BEGIN { exit !(v >= lo && v <= hi) }' ||
+    fail "$1 = $2, expected $3 .. $4"
+}
+
+# expect_equal NAME ACTUAL EXPECTED
+expect_equal() {
+  if [ "$2" != "$3" ]; then
+    fail "$1 differs"
+    diff <(printf '%s\n' "$3") <(printf '%s\n' "$2") | sed 's/^/    /' || true
+  fi
+}
+
+finish() {
+  if [ "$failures" -ne 0 ]; then
+    echo "$failures check(s) failed; outputs were:"
+    for f in "$work"/*.txt; do echo "--- $(basename "$f")"; cat "$f"; done
+    exit 1
+  fi
+  echo "all checks passed"
+}

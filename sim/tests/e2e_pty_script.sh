@@ -1,0 +1,67 @@
+#!/usr/bin/env bash
+# tavrinode, linked against the stand-in host glue, writes to a
+# pseudo-terminal served by the virtual camera program, through a script.
+# Checks the frames the camera decoded, in order, and where it ended up.
+source "$2/e2e_lib.sh"
+
+"$bin/virtual_camera" --pty --state "$work/state.txt" >"$work/camera.txt" 2>&1 &
+background+=($!)
+for _ in $(seq 200); do
+  grep -q '^pty ' "$work/camera.txt" && break
+  sleep 0.05
+done
+pty=$(awk '/^pty /{print $2; exit}' "$work/camera.txt")
+[ -n "$pty" ] || { echo "the camera printed no pseudo-terminal"; cat "$work/camera.txt"; exit 1; }
+
+status=0
+"$bin/tavrinode" --port "$pty" --script "$here/e2e_pty_script.cmd" >"$work/host.txt" 2>&1 || status=$?
+[ "$status" -eq 0 ] || fail "tavrinode exited with $status"
+# Let the camera take the last bytes, then stop it: it writes its state.
+sleep 0.2
+kill -TERM "${background[0]}"
+wait "${background[0]}" || fail "the camera exited with an error"
+background=()
+
+# The camera's trace: "   t.tttttt  81 01 ... FF  meaning"
+frames=$(sed -nE 's/^ *[0-9]+\.[0-9]{6}  ([0-9A-F]{2} )*FF  //p' "$work/camera.txt")
+expected="pan-tilt drive: pan right at 0x12, tilt stop
+pan-tilt stop
+pan-tilt drive: tilt down at 0x0E, pan stop
+pan-tilt stop
+zoom tele, speed 7
+zoom stop
+memory set 1 (preset 2)
+pan-tilt drive: pan left at 0x12, tilt stop
+pan-tilt stop
+memory recall 1 (preset 2)
+focus mode auto
+relay 3 on
+menu open
+menu close"
+expect_equal "frames decoded by the camera" "$frames" "$expected"
+
+value() { sed -n "s/^$1=//p" "$work/state.txt"; }
+# Open-loop timing on a shared machine: a late stop only adds a little.
+expect_between pan "$(value pan)" 9.7 10.8       # back at the preset, stored after pan 10
+expect_between tilt "$(value tilt)" -5.5 -4.85
+expect_between zoom "$(value zoom)" 1970 2080
+expect_equal focus_mode "$(value focus_mode)" auto
+expect_equal relays "$(value relay1) $(value relay2) $(value relay3)" "off off on"
+expect_equal menu "$(value menu)" closed
+expect_equal presets "$(value presets)" 1
+expect_equal moving "$(value moving)" no
+expect_equal dropped "$(value dropped)" 0
+
+# The host's side: setup, bookkeeping, the drive times it slept, teardown.
+expect_line "$work/host.txt" "frames to $pty"
+expect_line "$work/host.txt" "setup = 1"
+expect_line "$work/host.txt" "pan: requested 10.000 degrees; drive time 690 ms intended"
+expect_line "$work/host.txt" "tilt: requested -5.000 degrees; drive time 340 ms intended"
+expect_line "$work/host.txt" "zoom: requested 2000.000 steps; drive time 1050 ms intended"
+expect_line "$work/host.txt" "pan: requested -5.000 degrees; drive time 345 ms intended"
+expect_line "$work/host.txt" "completed camera 1, delay 5"
+expect_count "$work/host.txt" "started camera 1" 6
+expect_line "$work/host.txt" "poll requested (0)"
+expect_no_line "$work/host.txt" "error:"
+expect_no_line "$work/host.txt" "write failed"
+finish
