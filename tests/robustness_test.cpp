@@ -277,8 +277,8 @@ TEST_F(RobustnessTest, NonPositiveSpeedRefusesThatAxisWhileTheOthersGoOn) {
         const Lines logs = fake::syslogs();
         ASSERT_EQ(logs.size(), 2u);
         EXPECT_THAT(logs[0], StartsWith("syslog 3 Error: tavrinode["));
-        EXPECT_THAT(logs[0], HasSubstr("]driver_move_rel(): Refused pan"));
-        EXPECT_THAT(logs[1], HasSubstr("]driver_move_rel(): Refused tilt"));
+        EXPECT_THAT(logs[0], HasSubstr("]driver_move_rel(): Refused pan, MoveSpeed"));
+        EXPECT_THAT(logs[1], HasSubstr("]driver_move_rel(): Refused tilt, MoveSpeed"));
         fake::clear_log();
     }
     configure({{"MoveSpeed", 100}, {"ZoomSpeed", 0}, {"FocusSpeed", -1}});
@@ -288,8 +288,8 @@ TEST_F(RobustnessTest, NonPositiveSpeedRefusesThatAxisWhileTheOthersGoOn) {
     EXPECT_EQ(sleeps(), Lines({"sleep 690000"}));
     const Lines logs = fake::syslogs();
     ASSERT_EQ(logs.size(), 2u);
-    EXPECT_THAT(logs[0], HasSubstr("]driver_move_rel(): Refused zoom"));
-    EXPECT_THAT(logs[1], HasSubstr("]driver_move_rel(): Refused focus"));
+    EXPECT_THAT(logs[0], HasSubstr("]driver_move_rel(): Refused zoom, ZoomSpeed"));
+    EXPECT_THAT(logs[1], HasSubstr("]driver_move_rel(): Refused focus, FocusSpeed"));
     expect_completed_once_last();
 }
 
@@ -323,6 +323,9 @@ TEST_F(RobustnessTest, DriveTimeOrCountThatDoesNotFitRefusesTheAxisNeverAShorter
         {"pan member huge", {}, req(-1e30f), "pan"},
         {"pan member infinite", {}, req(-INF), "pan"},
         {"tilt member infinite", {}, req(ABSENT, -INF), "tilt"},
+        // -1e20 / 624 steps do not fit an int; neither do -infinite ones.
+        {"iris member huge", {}, req(ABSENT, ABSENT, ABSENT, ABSENT, -1e20f), "iris"},
+        {"iris member infinite", {}, req(ABSENT, ABSENT, ABSENT, ABSENT, -INF), "iris"},
     };
     for (const Case &c : cases) {
         fake::reset(1);
@@ -587,15 +590,17 @@ TEST_F(RobustnessTest, RelayPulseWhoseDeadlineHasPassedSwitchesOffAtOnce) {
 
 TEST_F(RobustnessTest, PanAndTiltSpeedBytesAreCappedAt7FAndOtherwiseUnchanged) {
     // Pan byte = (m - 1) * 17 / 99 + 1: 729 gives 126.01 (7E, sent as is),
-    // 735 gives 127.04 (7F), 1000 would give 172.
-    // Tilt byte = (m - 1) * 13 / 99 + 1: 953 gives 126.01 (7E), 961 gives 127.06.
+    // 735 gives 127.04 (7F), 900 would give 155.4 (9B), 1000 would give 172.
+    // Tilt byte = (m - 1) * 13 / 99 + 1: 953 gives 126.01 (7E), 961 gives
+    // 127.06, 999 would give 132.05 (84).
     struct Case {
         float pan, tilt;
         const char *frame;
     };
     const Case cases[] = {
         {729.0f, ABSENT, "81 01 06 01 7E 00 02 03 FF"},    {735.0f, ABSENT, "81 01 06 01 7F 00 02 03 FF"},
-        {-1000.0f, ABSENT, "81 01 06 01 7F 00 01 03 FF"},  {32764.0f, ABSENT, "81 01 06 01 7F 00 02 03 FF"},
+        {900.0f, ABSENT, "81 01 06 01 7F 00 02 03 FF"},    {-1000.0f, ABSENT, "81 01 06 01 7F 00 01 03 FF"},
+        {32764.0f, ABSENT, "81 01 06 01 7F 00 02 03 FF"},  {ABSENT, -999.0f, "81 01 06 01 00 7F 03 02 FF"},
         {ABSENT, 953.0f, "81 01 06 01 00 7E 03 01 FF"},    {ABSENT, 961.0f, "81 01 06 01 00 7F 03 01 FF"},
         {ABSENT, -32764.0f, "81 01 06 01 00 7F 03 02 FF"},
     };
