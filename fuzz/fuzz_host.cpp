@@ -40,7 +40,11 @@ int tracked_slot = -1;
 int pending_relay = 0;  // control byte of the relay frame being written
 int expected_camera_number = 0;
 bool in_call = false;
-int64_t clock_ns = 1000LL * 1000000000LL;  // virtual CLOCK_MONOTONIC during calls
+// Virtual CLOCK_MONOTONIC during calls. It restarts with every call: a call
+// sleeps at most sleep_budget + 1 times, each under 2^33 us, so it cannot
+// overflow, whereas a clock kept across millions of inputs would.
+constexpr int64_t clock_start_ns = 1000LL * 1000000000LL;
+int64_t clock_ns = clock_start_ns;
 
 void host_call(int kind) {
     if (rec.host_calls == 0) {
@@ -234,6 +238,7 @@ void begin_call(const behaviour &b, int slot, int expected_camera) {
     expected_camera_number = expected_camera;
     memset(&rec, 0, sizeof rec);
     rec.memory_byte = -1;
+    clock_ns = clock_start_ns;
     in_call = true;
 }
 
