@@ -30,6 +30,7 @@ struct Options {
     std::string port;
     bool pty = false;
     bool quiet = false;
+    bool positions = false;
     std::string timeline;
     std::string state_file;
     sim::CameraModel model;
@@ -49,6 +50,7 @@ void usage(FILE *out) {
         "  --focus-ms N       full focus travel at speed 7, milliseconds (default 1500)\n"
         "  --timeline FILE    write a picture of the session (SVG) on exit\n"
         "  --state FILE       write the final state as key=value lines on exit\n"
+        "  --positions        after each message, print where the axes are\n"
         "  --quiet            do not print the messages received\n",
         out);
 }
@@ -111,6 +113,8 @@ bool parse_options(int argc, char **argv, Options *o) {
             const char *v = value("a file name");
             if (v == nullptr) return false;
             o->state_file = v;
+        } else if (a == "--positions") {
+            o->positions = true;
         } else if (a == "--quiet") {
             o->quiet = true;
         } else if (a == "--help" || a == "-h") {
@@ -193,6 +197,10 @@ int main(int argc, char **argv) {
             if (piece.type == visca::Assembler::Piece::Message) {
                 const sim::Received &r = camera.receive(piece.bytes, t);
                 if (!o.quiet) print_received(r);
+                if (o.positions) {
+                    const double *p = camera.state().position.axis;
+                    printf("%11s  at pan %.4f tilt %.4f zoom %.2f focus %.2f\n", "", p[0], p[1], p[2], p[3]);
+                }
             } else if (!o.quiet) {
                 const char *what = piece.type == visca::Assembler::Piece::Stray ? "stray bytes outside a frame"
                                    : piece.type == visca::Assembler::Piece::Overlong

@@ -395,7 +395,7 @@ void cmd_help(Runtime &, const Args &a) {
     for (const Command &c : commands) {
         if (!a.empty() && a[0] != c.name) continue;
         char buf[256];
-        snprintf(buf, sizeof buf, "  %-10s %-38s %s", c.name, c.args, c.help);
+        snprintf(buf, sizeof buf, "  %-10s %-44s %s", c.name, c.args, c.help);
         say(buf);
     }
 }
