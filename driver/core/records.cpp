@@ -114,7 +114,11 @@ int core_setup() {
         return 0;
     }
     cam_count = n;
-    memset(cam_params, 0, static_cast<size_t>(n) * sizeof(camera_params));
+    // Value-initialised rather than memset: zero bits are not 0.0 by the
+    // language's rules, a zero-initialised record is.
+    for (uint32_t slot = 0; slot < n; ++slot) {
+        cam_params[slot] = camera_params{};
+    }
     if (load_parameters() != 0) {
         return 1;
     }
