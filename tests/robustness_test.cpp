@@ -318,6 +318,11 @@ TEST_F(RobustnessTest, DriveTimeOrCountThatDoesNotFitRefusesTheAxisNeverAShorter
         {"tilt time beyond 32-bit us", {{"TiltMoveTimePerDegree", 50000}}, req(ABSENT, -1000.0f), "tilt"},
         // 19998 * 4294968 / 19998 = 4294968 ms: one past the longest sleep.
         {"zoom time beyond 32-bit us", {{"ZoomTime", 4294968}}, req(ABSENT, ABSENT, 19998.0f), "zoom"},
+        // MoveSpeed and time per degree INT_MAX, pan 10: 2^31 * 10 / 214748364.7
+        // = 100 ms, reduced: p = 100 * INT_MAX, q = 1431655764, speed 100,
+        // time again q * 150 / 100 = 2147483646 ms.
+        {"reduced pan time beyond 32-bit us",
+         {{"MoveSpeed", INT_MAX}, {"PanMoveTimePerDegree", INT_MAX}}, req(10.0f), "pan"},
         {"zoom member beyond int", {}, req(ABSENT, ABSENT, -3e9f), "zoom"},
         {"focus member beyond int", {}, req(ABSENT, ABSENT, ABSENT, -3e9f), "focus"},
         {"pan member huge", {}, req(-1e30f), "pan"},
