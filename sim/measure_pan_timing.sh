@@ -4,7 +4,8 @@
 # frames as they arrive. For pans of 1, 10 and 90 degrees (each run out and
 # back, so every run gives two moves) it prints the drive time the driver
 # intended (its sleep), the interval between drive and stop frames at the
-# camera (median and worst), and the requested against the reached angle.
+# camera (median and worst: furthest from the intended time), and the
+# requested against the reached angle (median, lowest and highest).
 # Usage: sim/measure_pan_timing.sh [BUILD_DIR [RUNS [ANGLES...]]]
 #   BUILD_DIR holds tavrinode and virtual_camera (default build/native),
 #   RUNS out-and-back runs per angle (default 5), ANGLES (default 1 10 90).
@@ -18,7 +19,7 @@ work=$(mktemp -d)
 cam_pid=
 trap '[ -n "$cam_pid" ] && kill "$cam_pid" 2>/dev/null; rm -rf "$work"' EXIT
 
-printf '| Requested | Intended drive time | Drive-to-stop at the camera: median | worst | Reached angle: median | worst | Moves |\n'
+printf '| Requested | Intended drive time | Drive to stop at the camera: median | worst | Reached: median | lowest .. highest | Moves |\n'
 printf '|---|---|---|---|---|---|---|\n'
 for angle in "${angles[@]}"; do
   "$bin/virtual_camera" --pty --positions >"$work/camera.txt" 2>&1 &
@@ -36,6 +37,7 @@ for angle in "${angles[@]}"; do
   # Pair each pan drive frame with the next pan-tilt stop; the line after
   # each frame tells where the pan stood.
   awk -v angle="$angle" -v intended="$intended" '
+    BEGIN { n = 0 }
     function pan_at(line,   f) { split(line, f, " "); return f[3] }
     /pan-tilt drive: pan/ { t0 = $1; want_start = 1; next }
     /pan-tilt stop/ && t0 != "" { dt[n] = ($1 - t0) * 1000; want_stop = 1; next }
@@ -49,14 +51,14 @@ for angle in "${angles[@]}"; do
       return k % 2 ? b[(k - 1) / 2] : (b[k / 2 - 1] + b[k / 2]) / 2
     }
     END {
-      worst_dt = dt[0]; worst_r = reached[0]
+      worst_dt = dt[0]; low = reached[0]; high = reached[0]
       for (i = 0; i < n; i++) {
         e = dt[i] - intended; w = worst_dt - intended
         if ((e < 0 ? -e : e) > (w < 0 ? -w : w)) worst_dt = dt[i]
-        e = reached[i] - angle; w = worst_r - angle
-        if ((e < 0 ? -e : e) > (w < 0 ? -w : w)) worst_r = reached[i]
+        if (reached[i] < low) low = reached[i]
+        if (reached[i] > high) high = reached[i]
       }
-      printf "| %s deg | %s ms | %.1f ms | %.1f ms | %.3f deg | %.3f deg | %d |\n",
-             angle, intended, median(dt, n), worst_dt, median(reached, n), worst_r, n
+      printf "| %s deg | %s ms | %.1f ms | %.1f ms | %.3f deg | %.3f .. %.3f deg | %d |\n",
+             angle, intended, median(dt, n), worst_dt, median(reached, n), low, high, n
     }' "$work/camera.txt"
 done

@@ -218,13 +218,31 @@ void publish_config() {
 }
 
 bool interruptible_sleep(double seconds) {
-    const double deadline = line::monotonic_seconds() + seconds;
+    struct timespec deadline;
+    clock_gettime(CLOCK_MONOTONIC, &deadline);
+    const struct timespec span = to_timespec(seconds);
+    deadline.tv_sec += span.tv_sec;
+    deadline.tv_nsec += span.tv_nsec;
+    if (deadline.tv_nsec >= 1000000000L) {
+        deadline.tv_nsec -= 1000000000L;
+        deadline.tv_sec += 1;
+    }
+    const double end = static_cast<double>(deadline.tv_sec) + static_cast<double>(deadline.tv_nsec) / 1e9;
     while (true) {
         if (interrupts > 0) return false;
-        const double left = deadline - line::monotonic_seconds();
+        const double left = end - line::monotonic_seconds();
         if (left <= 0) return true;
-        const struct timespec ts = to_timespec(left);
-        ppoll(nullptr, 0, &ts, &wait_mask);
+        // The kernel lets a poll timeout run late by 0.1 % of its length
+        // (6 ms on a 6 s pan), so ppoll, where Ctrl-C gets through, is told
+        // to wake a little early, and the last millisecond is slept on the
+        // monotonic clock itself.
+        const double early = left / 500 + 0.001;
+        if (left > early) {
+            const struct timespec ts = to_timespec(left - early);
+            ppoll(nullptr, 0, &ts, &wait_mask);
+        } else {
+            clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &deadline, nullptr);
+        }
     }
 }
 
