@@ -98,6 +98,8 @@ std::optional<std::string> *pending_line = nullptr;
 bool line_done = false;
 
 void on_line(char *text) {
+    // Removed here, before readline would draw the next prompt.
+    rl_callback_handler_remove();
     line_done = true;
     if (text != nullptr) {
         *pending_line = std::string(text);
@@ -159,7 +161,6 @@ public:
             }
             if (n > 0) rl_callback_read_char();
         }
-        rl_callback_handler_remove();
         if (!line) {
             fputs("\n", stdout);
             return std::nullopt;
