@@ -13,7 +13,7 @@ namespace host {
 namespace {
 
 struct Parse {
-    const std::vector<ParamSpec> *specs;
+    const std::vector<ParamInfo> *params;
     std::optional<uint32_t> cameras;
     // camera number -> (configured, values)
     std::map<uint32_t, bool> sections;
@@ -21,8 +21,8 @@ struct Parse {
     std::string error;  // the first problem, without the line
 };
 
-const ParamSpec *find_spec(const std::vector<ParamSpec> &specs, const char *key) {
-    for (const ParamSpec &s : specs) {
+const ParamInfo *find_param(const std::vector<ParamInfo> &params, const char *key) {
+    for (const ParamInfo &s : params) {
         if (s.key == key) return &s;
     }
     return nullptr;
@@ -93,22 +93,22 @@ int on_entry(void *user, const char *section, const char *name, const char *valu
         p.sections[camera] = b;
         return 1;
     }
-    const ParamSpec *spec = find_spec(*p.specs, name);
-    if (spec == nullptr) {
+    const ParamInfo *param = find_param(*p.params, name);
+    if (param == nullptr) {
         p.error = "unknown key '" + key + "' in [" + sec + "]";
         return 0;
     }
     if (val.empty()) {
-        p.values[camera][spec->key] = std::nullopt;
+        p.values[camera][param->key] = std::nullopt;
         return 1;
     }
-    if (spec->boolean) {
+    if (param->boolean) {
         bool b = false;
         if (!parse_bool(val, &b)) {
             p.error = key + " = " + val + " is not a boolean (true/false, yes/no, on/off, 1/0)";
             return 0;
         }
-        p.values[camera][spec->key] = b ? 1 : 0;
+        p.values[camera][param->key] = b ? 1 : 0;
         return 1;
     }
     long n = 0;
@@ -116,17 +116,17 @@ int on_entry(void *user, const char *section, const char *name, const char *valu
         p.error = key + " = " + val + " is not a whole number";
         return 0;
     }
-    if (n < spec->low || n > spec->high) {
-        p.error = key + " = " + val + " is outside its range " + spec->range;
+    if (n < param->low || n > param->high) {
+        p.error = key + " = " + val + " is outside its range " + param->range;
         return 0;
     }
-    p.values[camera][spec->key] = n;
+    p.values[camera][param->key] = n;
     return 1;
 }
 
-std::map<std::string, std::optional<long>> defaults(const std::vector<ParamSpec> &specs) {
+std::map<std::string, std::optional<long>> defaults(const std::vector<ParamInfo> &params) {
     std::map<std::string, std::optional<long>> out;
-    for (const ParamSpec &s : specs) {
+    for (const ParamInfo &s : params) {
         bool b = false;
         long n = 0;
         if (s.boolean && parse_bool(s.def, &b)) {
@@ -168,19 +168,19 @@ bool scan_sections(const std::string &path, std::map<uint32_t, bool> *sections, 
 
 }  // namespace
 
-bool load_config(const std::string &path, const std::vector<ParamSpec> &specs, Config *config,
+bool load_config(const std::string &path, const std::vector<ParamInfo> &params, Config *config,
                  std::string *error) {
     Config c;
     c.path = path;
     if (path.empty()) {
         c.cameras = 1;
         c.configured = {1};
-        c.values = {defaults(specs)};
+        c.values = {defaults(params)};
         *config = c;
         return true;
     }
     Parse p;
-    p.specs = &specs;
+    p.params = &params;
     if (!scan_sections(path, &p.sections, error)) {
         return false;
     }
@@ -205,7 +205,7 @@ bool load_config(const std::string &path, const std::vector<ParamSpec> &specs, C
                  std::to_string(c.cameras);
         return false;
     }
-    const auto base = defaults(specs);
+    const auto base = defaults(params);
     c.configured.assign(c.cameras, 0);
     c.values.assign(c.cameras, base);
     for (const auto &s : p.sections) {

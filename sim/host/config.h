@@ -42,7 +42,7 @@ struct Config {
 
 // Reads `path` (or, when it is empty, builds the default configuration).
 // On failure `error` names the file, the line and the key.
-bool load_config(const std::string &path, const std::vector<ParamSpec> &specs, Config *config,
+bool load_config(const std::string &path, const std::vector<ParamInfo> &params, Config *config,
                  std::string *error);
 
 }  // namespace host

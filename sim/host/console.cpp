@@ -318,7 +318,7 @@ void cmd_reload(Runtime &r, const Args &a) {
     need(a, 0, 0);
     Config fresh;
     std::string error;
-    if (!load_config(r.config.path, r.specs, &fresh, &error)) {
+    if (!load_config(r.config.path, r.params, &fresh, &error)) {
         throw BadArgs{error + "; the configuration in use stays"};
     }
     if (fresh.cameras != r.config.cameras) {

@@ -75,8 +75,8 @@ Descriptor read_descriptor(const DriverApi &api) {
     return d;
 }
 
-std::vector<ParamSpec> param_specs(const Descriptor &d, std::vector<std::string> *problems) {
-    std::vector<ParamSpec> specs;
+std::vector<ParamInfo> param_entries(const Descriptor &d, std::vector<std::string> *problems) {
+    std::vector<ParamInfo> params;
     for (int t = 0; t < 8; ++t) {
         const param_descriptor *e = d.tables[t];
         if (e == nullptr) {
@@ -84,7 +84,7 @@ std::vector<ParamSpec> param_specs(const Descriptor &d, std::vector<std::string>
             continue;
         }
         for (; e->kind != 0; ++e) {
-            ParamSpec s;
+            ParamInfo s;
             s.key = e->key != nullptr ? e->key : "";
             s.label = e->label != nullptr ? e->label : "";
             s.def = e->def != nullptr ? e->def : "";
@@ -107,10 +107,10 @@ std::vector<ParamSpec> param_specs(const Descriptor &d, std::vector<std::string>
                 problems->push_back(std::string("an entry of ") + table_names[t] + " has no key");
                 continue;
             }
-            specs.push_back(s);
+            params.push_back(s);
         }
     }
-    return specs;
+    return params;
 }
 
 std::string describe_descriptor(const Descriptor &d) {

@@ -57,7 +57,7 @@ extern const char *const table_names[8];
 Descriptor read_descriptor(const DriverApi &api);
 
 // One configuration key as the descriptor offers it.
-struct ParamSpec {
+struct ParamInfo {
     std::string key;
     std::string label;
     std::string def;
@@ -69,7 +69,7 @@ struct ParamSpec {
 
 // Every key of the eight tables, in table order. Entries that cannot be
 // understood are reported in `problems` and left out.
-std::vector<ParamSpec> param_specs(const Descriptor &d, std::vector<std::string> *problems);
+std::vector<ParamInfo> param_entries(const Descriptor &d, std::vector<std::string> *problems);
 
 // The multi-line description printed by the console's "info".
 std::string describe_descriptor(const Descriptor &d);

@@ -397,11 +397,11 @@ int main(int argc, char **argv) {
     }
     r.descriptor = read_descriptor(r.api);
     std::vector<std::string> problems;
-    r.specs = param_specs(r.descriptor, &problems);
+    r.params = param_entries(r.descriptor, &problems);
     for (const std::string &p : problems) {
         fprintf(stderr, "tavrinode: driver descriptor: %s\n", p.c_str());
     }
-    if (!load_config(r.options.config_path, r.specs, &r.config, &error)) {
+    if (!load_config(r.options.config_path, r.params, &r.config, &error)) {
         fprintf(stderr, "tavrinode: %s\n", error.c_str());
         return 2;
     }

@@ -39,7 +39,7 @@ struct Runtime {
     Options options;
     DriverApi api;
     Descriptor descriptor;
-    std::vector<ParamSpec> specs;
+    std::vector<ParamInfo> params;
     Config config;
     std::vector<int> map_storage;
     std::unique_ptr<Port> port;
