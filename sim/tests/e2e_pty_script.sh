@@ -43,8 +43,8 @@ expect_equal "frames decoded by the camera" "$frames" "$expected"
 value() { sed -n "s/^$1=//p" "$work/state.txt"; }
 # Open-loop timing on a shared machine: a frame read late by the camera
 # shifts the result by 14.5 degrees or 1900 zoom steps per second, so the
-# bounds allow about 35 ms early and 100 ms late; a wrong speed byte or drive
-# time lands outside them.
+# bounds allow about 35 ms early and 100 ms late. (The speed bytes are checked
+# exactly with the frames above; these bounds check the drive times.)
 expect_between pan "$(value pan)" 9.5 11.5       # back at the preset, stored after pan 10
 expect_between tilt "$(value tilt)" -6.5 -4.5
 expect_between zoom "$(value zoom)" 1935 2200
