@@ -447,7 +447,10 @@ public:
                 continue;
             }
             measured &m = results[run.run_name.function_name];
-            const double ns = run.GetAdjustedRealTime();
+            // CPU time, which a busy machine's preemption does not inflate;
+            // the rows timed by hand (setup, teardown) only have real time.
+            const bool manual = run.run_name.time_type == "manual_time";
+            const double ns = manual ? run.GetAdjustedRealTime() : run.GetAdjustedCPUTime();
             if (m.ns < 0.0 || ns < m.ns) {
                 m.ns = ns;
             }
@@ -496,9 +499,10 @@ void run_benchmark(benchmark::State &state, const op_info &op) {
 }
 
 void print_summary() {
-    printf("\nSummary: best time per call; wire time of the frames the call sends at 9600 baud 8N1\n");
-    printf("(1.0417 ms per byte); ratio = call time / wire time. Goals: an operation < 1000 ns and\n");
-    printf("< 1/10000 of its wire time; get_info and the queries < 50 ns.\n\n");
+    printf("\nSummary: best CPU time per call over the repetitions (the setup and teardown rows:\n");
+    printf("real time of the call alone); wire time of the frames the call sends at 9600 baud\n");
+    printf("8N1 (1.0417 ms per byte); ratio = call time / wire time. Goals: an operation\n");
+    printf("< 1000 ns and < 1/10000 of its wire time; get_info and the queries < 50 ns.\n\n");
     printf("%-34s %10s %6s %6s %9s %10s  %s\n", "operation", "ns/call", "frames", "bytes", "wire ms",
            "ratio", "goal");
     const measured *harness = nullptr;
