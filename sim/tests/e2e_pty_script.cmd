@@ -11,3 +11,7 @@ autofocus on
 relay relay3:on
 menu open
 menu close
+# A zoom below one step: driven, and stopped at once rather than left running.
+rel zoom 0.5
+# Preset 0 would put the terminator byte into the frame: refused, nothing sent.
+preset goto 0

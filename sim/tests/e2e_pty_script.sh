@@ -37,7 +37,9 @@ memory recall 1 (preset 2)
 focus mode auto
 relay 3 on
 menu open
-menu close"
+menu close
+zoom tele, speed 7
+zoom stop"
 expect_equal "frames decoded by the camera" "$frames" "$expected"
 
 value() { sed -n "s/^$1=//p" "$work/state.txt"; }
@@ -63,8 +65,10 @@ expect_line "$work/host.txt" "tilt: requested -5.000 degrees; drive time 340 ms 
 expect_line "$work/host.txt" "zoom: requested 2000.000 steps; drive time 1050 ms intended"
 expect_line "$work/host.txt" "pan: requested -5.000 degrees; drive time 345 ms intended"
 expect_line "$work/host.txt" "completed camera 1, delay 5"
-expect_count "$work/host.txt" "started camera 1" 6
+expect_count "$work/host.txt" "started camera 1" 7
 expect_line "$work/host.txt" "poll requested (0)"
 expect_no_line "$work/host.txt" "error:"
+expect_line "$work/host.txt" "Refused, preset number outside 1..255"
+expect_count "$work/host.txt" "  = 0" 1
 expect_no_line "$work/host.txt" "write failed"
 finish
