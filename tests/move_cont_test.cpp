@@ -378,6 +378,8 @@ TEST_F(MoveContTest, SuspensionDuringTheSettleSleepIsSeenAfterTheFirstStep) {
 TEST_F(MoveContTest, IrisWhoseStepCountOverflowsIsRefused) {
     for (float iris : {-Inf, -1e30f, -2e10f}) {
         SCOPED_TRACE(iris);
+        // Nothing sleeps here; a runaway step loop would end at its first step.
+        fake::suspend_at_sleep(1);
         const std::vector<std::string> got = run(req(A, A, A, A, iris));
         EXPECT_THAT(got, ElementsAre("started 1",
                                      MatchesRegex("syslog 3 Error: tavrinode\\[[0-9]+\\]driver_move_cont\\(\\): "

@@ -99,10 +99,10 @@ std::vector<std::string> iris_step(int steps) {
     return out;
 }
 
-// "started", the given parts in order, "completed".
-std::vector<std::string> action(std::initializer_list<std::vector<std::string>> parts, int camera = 1) {
+// "started", the given axis calls in order, "completed".
+std::vector<std::string> action(std::initializer_list<std::vector<std::string>> axes, int camera = 1) {
     std::vector<std::string> out{"started " + std::to_string(camera)};
-    for (const auto &p : parts) {
+    for (const auto &p : axes) {
         out.insert(out.end(), p.begin(), p.end());
     }
     out.push_back("completed " + std::to_string(camera) + " 2");
@@ -143,7 +143,7 @@ TEST_F(MoveRelTest, WorkedTableWithTheDefaults) {
     struct Row {
         const char *name;
         move_request r;
-        std::vector<std::string> part;
+        std::vector<std::string> calls;
     };
     const Row rows[] = {
         {"pan 10", req(10.0f), pan_step(pan_frame(0x12, false), 690)},
@@ -167,7 +167,7 @@ TEST_F(MoveRelTest, WorkedTableWithTheDefaults) {
     };
     for (const Row &row : rows) {
         SCOPED_TRACE(row.name);
-        EXPECT_EQ(run(row.r, 1), action({row.part}));
+        EXPECT_EQ(run(row.r, 1), action({row.calls}));
     }
 }
 
@@ -195,7 +195,7 @@ TEST_F(MoveRelTest, AllFiveAxesRunOneAfterAnother) {
 
 // ---- presence ----
 
-TEST_F(MoveRelTest, NothingTakingPartOnlyCompletes) {
+TEST_F(MoveRelTest, NothingPresentOrNonzeroOnlyCompletes) {
     const move_request none[] = {
         req(A, A, A, A, A),
         req(0.0f, 0.0f, 0.0f, 0.0f, 0.0f),
@@ -208,12 +208,12 @@ TEST_F(MoveRelTest, NothingTakingPartOnlyCompletes) {
 }
 
 TEST_F(MoveRelTest, PresenceLimit) {
-    // 32764 takes part: 690 × 32764 / 10 ms.
+    // 32764 is present: 690 × 32764 / 10 ms.
     EXPECT_EQ(run(req(32764.0f), 1), action({pan_step(pan_frame(0x12, false), 2260716)}));
     EXPECT_EQ(run(req(32765.0f, 32764.0f), 1), action({tilt_step(tilt_frame(0x0E, false), 2227952)}));
 }
 
-TEST_F(MoveRelTest, TinyMembersTakePart) {
+TEST_F(MoveRelTest, TinyMembersArePresent) {
     // A pan whose time truncates to 0 is skipped, but the action is still made.
     EXPECT_EQ(run(req(0.001f), 1), action({}));
     EXPECT_EQ(run(req(-0.01f, 0.01f), 1), action({}));
@@ -241,7 +241,7 @@ TEST_F(MoveRelTest, ShortMoveBoundaries) {
         int per_degree;
         float speed;  // set through driver_set_speed
         float pan;
-        std::vector<std::string> part;
+        std::vector<std::string> calls;
     };
     const Row rows[] = {
         // 149 ms is reduced: p = 14900, speed 99 (no correction from 98 on).
@@ -258,6 +258,10 @@ TEST_F(MoveRelTest, ShortMoveBoundaries) {
         {"149 ms x 102", 1520, 102.0f, 1.0f, pan_step(pan_frame(0x12, false), 151)},
         {"100 ms x 200", 2000, 200.0f, -1.0f, pan_step(pan_frame(0x12, true), 199)},
         {"69 ms x 1000", 69000, 1000.0f, 0.1f, pan_step(pan_frame(0x12, false), 690)},
+        {"101 ms x 150", 1515, 150.0f, 1.0f, pan_step(pan_frame(0x12, false), 151)},
+        // p = 15149 keeps the time, p = 15150 is worked out again.
+        {"1 ms x 15149", 1515, 15149.0f, 1.0f, pan_step(pan_frame(0x12, false), 1)},
+        {"1 ms x 15150", 1515, 15150.0f, 1.0f, pan_step(pan_frame(0x12, false), 151)},
         // Not reduced at speed 150: byte 1A, no correction.
         {"460 ms x 150", 690, 150.0f, 10.0f, pan_step(pan_frame(0x1A, false), 460)},
     };
@@ -265,8 +269,15 @@ TEST_F(MoveRelTest, ShortMoveBoundaries) {
         SCOPED_TRACE(row.name);
         configure("PanMoveTimePerDegree", row.per_degree);
         ASSERT_EQ(driver_set_speed(row.speed), 1);
-        EXPECT_EQ(run(req(row.pan), 1), action({row.part}));
+        EXPECT_EQ(run(req(row.pan), 1), action({row.calls}));
     }
+}
+
+TEST_F(MoveRelTest, DivisorIsFormedAsMoveSpeedOverHundredTimesTen) {
+    // (7 / 100.0) × 10.0 lies just above 0.7, so 4830 / it truncates to 6899;
+    // speed 7 is corrected by -2 to 5 (byte 01).
+    configure("MoveSpeed", 7);
+    EXPECT_EQ(run(req(7.0f), 1), action({pan_step(pan_frame(0x01, false), 6899)}));
 }
 
 // ---- zoom and focus ----
@@ -444,9 +455,11 @@ TEST_F(MoveRelTest, DriveTimesWhoseMicrosecondsExceed32BitsAreRefused) {
 }
 
 TEST_F(MoveRelTest, MembersTooLargeToConvertAreRefused) {
-    // -inf is below the presence limit: it takes part and must be refused.
+    // -inf is below the presence limit: it is present and must be refused.
     for (float big : {-Inf, -1e30f}) {
         SCOPED_TRACE(big);
+        // Nothing sleeps here; a runaway iris loop would end at its first step.
+        fake::suspend_at_sleep(1);
         EXPECT_THAT(run(req(big, big, big, big, big), 0),
                     ElementsAre("started 1", refusal("pan"), refusal("tilt"), refusal("zoom"), refusal("focus"),
                                 refusal("iris"), "completed 1 2"));
@@ -459,6 +472,9 @@ TEST_F(MoveRelTest, MembersTooLargeToConvertAreRefused) {
 TEST_F(MoveRelTest, HugeIrisMemberIsRefusedAndTheOthersGoOn) {
     for (float iris : {-Inf, -1e30f, -2e12f}) {
         SCOPED_TRACE(iris);
+        // Only the pan sleeps; a runaway iris loop would end at its first step.
+        fake::host().sleep_plans.clear();
+        fake::suspend_at_sleep(2);
         EXPECT_THAT(run(req(-10.0f, A, A, A, iris), 0),
                     ElementsAre("started 1", PAN_ON, pan_frame(0x12, true), sleep_ms(690), PT_STOP, IDLE,
                                 refusal("iris"), "completed 1 2"));
@@ -604,8 +620,8 @@ class MoveRelSweep : public MoveRelTest {};
 
 TEST_F(MoveRelSweep, PanAndTiltDegreesAgainstMoveSpeed) {
     const float magnitudes[] = {0.01f, 0.02f, 0.05f, 0.1f, 0.25f, 0.5f, 1.0f,  2.0f,
-                                3.3f,  5.0f,  10.0f, 45.0f, 90.0f, 180.0f};
-    const int32_t speeds[] = {1, 4, 5, 10, 33, 50, 51, 97, 98, 100, 102, 149, 150, 200, 1000};
+                                3.3f,  5.0f,  7.0f,  10.0f, 45.0f, 90.0f, 180.0f};
+    const int32_t speeds[] = {1, 4, 5, 7, 10, 33, 50, 51, 97, 98, 100, 102, 149, 150, 200, 1000};
     int seen[5] = {};
     for (bool pan : {true, false}) {
         const char *cal_key = pan ? "PanMoveTimePerDegree" : "TiltMoveTimePerDegree";
