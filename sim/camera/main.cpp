@@ -228,20 +228,28 @@ int main(int argc, char **argv) {
             status = 1;
             break;
         }
+        // A stop signal that came while the line kept ppoll busy is still
+        // pending: ppoll only lets it through when it has to wait.
+        const struct timespec zero = {0, 0};
+        if (sigtimedwait(&stop_signals, nullptr, &zero) > 0) {
+            stop_requested = 1;
+        }
         if (n > 0 && (p.revents & POLLIN) != 0) {
             uint8_t buf[256];
             const ssize_t got = read(fd, buf, sizeof buf);
-            if (got < 0 && errno != EINTR && errno != EAGAIN) {
+            if (got < 0 && errno != EINTR && errno != EAGAIN && errno != EIO) {
                 fprintf(stderr, "virtual_camera: reading the line failed: %s\n", strerror(errno));
                 status = 1;
                 break;
             }
             if (got > 0) {
                 handle(assembler.feed(buf, static_cast<size_t>(got)), now());
+                continue;
             }
-        } else if (n > 0 && (p.revents & (POLLERR | POLLHUP | POLLNVAL)) != 0) {
-            fprintf(stderr, "virtual_camera: the line was closed\n");
-            status = 1;
+        }
+        if (n > 0 && (p.revents & (POLLERR | POLLHUP | POLLNVAL)) != 0) {
+            // A pseudo-terminal whose other side has gone: the session is over.
+            printf("the other end closed the line\n");
             break;
         }
         for (const sim::Reply &reply : camera.take_replies(now())) {

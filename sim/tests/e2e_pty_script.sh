@@ -70,5 +70,34 @@ expect_line "$work/host.txt" "poll requested (0)"
 expect_no_line "$work/host.txt" "error:"
 expect_line "$work/host.txt" "Refused, preset number outside 1..255"
 expect_count "$work/host.txt" "  = 0" 1
+
+# The other way round: tavrinode makes the pseudo-terminal, the camera serves
+# it as its port and ends when tavrinode closes it.
+"$bin/tavrinode" --pty 'wait 1000' 'rel tilt 2' >"$work/host2.txt" 2>&1 &
+host_pid=$!
+for _ in $(seq 200); do
+  grep -q '^pty ' "$work/host2.txt" && break
+  sleep 0.05
+done
+pty2=$(awk '/^pty /{print $2; exit}' "$work/host2.txt")
+"$bin/virtual_camera" --port "$pty2" >"$work/camera2.txt" 2>&1 &
+background+=($!)
+wait "$host_pid" || fail "tavrinode --pty exited with an error"
+for _ in $(seq 100); do
+  kill -0 "${background[0]}" 2>/dev/null || break
+  sleep 0.05
+done
+if kill -0 "${background[0]}" 2>/dev/null; then
+  fail "the camera kept running after tavrinode closed the line"
+else
+  wait "${background[0]}" || fail "the camera exited with an error"
+  background=()
+fi
+expect_equal "frames over tavrinode's pseudo-terminal" \
+  "$(sed -nE 's/^ *[0-9]+\.[0-9]{6}  ([0-9A-F]{2} )*FF  //p' "$work/camera2.txt")" \
+  "pan-tilt drive: tilt up at 0x0C, pan stop
+pan-tilt stop"
+expect_line "$work/camera2.txt" "the other end closed the line"
+expect_line "$work/host2.txt" "tilt: requested 2.000 degrees; drive time 136 ms intended"
 expect_no_line "$work/host.txt" "write failed"
 finish
