@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <string.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 namespace host {
@@ -64,6 +65,15 @@ public:
     }
 
     ~LinePort() override {
+        // Closing our pseudo-terminal hangs up its other side, which drops
+        // what that side has not read yet: give it up to a second to do so
+        // (the bytes reach its input queue a little after our write).
+        if (keep_open_ >= 0) usleep(100000);
+        for (int i = 0; i < 100 && keep_open_ >= 0; ++i) {
+            int unread = 0;
+            if (ioctl(keep_open_, FIONREAD, &unread) != 0 || unread == 0) break;
+            usleep(10000);
+        }
         if (wake_[1] >= 0) {
             const char c = 'q';
             ssize_t ignored = ::write(wake_[1], &c, 1);
