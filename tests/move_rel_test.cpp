@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include "fake_host.h"
+#include "motion_lines.h"
 
 using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
@@ -21,60 +22,15 @@ using ::testing::MatchesRegex;
 
 namespace {
 
-constexpr float A = 32765.0f;  // absent member
-const float NaN = std::numeric_limits<float>::quiet_NaN();
-const float Inf = std::numeric_limits<float>::infinity();
+using namespace motion_lines;
 
-const char PT_STOP[] = "write 81 01 06 01 00 00 03 03 FF";
-const char ZOOM_STOP[] = "write 81 01 04 07 00 FF";
-const char FOCUS_STOP[] = "write 81 01 04 08 00 FF";
-const char AE_BRIGHT[] = "write 81 01 04 39 0D FF";
-const char BRIGHT_UP[] = "write 81 01 04 0D 02 FF";
-const char BRIGHT_DOWN[] = "write 81 01 04 0D 03 FF";
-const char FOCUS_MANUAL[] = "write 81 01 04 38 03 FF";
-const char SETTLE[] = "sleep 50000";
-const char STEP[] = "sleep 200000";
-const char SUSPENDED[] = "syslog 4 Suspended!";
-
-// The status line as the host receives it; the arguments are the axis
-// states (0 or 3) in the host's order pan, tilt, zoom, iris, focus.
-std::string status(int pan, int tilt, int zoom, int iris, int focus, int iris_mode = 2,
-                   int focus_mode = 2) {
-    auto active = [](int s) { return s != 0 ? 1 : 0; };
-    return "status " + std::to_string(pan) + " " + std::to_string(tilt) + " " + std::to_string(zoom) +
-           " " + std::to_string(iris) + " " + std::to_string(focus) + " 0 " +
-           std::to_string(active(pan)) + " " + std::to_string(active(tilt)) + " " +
-           std::to_string(active(zoom)) + " " + std::to_string(active(iris)) + " " +
-           std::to_string(active(focus)) + " 2 " + std::to_string(iris_mode) + " " +
-           std::to_string(focus_mode);
-}
-
-const std::string IDLE = status(0, 0, 0, 0, 0);
 const std::string PAN_ON = status(3, 0, 0, 0, 0);
 const std::string TILT_ON = status(0, 3, 0, 0, 0);
 const std::string ZOOM_ON = status(0, 0, 3, 0, 0);
 const std::string FOCUS_ON = status(0, 0, 0, 0, 3);
 const std::string IRIS_ON = status(0, 0, 0, 3, 0);
 
-std::string hex2(int byte) {
-    char buf[3];
-    snprintf(buf, sizeof buf, "%02X", byte);
-    return buf;
-}
-
-std::string pan_frame(int speed_byte, bool left) {
-    return "write 81 01 06 01 " + hex2(speed_byte) + " 00 " + (left ? "01" : "02") + " 03 FF";
-}
-
-std::string tilt_frame(int speed_byte, bool down) {
-    return "write 81 01 06 01 00 " + hex2(speed_byte) + " 03 " + (down ? "02" : "01") + " FF";
-}
-
 std::string sleep_ms(uint32_t ms) { return "sleep " + std::to_string(static_cast<uint64_t>(ms) * 1000u); }
-
-move_request req(float pan, float tilt = A, float zoom = A, float focus = A, float iris = A) {
-    return move_request{pan, tilt, zoom, focus, iris};
-}
 
 // Calls of one pan or tilt step: report, drive, sleep, stop, report.
 std::vector<std::string> pan_step(const std::string &frame, uint32_t ms) {
