@@ -71,7 +71,7 @@ printf '[camera1]\nMoveSpeed = 70\n' >"$work/bad.ini"
 rc=0
 { printf 'speed\n'; sleep 0.3; printf '[camera1]\nMoveSpeed = 700\n' >"$work/bad.ini"; printf 'reload\nspeed\n'; } |
   "$bin/tavrinode" --config "$work/bad.ini" >"$work/badreload.txt" 2>&1 || rc=$?
-expect_equal "bad reload exit status" "$rc" 0
+expect_equal "bad reload exit status" "$rc" 1
 expect_line "$work/badreload.txt" "error: reload: $work/bad.ini:2: MoveSpeed = 700 is outside its range 1..100; the configuration in use stays"
 expect_count "$work/badreload.txt" "  speed 70.0" 2
 finish

@@ -48,5 +48,5 @@ expect_line "$work/out.txt" "  speed 100.0"
 expect_line "$work/out.txt" "teardown"
 reached=$(sed -nE 's/.*pan: requested 90.000 degrees, reached ([0-9.]+) degrees.*/\1/p' "$work/out.txt")
 expect_between "pan reached before the cut" "${reached:-999}" 1 60
-expect_line "$work/out.txt" "virtual camera: pan ${reached}"
+expect_line "$work/out.txt" "virtual camera 1: pan ${reached}"
 finish
