@@ -54,10 +54,13 @@ bool wait_for_other_side(line::Pty *pty, double seconds, std::string *error) {
             *error = "interrupted while waiting for a program to open " + pty->path;
             return false;
         }
+        // The hang-up is reported at once, so the look is immediate and
+        // the wait between looks is a plain one.
         struct pollfd p = {pty->master, POLLIN, 0};
-        const struct timespec step = {0, 20000000};
-        ppoll(&p, 1, &step, &wait_mask);
+        const struct timespec now = {0, 0}, step = {0, 20000000};
+        ppoll(&p, 1, &now, &wait_mask);
         if ((p.revents & POLLHUP) == 0 && interrupts == 0) break;
+        ppoll(nullptr, 0, &step, &wait_mask);
         if (line::monotonic_seconds() > deadline) {
             *error = "no program opened " + pty->path + " within " + std::to_string(static_cast<long>(seconds)) +
                      " s (--pty-wait 0 does not wait)";

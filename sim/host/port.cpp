@@ -100,6 +100,11 @@ public:
         switch (result) {
         case line::WriteResult::Done: return true;
         case line::WriteResult::Lost:
+            // Let go of the device, so that a re-plugged adapter (or a new
+            // pseudo-terminal) can take its name again.
+            stop_reader();
+            close(fd_);
+            fd_ = -1;
             lost_ = true;
             ever_lost_ = true;
             lost_reason_ = why;
@@ -128,8 +133,6 @@ private:
         std::string why;
         const int fd = line::open_serial(device_, context_.settings, &why);
         if (fd < 0) return false;
-        stop_reader();
-        close(fd_);
         fd_ = fd;
         lost_ = false;
         start_reader();
