@@ -108,6 +108,7 @@ void usage(FILE *out) {
 }
 
 bool parse_options(int argc, char **argv, Options *o) {
+    bool pty_wait_given = false;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         auto value = [&](std::string *out) {
@@ -144,6 +145,7 @@ bool parse_options(int argc, char **argv, Options *o) {
                 return false;
             }
             o->pty_wait = seconds;
+            pty_wait_given = true;
         } else if (a == "--timeline") {
             if (!value(&o->timeline)) return false;
             o->camera_options = true;
@@ -185,6 +187,10 @@ bool parse_options(int argc, char **argv, Options *o) {
     if (line && o->camera_options) {
         fprintf(stderr, "tavrinode: --timeline, --replies, --buffer-limit and --exec-ms are for the built-in "
                         "camera; they do nothing with --port or --pty\n");
+        return false;
+    }
+    if (pty_wait_given && !o->pty) {
+        fprintf(stderr, "tavrinode: --pty-wait does nothing without --pty\n");
         return false;
     }
     return true;
@@ -417,6 +423,12 @@ int main(int argc, char **argv) {
         return exit_usage;
     }
     publish_config();
+    bool any_device = !r.options.port_device.empty();
+    for (const std::string &p : r.config.ports) any_device = any_device || !p.empty();
+    if (r.options.reconnect && !any_device) {
+        fprintf(stderr, "tavrinode: --reconnect does nothing without --port or a camera's port\n");
+        return exit_usage;
+    }
     if (r.options.realtime) go_realtime();
     if (!open_lines(r, &error)) {
         fprintf(stderr, "tavrinode: %s\n", error.c_str());
