@@ -62,8 +62,10 @@ int to_int(const std::string &text, const char *what) {
 // Values a real host passes; anything goes with --raw.
 float within(Runtime &r, float v, float low, float high, const char *what, const char *unit) {
     if (r.options.raw || (v >= low && v <= high)) return v;
-    throw BadArgs{std::string(what) + ": " + number(v, 3) + " is outside " + number(low, 0) + ".." +
-                  number(high, 0) + " " + unit + " (--raw passes it anyway)"};
+    char text[160];
+    snprintf(text, sizeof text, "%s: %g is outside %g..%g %s (--raw passes it anyway)", what, static_cast<double>(v),
+             static_cast<double>(low), static_cast<double>(high), unit);
+    throw BadArgs{text};
 }
 
 // on/off, or a number passed as it is.
@@ -449,7 +451,7 @@ void cmd_help(Runtime &, const Args &a) {
     for (const Command &c : commands) {
         if (!a.empty() && a[0] != c.name) continue;
         char buf[256];
-        snprintf(buf, sizeof buf, "  %-10s %-34s %s", c.name, c.args, c.help);
+        snprintf(buf, sizeof buf, "  %-10s %-44s %s", c.name, c.args, c.help);
         say(buf);
     }
 }

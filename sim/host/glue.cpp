@@ -299,15 +299,13 @@ int ptz_usleep(unsigned int usec) {
         }
         return 1;
     }
-    {
-        host::interrupts = 0;
-        suspended = 1;
-        char buf[96];
-        snprintf(buf, sizeof buf, "  interrupted: sleep of %u us cut short after %.0f ms, driver suspended", usec,
-                 (line::monotonic_seconds() - begin) * 1000);
-        say(buf);
-        return 0;
-    }
+    host::interrupts = 0;
+    suspended = 1;
+    char buf[96];
+    snprintf(buf, sizeof buf, "  interrupted: sleep of %u us cut short after %.0f ms, driver suspended", usec,
+             (line::monotonic_seconds() - begin) * 1000);
+    say(buf);
+    return 0;
 }
 
 void ptz_action_started(int camera) { say("  started camera " + std::to_string(camera)); }
