@@ -3,6 +3,7 @@
 // configured slot.
 #include <fcntl.h>
 #include <poll.h>
+#include <stdio.h>
 #include <unistd.h>
 
 #include <map>
@@ -41,13 +42,19 @@ bool line_settings(const Descriptor &d, line::Settings *s, std::string *error) {
     return true;
 }
 
+std::string seconds_text(double seconds) {
+    char buf[32];
+    snprintf(buf, sizeof buf, "%g s", seconds);
+    return buf;
+}
+
 // Frames written before a program has opened the other side would be lost
 // or arrive all at once, so the host waits. While no one holds the other
 // side, the master reports a hang-up; that is what is watched.
 bool wait_for_other_side(line::Pty *pty, double seconds, std::string *error) {
     close(pty->slave);
     pty->slave = -1;
-    say("waiting up to " + std::to_string(static_cast<long>(seconds)) + " s for a program to open " + pty->path);
+    say("waiting up to " + seconds_text(seconds) + " for a program to open " + pty->path);
     const double deadline = line::monotonic_seconds() + seconds;
     while (true) {
         if (interrupts > 0) {
@@ -62,8 +69,8 @@ bool wait_for_other_side(line::Pty *pty, double seconds, std::string *error) {
         if ((p.revents & POLLHUP) == 0 && interrupts == 0) break;
         ppoll(nullptr, 0, &step, &wait_mask);
         if (line::monotonic_seconds() > deadline) {
-            *error = "no program opened " + pty->path + " within " + std::to_string(static_cast<long>(seconds)) +
-                     " s (--pty-wait 0 does not wait)";
+            *error = "no program opened " + pty->path + " within " + seconds_text(seconds) +
+                     " (--pty-wait 0 does not wait)";
             return false;
         }
     }

@@ -77,7 +77,8 @@ speed fast
 ' >"$work/bad.cmd"
 for case in "2|is a directory|--config $work" "2|script $work is a directory|--script $work" \
   "2|cannot read the script|--script $work/none.cmd" "1|error: speed: 'fast'|--script $work/bad.cmd" \
-  "2|unknown section [kamera2]|--config $work/section.ini --script $work/bad.cmd"; do
+  "2|unknown section [kamera2]|--config $work/section.ini --script $work/bad.cmd" \
+  "2|they do nothing with --port or --pty|--pty --replies" "2|--reconnect does nothing|--reconnect status"; do
   IFS='|' read -r want text args <<<"$case"
   rc=0
   # shellcheck disable=SC2086

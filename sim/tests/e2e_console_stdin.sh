@@ -18,6 +18,10 @@ printf '%s\n' \
   'preset jump 3' \
   'move' \
   'move 1 2 3 4 5 6' \
+  'move 200' \
+  'rel iris 2' \
+  'speed 0' \
+  'wait 99999999999999' \
   '' \
   '# a comment' \
   'preset range' \
@@ -45,7 +49,11 @@ expect_line "$out" "error: menu: menu (close, open, up, down, left, right, selec
 expect_line "$out" "error: preset: missing argument"
 expect_line "$out" "error: preset: 'jump': use set, goto or range"
 expect_line "$out" "error: move: too many arguments ('6')"
-expect_count "$out" "error:" 11
+expect_line "$out" "error: move: pan: 200 is outside -100..100 (host speed, 0 = stop)"
+expect_line "$out" "error: rel: iris: 2 is less than one brightness step (624 iris units)"
+expect_line "$out" "error: speed: 0 is outside 1..100 percent"
+expect_line "$out" "error: wait: 99999999999999 is out of range"
+expect_count "$out" "error:" 15
 # Every error is one line, and the good commands after them all ran.
 expect_line "$out" "  presets 1..6"
 expect_line "$out" "  speed 50.0"

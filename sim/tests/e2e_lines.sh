@@ -32,6 +32,13 @@ expect_equal "stalled line exit status" "$status" 0
 expect_line "$work/stall.txt" "bytes in time (nothing reads it?)"
 expect_line "$work/stall.txt" "teardown"
 
+# --pty waits for a program to open the other side, and says when none did.
+rc=0
+"$bin/tavrinode" --pty --pty-wait 0.5 'rel pan 1' >"$work/nobody.txt" 2>&1 || rc=$?
+expect_equal "exit status when nobody opened the pseudo-terminal" "$rc" 1
+expect_line "$work/nobody.txt" "within 0.5 s (--pty-wait 0 does not wait)"
+expect_no_line "$work/nobody.txt" "->"
+
 # Lost: the camera program holding the pseudo-terminal ends mid-session.
 "$bin/virtual_camera" --pty >"$work/camera.txt" 2>&1 &
 cam=$!
