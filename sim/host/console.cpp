@@ -400,7 +400,8 @@ void cmd_info(Runtime &r, const Args &a) {
     for (uint32_t s = 0; s < r.config.cameras; ++s) {
         slots += " " + std::to_string(s + 1) + (r.config.configured[s] ? "" : "(not configured)");
     }
-    say("  cameras:" + slots + "; configuration " + (r.config.path.empty() ? "defaults" : r.config.path));
+    say("  cameras:" + slots + "; configuration " + (r.config.path.empty() ? "defaults" : r.config.path) +
+        " ('values' shows what each camera uses)");
 }
 
 void cmd_wait(Runtime &, const Args &a) {
