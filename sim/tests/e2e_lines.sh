@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Lines that misbehave: a pseudo-terminal nobody reads (writes time out, the
 # program stays responsive and ends on Ctrl-C at once) and a line whose other
-# side goes away (said once, later frames fail quietly, exit status 1).
+# side goes away (said once, later frames fail quietly, exit status 1), and
+# comes back with --reconnect.
 source "$2/e2e_lib.sh"
 
 # wait_for FILE TEXT: until FILE shows TEXT (at most 20 s).
@@ -63,4 +64,29 @@ expect_equal "lost line exit status" "$status" 1
 expect_count "$work/lost.txt" "write failed: line lost: $pty: Input/output error" 1
 expect_count "$work/lost.txt" "[not sent: line lost]" 3
 expect_line "$work/lost.txt" "camera 1: frames go to $pty (lost: Input/output error)"
+
+# --reconnect: the device (a link, as udev makes for an adapter) comes back
+# on another camera program; the session goes on there.
+start_camera() {
+  "$bin/virtual_camera" --pty >"$work/$1.txt" 2>&1 &
+  background+=($!)
+  wait_for "$work/$1.txt" "pty "
+  ln -sfn "$(awk '/^pty /{print $2; exit}' "$work/$1.txt")" "$work/adapter"
+}
+start_camera first
+{ printf 'move 10\nstop\n'; sleep 0.5; printf 'move 10\nstop\n'; sleep 3; printf 'move -10\nstop\nstatus\n'; } |
+  "$bin/tavrinode" --port "$work/adapter" --reconnect >"$work/back.txt" 2>&1 &
+pid=$!
+background+=("$pid")
+sleep 0.25
+kill -TERM "${background[0]}"
+wait "${background[0]}" || true
+wait_for "$work/back.txt" "line lost: $work/adapter"
+start_camera second
+status=0
+wait "$pid" || status=$?
+expect_equal "reconnected line exit status" "$status" 1
+expect_count "$work/back.txt" "[line back: $work/adapter reopened]" 1
+expect_line "$work/back.txt" "camera 1: frames go to $work/adapter"
+expect_line "$work/second.txt" "pan-tilt drive: pan left at 0x02"
 finish
