@@ -71,14 +71,16 @@ expect_between "camera 2 pan" "$(sed -nE 's/^virtual camera 2: pan ([-0-9.]+),.*
 expect_between "camera 3 pan" "$(sed -nE 's/^virtual camera 3: pan ([-0-9.]+),.*/\1/p' "$work/cams.txt")" -5.3 -4.9
 expect_between "camera 3 tilt" "$(sed -nE 's/^virtual camera 3: pan [-0-9.]+, tilt ([-0-9.]+),.*/\1/p' "$work/cams.txt")" 0.5 2.5
 
-# Exit statuses: 2 for what cannot be read, 1 for a rejected script line.
+# Exit statuses: 2 for what cannot be read or does nothing, 1 for a rejected
+# script line or an output not written.
 printf 'speed
 speed fast
 ' >"$work/bad.cmd"
 for case in "2|is a directory|--config $work" "2|script $work is a directory|--script $work" \
   "2|cannot read the script|--script $work/none.cmd" "1|error: speed: 'fast'|--script $work/bad.cmd" \
   "2|unknown section [kamera2]|--config $work/section.ini --script $work/bad.cmd" \
-  "2|they do nothing with --port or --pty|--pty --replies" "2|--reconnect does nothing|--reconnect status"; do
+  "2|they do nothing with --port or --pty|--pty --replies" "2|--reconnect does nothing|--reconnect status" \
+  "1|error: cannot|--timeline $work/none/x.svg status"; do
   IFS='|' read -r want text args <<<"$case"
   rc=0
   # shellcheck disable=SC2086
