@@ -116,11 +116,11 @@ bool open_lines(Runtime &r, std::string *error) {
     }
     r.lines.assign(r.config.cameras, nullptr);
     for (size_t s = 0; s < r.config.cameras; ++s) {
-        const std::string &spec = s < r.config.ports.size() ? r.config.ports[s] : std::string();
-        if (!spec.empty()) {
-            auto &line = opened[spec];
+        const std::string &device = s < r.config.ports.size() ? r.config.ports[s] : std::string();
+        if (!device.empty()) {
+            auto &line = opened[device];
             if (!line) {
-                line = open_line_port(spec, context, error);
+                line = open_line_port(device, context, error);
                 if (!line) {
                     *error = "camera " + std::to_string(s + 1) + ": " + *error;
                     return false;

@@ -216,10 +216,11 @@ std::unique_ptr<Port> make_line_port(int fd, int keep_open, std::string name, st
     return std::make_unique<LinePort>(fd, keep_open, std::move(name), std::move(device), context);
 }
 
-std::unique_ptr<Port> open_line_port(const std::string &spec, const LineContext &context, std::string *error) {
-    const int fd = line::open_serial(spec, context.settings, error);
+std::unique_ptr<Port> open_line_port(const std::string &device, const LineContext &context,
+                                     std::string *error) {
+    const int fd = line::open_serial(device, context.settings, error);
     if (fd < 0) return nullptr;
-    return make_line_port(fd, -1, spec, spec, context);
+    return make_line_port(fd, -1, device, device, context);
 }
 
 }  // namespace host

@@ -62,7 +62,8 @@ std::unique_ptr<Port> make_line_port(int fd, int keep_open, std::string name, st
 
 // Opens a line from its text as given by --port or a camera's `port` key:
 // a serial device (or a pseudo-terminal another program made).
-std::unique_ptr<Port> open_line_port(const std::string &spec, const LineContext &context, std::string *error);
+std::unique_ptr<Port> open_line_port(const std::string &device, const LineContext &context,
+                                     std::string *error);
 
 }  // namespace host
 
