@@ -7,11 +7,24 @@
 # camera (median and worst: furthest from the intended time), and the
 # requested against the reached angle (median, lowest and highest).
 # Usage: sim/measure_pan_timing.sh [BUILD_DIR [RUNS [ANGLES...]]]
-#   BUILD_DIR holds tavrinode and virtual_camera (default build/native),
+#   BUILD_DIR holds tavrinode and virtual_camera (default: the folder
+#   scripts/demo builds, else build/native),
 #   RUNS out-and-back runs per angle (default 5), ANGLES (default 1 10 90).
+# TAVRINODE_OPTIONS adds options to tavrinode (for instance --realtime).
 set -euo pipefail
-bin=${1:-build/native}
+root=${PTZ_BUILD_ROOT:-build}
+bin=${1:-}
+if [ -z "$bin" ]; then
+  for candidate in "$root/demo" "$root/native"; do
+    [ -x "$candidate/tavrinode" ] && [ -x "$candidate/virtual_camera" ] && { bin=$candidate; break; }
+  done
+  [ -n "$bin" ] || { echo "no tavrinode and virtual_camera in $root/demo or $root/native: run scripts/demo first, or give the build folder" >&2; exit 2; }
+fi
+for program in tavrinode virtual_camera; do
+  [ -x "$bin/$program" ] || { echo "$bin/$program is missing: build it first (scripts/demo builds both)" >&2; exit 2; }
+done
 runs=${2:-5}
+case "$runs" in '' | *[!0-9]* | 0) echo "RUNS must be a positive whole number, not '$runs'" >&2; exit 2 ;; esac
 shift $(($# > 2 ? 2 : $#))
 angles=("$@")
 [ ${#angles[@]} -gt 0 ] || angles=(1 10 90)
@@ -26,9 +39,11 @@ for angle in "${angles[@]}"; do
   cam_pid=$!
   for _ in $(seq 200); do grep -q '^pty ' "$work/camera.txt" && break; sleep 0.05; done
   pty=$(awk '/^pty /{print $2; exit}' "$work/camera.txt")
+  [ -n "$pty" ] || { echo "virtual_camera printed no pseudo-terminal:" >&2; cat "$work/camera.txt" >&2; exit 1; }
   : >"$work/script.cmd"
   for _ in $(seq "$runs"); do printf 'rel pan %s\nrel pan -%s\n' "$angle" "$angle" >>"$work/script.cmd"; done
-  "$bin/tavrinode" --port "$pty" --script "$work/script.cmd" >"$work/host.txt" 2>&1
+  "$bin/tavrinode" --port "$pty" --script "$work/script.cmd" ${TAVRINODE_OPTIONS:-} >"$work/host.txt" 2>&1 ||
+    { echo "tavrinode failed:" >&2; tail -5 "$work/host.txt" >&2; exit 1; }
   sleep 0.2
   kill -TERM "$cam_pid"
   wait "$cam_pid" || true

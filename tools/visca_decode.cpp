@@ -1,12 +1,15 @@
 // visca_decode: one line per VISCA message (time if known, bytes, meaning)
 // from hex text (as serial sniffers and our own traces print it) or from a
 // raw binary capture. Uses the same decoder as the virtual camera.
+#include <errno.h>
 #include <stdio.h>
 #include <string.h>
 
 #include <fstream>
 #include <iostream>
+#include <iterator>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -19,15 +22,30 @@ void usage(FILE *out) {
         "usage: visca_decode [FILE ...]          hex text from files ('-' or none: standard input)\n"
         "       visca_decode --hex 'TEXT' ...    hex text given as arguments\n"
         "       visca_decode --binary FILE ...   raw bytes ('-': standard input)\n"
-        "Hex text: bytes as pairs of hex digits, separated or not (81 01 06, 810106, 0x81,0x01);\n"
-        "a line may start with a time in seconds (12.345, [12.345], 12.345s or hh:mm:ss.sss)\n"
-        "and may end with any text, which is ignored. Messages may span lines.\n",
+        "Hex text: bytes as pairs of hex digits, separated or not (81 01 06, 810106, 0x81,0x01,\n"
+        "81-01-06); a line may start with a date (2024-05-01), a time in seconds (12.345,\n"
+        "[12.345], 12.345s or hh:mm:ss.sss) and a direction (TX:, RX:, >, <, ->, <-), and may end\n"
+        "with any text, which is ignored. Messages may span lines. A file that is not text is\n"
+        "decoded as a raw capture. Lines without bytes are counted and the first one shown;\n"
+        "they make the exit status 1 (blank lines and lines starting with # do not).\n",
         out);
+}
+
+// A capture holds bytes such as 0x81 and 0xFF; text hardly ever holds
+// control or high bytes, so a few of them mark the input as binary.
+bool looks_binary(const std::string &data) {
+    size_t odd = 0;
+    for (unsigned char c : data) {
+        if (c == 0 || c >= 0x80 || (c < 0x20 && c != '\n' && c != '\r' && c != '\t')) ++odd;
+    }
+    return !data.empty() && odd * 20 >= data.size();
 }
 
 struct Decoder {
     visca::Assembler assembler;
     bool ok = true;
+    size_t unread = 0;
+    std::string first_unread;
 
     void show(const std::vector<visca::Assembler::Piece> &pieces, std::optional<double> time) {
         for (const auto &piece : pieces) {
@@ -52,45 +70,63 @@ struct Decoder {
             ok = false;
             return;
         }
+        if (parsed->bytes.empty()) {
+            const size_t first = line.find_first_not_of(" \t\r");
+            if (first != std::string::npos && line[first] != '#' && unread++ == 0) {
+                first_unread = where + ": '" + line + "'";
+            }
+            return;
+        }
         show(assembler.feed(parsed->bytes.data(), parsed->bytes.size()), parsed->time);
     }
 
-    void text_stream(std::istream &in, const std::string &name) {
+    void text(const std::string &data, const std::string &name) {
+        std::istringstream in(data);
         std::string line;
         for (int number = 1; std::getline(in, line); ++number) {
             text_line(line, name + ":" + std::to_string(number));
         }
     }
 
-    void binary_stream(std::istream &in) {
-        char buf[4096];
-        while (in.read(buf, sizeof buf) || in.gcount() > 0) {
-            show(assembler.feed(reinterpret_cast<const uint8_t *>(buf), static_cast<size_t>(in.gcount())),
-                 std::nullopt);
+    void binary(const std::string &data) {
+        show(assembler.feed(reinterpret_cast<const uint8_t *>(data.data()), data.size()), std::nullopt);
+    }
+
+    void file(const std::string &path, bool as_binary) {
+        std::string data;
+        if (path == "-") {
+            data.assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
+        } else {
+            std::ifstream in(path, std::ios::binary);
+            if (!in) {
+                fprintf(stderr, "visca_decode: cannot open %s: %s\n", path.c_str(), strerror(errno));
+                ok = false;
+                return;
+            }
+            data.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+            if (in.bad()) {
+                fprintf(stderr, "visca_decode: cannot read %s: %s\n", path.c_str(), strerror(errno));
+                ok = false;
+                return;
+            }
+        }
+        const std::string name = path == "-" ? "stdin" : path;
+        if (!as_binary && looks_binary(data)) {
+            fprintf(stderr, "visca_decode: %s is not text; decoding it as a raw capture\n", name.c_str());
+            as_binary = true;
+        }
+        if (as_binary) {
+            binary(data);
+        } else {
+            text(data, name);
         }
     }
 
-    bool file(const std::string &path, bool binary) {
-        if (path == "-") {
-            if (binary) {
-                binary_stream(std::cin);
-            } else {
-                text_stream(std::cin, "stdin");
-            }
-            return true;
-        }
-        std::ifstream in(path, binary ? std::ios::binary : std::ios::in);
-        if (!in) {
-            fprintf(stderr, "visca_decode: cannot open %s\n", path.c_str());
-            ok = false;
-            return false;
-        }
-        if (binary) {
-            binary_stream(in);
-        } else {
-            text_stream(in, path);
-        }
-        return true;
+    void report_unread() {
+        if (unread == 0) return;
+        fprintf(stderr, "visca_decode: %zu line(s) without VISCA bytes, the first: %s\n", unread,
+                first_unread.c_str());
+        ok = false;
     }
 };
 
@@ -129,5 +165,6 @@ int main(int argc, char **argv) {
         for (const std::string &path : items) d.file(path, mode == Binary);
     }
     d.show(d.assembler.finish(), std::nullopt);
+    d.report_unread();
     return d.ok ? 0 : 1;
 }

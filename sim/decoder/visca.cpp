@@ -342,6 +342,39 @@ std::optional<double> parse_time(std::string word) {
 
 }  // namespace
 
+namespace {
+
+// 2024-05-01
+bool is_date(const std::string &w) {
+    if (w.size() != 10 || w[4] != '-' || w[7] != '-') return false;
+    for (size_t k : {0, 1, 2, 3, 5, 6, 8, 9}) {
+        if (!isdigit(static_cast<unsigned char>(w[k]))) return false;
+    }
+    return true;
+}
+
+bool is_direction(const std::string &w) {
+    if (w == "->" || w == "<-" || w == ">" || w == "<" || w == ">>" || w == "<<") return true;
+    if (w.size() < 2 || w.back() != ':') return false;
+    for (size_t k = 0; k + 1 < w.size(); ++k) {
+        if (!isalpha(static_cast<unsigned char>(w[k]))) return false;
+    }
+    return true;
+}
+
+// "81-01-04" -> "810104"; anything else as it is.
+std::string dashed_pairs(const std::string &w) {
+    if (w.size() < 5 || w.size() % 3 != 2) return w;
+    std::string out;
+    for (size_t k = 0; k < w.size(); k += 3) {
+        if (k + 2 < w.size() && w[k + 2] != '-') return w;
+        out += w.substr(k, 2);
+    }
+    return out;
+}
+
+}  // namespace
+
 std::optional<HexLine> parse_hex_line(const std::string &line, std::string *error) {
     HexLine out;
     std::vector<std::string> words;
@@ -356,19 +389,22 @@ std::optional<HexLine> parse_hex_line(const std::string &line, std::string *erro
     }
     if (!word.empty()) words.push_back(word);
 
+    // What sniffers put before the bytes, in any order: a date, a time, a
+    // direction mark ("->", ">", "<<") or label ("TX:", "Read:").
     size_t i = 0;
-    if (i < words.size()) {
-        if (auto t = parse_time(words[i])) {
-            out.time = t;
+    for (bool more = true; more && i < words.size();) {
+        const std::string &w = words[i];
+        more = true;
+        if (is_date(w) || is_direction(w)) {
             ++i;
+        } else if (!out.time && (out.time = parse_time(w))) {
+            ++i;
+        } else {
+            more = false;
         }
     }
-    // Direction marks of our own traces: "->" sent, "<-" received.
-    if (i < words.size() && (words[i] == "->" || words[i] == "<-")) {
-        ++i;
-    }
     for (; i < words.size(); ++i) {
-        std::string w = words[i];
+        std::string w = dashed_pairs(words[i]);
         if (w.size() > 2 && w[0] == '0' && (w[1] == 'x' || w[1] == 'X')) {
             w = w.substr(2);
         }

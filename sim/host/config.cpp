@@ -4,7 +4,10 @@
 #include <errno.h>
 #include <ini.h>
 #include <stdlib.h>
+#include <string.h>
 #include <strings.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <fstream>
 
@@ -18,6 +21,7 @@ struct Parse {
     // camera number -> (configured, values)
     std::map<uint32_t, bool> sections;
     std::map<uint32_t, std::map<std::string, std::optional<long>>> values;
+    std::map<uint32_t, std::string> ports;
     std::string error;  // the first problem, without the line
 };
 
@@ -91,6 +95,14 @@ int on_entry(void *user, const char *section, const char *name, const char *valu
             return 0;
         }
         p.sections[camera] = b;
+        return 1;
+    }
+    if (strcasecmp(name, "port") == 0) {
+        if (val.empty()) {
+            p.error = "port = needs a device (or leave the key out for the common line)";
+            return 0;
+        }
+        p.ports[camera] = val;
         return 1;
     }
     const ParamInfo *param = find_param(*p.params, name);
@@ -168,6 +180,27 @@ bool scan_sections(const std::string &path, std::map<uint32_t, bool> *sections, 
 
 }  // namespace
 
+bool readable_file(const std::string &path, const char *what, std::string *error) {
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0) {
+        *error = "cannot read the " + std::string(what) + " " + path + ": " + strerror(errno);
+        return false;
+    }
+    if (S_ISDIR(st.st_mode)) {
+        *error = "the " + std::string(what) + " " + path + " is a directory, not a file";
+        return false;
+    }
+    if (!S_ISREG(st.st_mode) && !S_ISFIFO(st.st_mode) && !S_ISCHR(st.st_mode)) {
+        *error = "the " + std::string(what) + " " + path + " is not a file";
+        return false;
+    }
+    if (access(path.c_str(), R_OK) != 0) {
+        *error = "cannot read the " + std::string(what) + " " + path + ": " + strerror(errno);
+        return false;
+    }
+    return true;
+}
+
 bool load_config(const std::string &path, const std::vector<ParamInfo> &params, Config *config,
                  std::string *error) {
     Config c;
@@ -175,10 +208,12 @@ bool load_config(const std::string &path, const std::vector<ParamInfo> &params, 
     if (path.empty()) {
         c.cameras = 1;
         c.configured = {1};
+        c.ports = {""};
         c.values = {defaults(params)};
         *config = c;
         return true;
     }
+    if (!readable_file(path, "configuration", error)) return false;
     Parse p;
     p.params = &params;
     if (!scan_sections(path, &p.sections, error)) {
@@ -207,6 +242,8 @@ bool load_config(const std::string &path, const std::vector<ParamInfo> &params, 
     }
     const auto base = defaults(params);
     c.configured.assign(c.cameras, 0);
+    c.ports.assign(c.cameras, "");
+    for (const auto &port : p.ports) c.ports[port.first - 1] = port.second;
     c.values.assign(c.cameras, base);
     for (const auto &s : p.sections) {
         c.configured[s.first - 1] = s.second ? 1 : 0;

@@ -7,6 +7,8 @@
 //   MoveSpeed = 80         ; configured for this driver
 //   FlipPan = true
 //
+//   port = /dev/ttyUSB1    ; this camera's own line (the host's key, not the driver's)
+//
 //   [camera2]
 //   configured = false     ; the slot exists but belongs to another driver
 //
@@ -36,9 +38,14 @@ struct Config {
     std::string path;  // empty: built-in defaults
     uint32_t cameras = 1;
     std::vector<int> configured;  // one entry per slot, 1 = configured
+    std::vector<std::string> ports;  // per slot: its own line ("port = DEVICE"), empty: the common one
     // Per slot: key -> value; nullopt = deliberately unset.
     std::vector<std::map<std::string, std::optional<long>>> values;
 };
+
+// Whether `path` names something to read as a file (not a directory);
+// otherwise `error` says what it is, naming the `what` ("configuration").
+bool readable_file(const std::string &path, const char *what, std::string *error);
 
 // Reads `path` (or, when it is empty, builds the default configuration).
 // On failure `error` names the file, the line and the key.

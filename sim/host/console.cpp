@@ -1,10 +1,13 @@
 #include "console.h"
 
+#include <errno.h>
 #include <math.h>
+#include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
+#include <set>
 #include <sstream>
 
 #include "input.h"
@@ -30,6 +33,12 @@ struct Command {
 
 // ---- argument parsing (errors are thrown as BadArgs and end the command) ----
 
+std::string number(double v, int decimals) {
+    char buf[64];
+    snprintf(buf, sizeof buf, "%.*f", decimals, v);
+    return buf;
+}
+
 float to_float(const std::string &text, const char *what) {
     char *end = nullptr;
     const float v = strtof(text.c_str(), &end);
@@ -39,11 +48,24 @@ float to_float(const std::string &text, const char *what) {
 
 int to_int(const std::string &text, const char *what) {
     char *end = nullptr;
-    const long v = strtol(text.c_str(), &end, 10);
-    if (text.empty() || *end != '\0' || v < -2147483647L - 1 || v > 2147483647L) {
+    errno = 0;
+    const long long v = strtoll(text.c_str(), &end, 10);
+    if (text.empty() || *end != '\0') {
         throw BadArgs{std::string(what) + ": '" + text + "' is not a whole number"};
     }
+    if (errno == ERANGE || v < -2147483647LL - 1 || v > 2147483647LL) {
+        throw BadArgs{std::string(what) + ": " + text + " is out of range"};
+    }
     return static_cast<int>(v);
+}
+
+// Values a real host passes; anything goes with --raw.
+float within(Runtime &r, float v, float low, float high, const char *what, const char *unit) {
+    if (r.options.raw || (v >= low && v <= high)) return v;
+    char text[160];
+    snprintf(text, sizeof text, "%s: %g is outside %g..%g %s (--raw passes it anyway)", what, static_cast<double>(v),
+             static_cast<double>(low), static_cast<double>(high), unit);
+    throw BadArgs{text};
 }
 
 // on/off, or a number passed as it is.
@@ -58,11 +80,6 @@ void need(const Args &a, size_t low, size_t high) {
     if (a.size() > high) throw BadArgs{"too many arguments ('" + a[high] + "')"};
 }
 
-std::string number(double v, int decimals) {
-    char buf[64];
-    snprintf(buf, sizeof buf, "%.*f", decimals, v);
-    return buf;
-}
 
 // ---- calling the driver ----
 
@@ -162,21 +179,21 @@ void cmd_camera(Runtime &r, const Args &a) {
     if (n < 1 || static_cast<uint32_t>(n) > r.config.cameras) {
         throw BadArgs{"no camera " + a[0] + " (cameras 1.." + std::to_string(r.config.cameras) + ")"};
     }
-    camindex = n - 1;
-    say("  camera " + std::to_string(n) + " (slot " + std::to_string(camindex) + ")" +
-        (r.config.configured[camindex] ? "" : ", not configured for this driver"));
-}
-
-void fill_request(const Args &a, float out[5]) {
-    for (size_t i = 0; i < 5; ++i) {
-        out[i] = i < a.size() && a[i] != "-" ? to_float(a[i], axis_names[i]) : absent;
+    if (!r.config.configured[static_cast<size_t>(n - 1)]) {
+        throw BadArgs{"camera " + a[0] + " belongs to another driver (configured = false); nothing sent"};
     }
+    camindex = n - 1;
+    say("  camera " + std::to_string(n) + " (slot " + std::to_string(camindex) + ")");
 }
 
 void cmd_move(Runtime &r, const Args &a) {
     need(a, 1, 5);
     float v[5];
-    fill_request(a, v);
+    for (size_t i = 0; i < 5; ++i) {
+        v[i] = i < a.size() && a[i] != "-"
+                   ? within(r, to_float(a[i], axis_names[i]), -100, 100, axis_names[i], "(host speed, 0 = stop)")
+                   : absent;
+    }
     const move_request req{v[0], v[1], v[2], v[3], v[4]};
     call(r, [&] { result(r.api.move_cont(&req)); });
 }
@@ -195,10 +212,17 @@ void cmd_rel(Runtime &r, const Args &a) {
             if (a[i] == axis_names[k]) axis = k;
         }
         if (axis < 0) throw BadArgs{"unknown axis '" + a[i] + "' (pan, tilt, zoom, focus, iris)"};
-        v[axis] = to_float(a[i + 1], axis_names[axis]);
+        static const float limit[5] = {360, 360, 19998, 19998, 9998};
+        static const char *const unit[5] = {"degrees", "degrees", "zoom steps", "focus steps", "iris units"};
+        const float amount = to_float(a[i + 1], axis_names[axis]);
+        v[axis] = within(r, amount, -limit[axis], limit[axis], axis_names[axis], unit[axis]);
+        if (axis == IRIS && !r.options.raw && amount != 0 && fabsf(amount) < 624) {
+            throw BadArgs{"iris: " + a[i + 1] + " is less than one brightness step (624 iris units)"};
+        }
     }
     const move_request req{v[0], v[1], v[2], v[3], v[4]};
-    sim::VirtualCamera *cam = r.port->camera();
+    Port *port = line_for(r, camindex);
+    sim::VirtualCamera *cam = port != nullptr ? port->camera() : nullptr;
     sim::Position before, after;
     if (cam != nullptr) before = cam->state_at(elapsed()).position;
     r.events.clear();
@@ -230,7 +254,7 @@ void cmd_preset(Runtime &r, const Args &a) {
 void cmd_speed(Runtime &r, const Args &a) {
     need(a, 0, 1);
     if (a.size() == 1) {
-        const float v = to_float(a[0], "speed");
+        const float v = within(r, to_float(a[0], "speed"), 1, 100, "speed", "percent");
         call(r, [&] { result(r.api.set_speed(v)); });
         return;
     }
@@ -333,12 +357,39 @@ void cmd_reload(Runtime &r, const Args &a) {
 void cmd_status(Runtime &r, const Args &a) {
     need(a, 0, 0);
     say(r.have_status ? "  last published " + status_text(r.last_status) : "  no status published yet");
-    if (sim::VirtualCamera *cam = r.port->camera()) {
-        cam->advance(elapsed());
-        say("  virtual camera: " + cam->summary());
-    } else {
-        say("  frames go to " + r.port->describe());
+    for (uint32_t s = 0; s < r.config.cameras; ++s) {
+        const std::string who = "  camera " + std::to_string(s + 1) + ": ";
+        Port *port = line_for(r, static_cast<int>(s));
+        if (!r.config.configured[s]) {
+            say(who + "another driver's");
+        } else if (port == nullptr) {
+            say(who + "no line");
+        } else if (sim::VirtualCamera *cam = port->camera()) {
+            cam->advance(elapsed());
+            say(who + "virtual camera: " + cam->summary());
+        } else {
+            say(who + "frames go to " + port->describe());
+        }
     }
+}
+
+// Per slot, the values the driver read (at setup, or after a reload).
+void show_values(Runtime &r) {
+    for (uint32_t s = 0; s < r.config.cameras; ++s) {
+        std::string text = "  camera " + std::to_string(s + 1) + ":";
+        if (s >= r.read_values.size() || r.read_values[s].empty()) {
+            say(text + (r.config.configured[s] ? " nothing read" : " another driver's"));
+            continue;
+        }
+        for (const auto &kv : r.read_values[s]) text += " " + kv.first + "=" + kv.second;
+        if (s < r.config.ports.size() && !r.config.ports[s].empty()) text += "; port " + r.config.ports[s];
+        say(text);
+    }
+}
+
+void cmd_values(Runtime &r, const Args &a) {
+    need(a, 0, 0);
+    show_values(r);
 }
 
 void cmd_info(Runtime &r, const Args &a) {
@@ -349,7 +400,8 @@ void cmd_info(Runtime &r, const Args &a) {
     for (uint32_t s = 0; s < r.config.cameras; ++s) {
         slots += " " + std::to_string(s + 1) + (r.config.configured[s] ? "" : "(not configured)");
     }
-    say("  cameras:" + slots + "; configuration " + (r.config.path.empty() ? "defaults" : r.config.path));
+    say("  cameras:" + slots + "; configuration " + (r.config.path.empty() ? "defaults" : r.config.path) +
+        " ('values' shows what each camera uses)");
 }
 
 void cmd_wait(Runtime &, const Args &a) {
@@ -368,11 +420,15 @@ void cmd_quit(Runtime &, const Args &) {}
 const Command commands[] = {
     {"help", "", "this list", cmd_help},
     {"camera", "[N]", "select camera N (slot N-1), or show the selected one", cmd_camera},
-    {"move", "PAN [TILT [ZOOM [FOCUS [IRIS]]]]", "continuous move at these speeds; '-' leaves an axis out", cmd_move},
+    {"move", "PAN [TILT [ZOOM [FOCUS [IRIS]]]]",
+     "continuous move; host speeds -100..100, 0 = stop; '-' leaves an axis out", cmd_move},
     {"stop", "", "stop every axis", cmd_stop},
-    {"rel", "AXIS AMOUNT ...", "relative move, e.g. rel pan 10 zoom 1000 (pan, tilt, zoom, focus, iris)", cmd_rel},
+    {"rel", "AXIS AMOUNT ...",
+     "relative move: pan|tilt -360..360 degrees, zoom|focus -19998..19998 steps, iris -9998..9998 "
+     "units (624 per brightness step); e.g. rel pan 10 zoom 1000",
+     cmd_rel},
     {"preset", "set N | goto N | range", "store, recall, or show the range of device presets", cmd_preset},
-    {"speed", "[VALUE]", "set the move speed, or show it", cmd_speed},
+    {"speed", "[1..100]", "set the move speed in percent, or show it", cmd_speed},
     {"bars", "", "pan and tilt bar ranges", cmd_bars},
     {"flips", "", "whether pan and tilt are flipped", cmd_flips},
     {"fieldangle", "", "the current field angle", cmd_fieldangle},
@@ -384,9 +440,10 @@ const Command commands[] = {
     {"relay", "COMMAND", "relay command, e.g. relay1:on, relay3:off", cmd_relay},
     {"menu", "open|close|up|down|left|right|select|back|N", "on-screen menu", cmd_menu},
     {"reload", "", "read the configuration file again and tell the driver", cmd_reload},
-    {"status", "", "last published status and the virtual camera's state", cmd_status},
+    {"status", "", "last published status; per camera its line or virtual camera", cmd_status},
     {"info", "", "the driver's descriptor", cmd_info},
-    {"wait", "MS", "wait (a continuous move keeps going)", cmd_wait},
+    {"values", "", "per camera, the values the driver read from the configuration", cmd_values},
+    {"wait", "0..600000", "wait milliseconds (a continuous move keeps going)", cmd_wait},
     {"quit", "", "tear the driver down and leave (also: exit, Ctrl-D)", cmd_quit},
 };
 
@@ -422,12 +479,17 @@ bool run_command(Runtime &r, const std::string &text) {
             try {
                 c.run(r, words);
             } catch (const BadArgs &bad) {
-                say("error: " + name + ": " + bad.why);
+                // The command's name once, even when the value was named after it.
+                const std::string prefix = name + ": ";
+                const bool named = bad.why.compare(0, prefix.size(), prefix) == 0;
+                say("error: " + prefix + (named ? bad.why.substr(prefix.size()) : bad.why));
+                r.rejected = true;
             }
             return true;
         }
     }
     say("error: unknown command '" + name + "' (type help)");
+    r.rejected = true;
     return true;
 }
 
@@ -436,14 +498,25 @@ int run_session(Runtime &r) {
     for (uint32_t s = 0; s < r.config.cameras; ++s) {
         if (r.config.configured[s]) slots += " " + std::to_string(s + 1);
     }
+    Port *first = nullptr;
+    for (uint32_t s = 0; s < r.config.cameras && first == nullptr; ++s) first = line_for(r, static_cast<int>(s));
     say(std::string("tavrinode: driver ") + (r.descriptor.name ? r.descriptor.name : "?") + " " +
-        (r.descriptor.version ? r.descriptor.version : "?") + ", frames to " + r.port->describe() + ", " +
-        std::to_string(r.config.cameras) + " camera slot(s), configured:" + (slots.empty() ? " none" : slots) +
-        ", configuration " + (r.config.path.empty() ? "defaults" : r.config.path));
+        (r.descriptor.version ? r.descriptor.version : "?") + ", frames to " +
+        (first != nullptr ? first->describe() : std::string("nowhere")) + ", " + std::to_string(r.config.cameras) +
+        " camera slot(s), configured:" + (slots.empty() ? " none" : slots) + ", configuration " +
+        (r.config.path.empty() ? "defaults" : r.config.path));
 
     int setup = 0;
     call(r, [&] { setup = r.api.setup(); });
     say("setup = " + std::to_string(setup));
+    if (r.options.trace) show_values(r);
+    // The console starts on the first slot the driver owns.
+    for (uint32_t s = 0; s < r.config.cameras; ++s) {
+        if (r.config.configured[s]) {
+            camindex = static_cast<int>(s);
+            break;
+        }
+    }
 
     std::unique_ptr<LineSource> source;
     if (!r.options.commands.empty()) {
@@ -453,31 +526,56 @@ int run_session(Runtime &r) {
         source = make_file_source(r.options.script, &error);
         if (!source) {
             say("error: " + error);
+            r.rejected = true;
         }
     } else {
         source = make_stdin_source();
     }
-    while (source) {
+    while (source && terminate_signal == 0) {
         std::optional<std::string> text = source->next();
-        if (!text) break;
+        if (!text || terminate_signal != 0) break;
         if (!run_command(r, *text)) break;
+    }
+    if (terminate_signal != 0) {
+        say(std::string("ended by ") + (terminate_signal == SIGHUP ? "SIGHUP" : "SIGTERM"));
+        interrupts = 0;
     }
 
     say("teardown");
     call(r, [&] { r.api.teardown(); });
-    if (sim::VirtualCamera *cam = r.port->camera()) {
+    int status = setup == 1 && !r.rejected ? exit_ok : exit_failed;
+    std::set<Port *> seen;
+    int pictures = 0;
+    for (uint32_t s = 0; s < r.config.cameras; ++s) {
+        Port *port = line_for(r, static_cast<int>(s));
+        if (port != nullptr && !seen.insert(port).second) continue;
+        if (port != nullptr && port->was_lost()) {
+            say("line lost during the session: " + port->describe());
+            status = exit_failed;
+        }
+        sim::VirtualCamera *cam = port != nullptr ? port->camera() : nullptr;
+        if (cam == nullptr) continue;
         cam->advance(elapsed());
-        say("virtual camera: " + cam->summary());
+        say("virtual camera " + std::to_string(s + 1) + ": " + cam->summary());
         if (!r.options.timeline.empty()) {
+            // One picture per camera: the first keeps the name, the others get the number.
+            std::string path = r.options.timeline;
+            if (pictures++ > 0) {
+                const size_t dot = path.rfind('.');
+                const std::string suffix = "-camera" + std::to_string(s + 1);
+                path = dot == std::string::npos || dot < path.rfind('/') + 1 ? path + suffix
+                                                                             : path.insert(dot, suffix);
+            }
             std::string error;
-            if (sim::write_timeline(r.options.timeline, cam->model(), cam->history(), elapsed(), &error)) {
-                say("timeline written to " + r.options.timeline);
+            if (sim::write_timeline(path, cam->model(), cam->history(), elapsed(), &error)) {
+                say("timeline written to " + path);
             } else {
                 say("error: " + error);
+                status = exit_failed;
             }
         }
     }
-    return setup == 1 ? 0 : 1;
+    return terminate_signal != 0 ? 128 + terminate_signal : status;
 }
 
 }  // namespace host

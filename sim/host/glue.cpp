@@ -31,6 +31,7 @@ char drivermsg[256] = "";
 namespace host {
 
 volatile sig_atomic_t interrupts = 0;
+volatile sig_atomic_t terminate_signal = 0;
 sigset_t wait_mask;
 
 Runtime &runtime() {
@@ -48,7 +49,10 @@ void say(const std::string &text) {
 
 namespace {
 
-void on_interrupt(int) { interrupts = interrupts + 1; }
+void on_signal(int signal) {
+    if (signal != SIGINT) terminate_signal = signal;
+    interrupts = interrupts + 1;
+}
 
 struct timespec to_timespec(double seconds) {
     struct timespec ts;
@@ -86,17 +90,25 @@ void usage(FILE *out) {
         "  --port DEVICE      write the frames to a serial device (the driver's port settings)\n"
         "  --pty              create a pseudo-terminal, print its path and write the frames there\n"
         "                     (without --port or --pty the built-in virtual camera takes them)\n"
+        "  --pty-wait S       wait up to S seconds (default 30) for a program to open the\n"
+        "                     pseudo-terminal before running commands; 0: do not wait\n"
+        "  --reconnect        reopen a lost --port device (or camera port) when it comes back\n"
         "  --script FILE      run the commands of FILE, one per line\n"
-        "  --trace            also show sleeps, parameter requests and bytes coming back\n"
+        "  --trace            also show sleeps (with lateness), parameter requests, bytes coming back\n"
+        "  --realtime         real-time scheduling and locked memory, where permitted\n"
+        "  --raw              pass any console value to the driver (no range checks)\n"
         "  --timeline FILE    built-in camera: write a picture of the session (SVG) at the end\n"
         "  --replies          built-in camera: send acknowledge and completion replies\n"
         "  --buffer-limit     built-in camera: two commands in execution at most (\"buffer full\")\n"
         "  --exec-ms N        built-in camera: how long an ordinary command is in execution\n"
-        "Type \"help\" at the console for its commands.\n",
+        "Type \"help\" at the console for its commands. Exit status: 0 ok; 1 setup failed, a command\n"
+        "was rejected, a line was lost or an output not written; 2 bad options, configuration or\n"
+        "script; 128+N after signal N (SIGTERM, SIGHUP).\n",
         out);
 }
 
 bool parse_options(int argc, char **argv, Options *o) {
+    bool pty_wait_given = false;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         auto value = [&](std::string *out) {
@@ -118,13 +130,33 @@ bool parse_options(int argc, char **argv, Options *o) {
             o->trace = true;
         } else if (a == "--script") {
             if (!value(&o->script)) return false;
+        } else if (a == "--reconnect") {
+            o->reconnect = true;
+        } else if (a == "--realtime") {
+            o->realtime = true;
+        } else if (a == "--raw") {
+            o->raw = true;
+        } else if (a == "--pty-wait") {
+            if (!value(&v)) return false;
+            char *end = nullptr;
+            const double seconds = strtod(v.c_str(), &end);
+            if (end == v.c_str() || *end != '\0' || !(seconds >= 0) || seconds > 86400) {
+                fprintf(stderr, "tavrinode: --pty-wait: '%s' is not a time in seconds (0..86400)\n", v.c_str());
+                return false;
+            }
+            o->pty_wait = seconds;
+            pty_wait_given = true;
         } else if (a == "--timeline") {
             if (!value(&o->timeline)) return false;
+            o->camera_options = true;
         } else if (a == "--replies") {
             o->camera_model.replies = true;
+            o->camera_options = true;
         } else if (a == "--buffer-limit") {
             o->camera_model.buffer_limit = true;
+            o->camera_options = true;
         } else if (a == "--exec-ms") {
+            o->camera_options = true;
             if (!value(&v)) return false;
             char *end = nullptr;
             const double ms = strtod(v.c_str(), &end);
@@ -151,60 +183,16 @@ bool parse_options(int argc, char **argv, Options *o) {
         fprintf(stderr, "tavrinode: give commands or --script, not both\n");
         return false;
     }
-    return true;
-}
-
-// The driver's port settings, as the line is to be opened.
-bool line_settings(const Descriptor &d, line::Settings *s, std::string *error) {
-    if (d.port == nullptr) {
-        *error = "the driver gives no port settings";
+    const bool line = o->pty || !o->port_device.empty();
+    if (line && o->camera_options) {
+        fprintf(stderr, "tavrinode: --timeline, --replies, --buffer-limit and --exec-ms are for the built-in "
+                        "camera; they do nothing with --port or --pty\n");
         return false;
     }
-    const std::string type = d.port->type ? d.port->type : "";
-    const std::string parity = d.port->parity ? d.port->parity : "";
-    if (type != "RS232") {
-        *error = "unsupported line type '" + type + "'";
+    if (pty_wait_given && !o->pty) {
+        fprintf(stderr, "tavrinode: --pty-wait does nothing without --pty\n");
         return false;
     }
-    s->baud = static_cast<long>(d.port->baud);
-    s->data_bits = static_cast<int>(d.port->data_bits);
-    s->stop_bits = static_cast<int>(d.port->stop_bits);
-    if (parity == "None") {
-        s->parity = 'N';
-    } else if (parity == "Even") {
-        s->parity = 'E';
-    } else if (parity == "Odd") {
-        s->parity = 'O';
-    } else {
-        *error = "unsupported parity '" + parity + "'";
-        return false;
-    }
-    return true;
-}
-
-bool open_port(Runtime &r, std::string *error) {
-    TraceSink replies;
-    if (r.options.trace) {
-        replies = [](const std::string &text) { say(text); };
-    }
-    if (r.options.port_device.empty() && !r.options.pty) {
-        r.port = make_camera_port(r.options.camera_model, r.start, replies);
-        return true;
-    }
-    line::Settings settings;
-    if (!line_settings(r.descriptor, &settings, error)) {
-        return false;
-    }
-    if (r.options.pty) {
-        line::Pty pty;
-        if (!line::open_pty(settings, &pty, error)) return false;
-        say("pty " + pty.path);
-        r.port = make_line_port(pty.master, pty.slave, "pseudo-terminal " + pty.path, r.start, replies);
-        return true;
-    }
-    const int fd = line::open_serial(r.options.port_device, settings, error);
-    if (fd < 0) return false;
-    r.port = make_line_port(fd, -1, r.options.port_device, r.start, replies);
     return true;
 }
 
@@ -217,7 +205,7 @@ void publish_config() {
     camera_map = r.map_storage.data();
 }
 
-bool interruptible_sleep(double seconds) {
+bool interruptible_sleep(double seconds, double *late) {
     struct timespec deadline;
     clock_gettime(CLOCK_MONOTONIC, &deadline);
     const struct timespec span = to_timespec(seconds);
@@ -230,12 +218,16 @@ bool interruptible_sleep(double seconds) {
     const double end = static_cast<double>(deadline.tv_sec) + static_cast<double>(deadline.tv_nsec) / 1e9;
     while (true) {
         if (interrupts > 0) return false;
-        const double left = end - line::monotonic_seconds();
-        if (left <= 0) return true;
+        const double now = line::monotonic_seconds();
+        const double left = end - now;
+        if (left <= 0) {
+            if (late != nullptr) *late = now - end;
+            return true;
+        }
         // The kernel lets a poll timeout run late by 0.1 % of its length
-        // (6 ms on a 6 s pan), so ppoll, where Ctrl-C gets through, is told
-        // to wake a little early, and the last millisecond is slept on the
-        // monotonic clock itself.
+        // (6 ms on a 6 s pan), so ppoll, where signals get through, is told
+        // to wake a little early, and the rest is slept to the absolute
+        // deadline on the monotonic clock itself.
         const double early = left / 500 + 0.001;
         if (left > early) {
             const struct timespec ts = to_timespec(left - early);
@@ -275,11 +267,18 @@ int ptz_write_port(const unsigned char *frame, int length) {
     const double t = host::elapsed();
     r.events.push_back({t, true, bytes, 0});
     std::string note, error;
-    const bool ok = r.port != nullptr && r.port->write(frame, static_cast<size_t>(length), &note, &error);
+    host::Port *port = host::line_for(r, camindex);
+    const bool ok = port != nullptr && port->write(frame, static_cast<size_t>(length), &note, &error);
     std::string text = visca::format_time(t) + " -> " + visca::hex(bytes) + "  " + visca::describe(visca::decode(bytes));
     if (!note.empty()) text += "  [" + note + "]";
-    if (!ok) text += "  [write failed: " + (r.port ? error : std::string("no port")) + "]";
+    if (port == nullptr) {
+        text += "  [not sent: camera " + std::to_string(camindex + 1) + " has no line]";
+    } else if (!ok) {
+        text += error.empty() ? "  [not sent: line lost]" : "  [not sent]";
+    }
     say(text);
+    // The cause once, on its own line.
+    if (!ok && !error.empty()) say("  write failed: " + error);
     return ok ? 1 : 0;
 }
 
@@ -291,16 +290,22 @@ int ptz_usleep(unsigned int usec) {
         return 0;
     }
     const double begin = line::monotonic_seconds();
-    if (!host::interruptible_sleep(usec / 1e6)) {
-        host::interrupts = 0;
-        suspended = 1;
-        char buf[96];
-        snprintf(buf, sizeof buf, "  interrupted: sleep of %u us cut short after %.0f ms, driver suspended", usec,
-                 (line::monotonic_seconds() - begin) * 1000);
-        say(buf);
-        return 0;
+    double late = 0;
+    if (host::interruptible_sleep(usec / 1e6, &late)) {
+        if (r.options.trace) {
+            char buf[64];
+            snprintf(buf, sizeof buf, "  slept %u us, woke %.0f us late", usec, late * 1e6);
+            say(buf);
+        }
+        return 1;
     }
-    return 1;
+    host::interrupts = 0;
+    suspended = 1;
+    char buf[96];
+    snprintf(buf, sizeof buf, "  interrupted: sleep of %u us cut short after %.0f ms, driver suspended", usec,
+             (line::monotonic_seconds() - begin) * 1000);
+    say(buf);
+    return 0;
 }
 
 void ptz_action_started(int camera) { say("  started camera " + std::to_string(camera)); }
@@ -348,6 +353,9 @@ int get_param(const char *key, int mode, int *value, int camera, bool boolean) {
     }
     *value = static_cast<int>(*it->second);
     trace(std::to_string(*value));
+    if (r.read_values.size() < r.config.cameras) r.read_values.resize(r.config.cameras);
+    r.read_values[static_cast<size_t>(camera - 1)][key] =
+        boolean ? (*value != 0 ? "true" : "false") : std::to_string(*value);
     return 1;
 }
 
@@ -372,28 +380,35 @@ int main(int argc, char **argv) {
     setvbuf(stdout, nullptr, _IOLBF, 0);
     if (!parse_options(argc, argv, &r.options)) {
         usage(stderr);
-        return 2;
+        return exit_usage;
     }
 
-    // Ctrl-C is held everywhere (this thread and the line reader) and let
-    // through only while the host waits, so it never interrupts a write.
+    // Ctrl-C, SIGTERM and SIGHUP are held everywhere (this thread and the
+    // line readers) and let through wherever the host waits: its sleeps,
+    // the prompt, and a write the line is slow to take.
     sigset_t hold;
     sigemptyset(&hold);
-    sigaddset(&hold, SIGINT);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&hold, signal);
     sigprocmask(SIG_BLOCK, &hold, &wait_mask);
-    sigdelset(&wait_mask, SIGINT);
     struct sigaction sa;
     memset(&sa, 0, sizeof sa);
-    sa.sa_handler = on_interrupt;
-    sigaction(SIGINT, &sa, nullptr);
+    sa.sa_handler = on_signal;
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        sigdelset(&wait_mask, signal);
+        sigaction(signal, &sa, nullptr);
+    }
 
     // The driver's syslog lines also go to the terminal.
     openlog("tavrinode", LOG_PERROR, LOG_USER);
 
     std::string error;
+    if (!r.options.script.empty() && !readable_file(r.options.script, "script", &error)) {
+        fprintf(stderr, "tavrinode: %s\n", error.c_str());
+        return exit_usage;
+    }
     if (!resolve_driver(&r.api, &error)) {
         fprintf(stderr, "tavrinode: %s\n", error.c_str());
-        return 1;
+        return exit_failed;
     }
     r.descriptor = read_descriptor(r.api);
     std::vector<std::string> problems;
@@ -403,16 +418,23 @@ int main(int argc, char **argv) {
     }
     if (!load_config(r.options.config_path, r.params, &r.config, &error)) {
         fprintf(stderr, "tavrinode: %s\n", error.c_str());
-        return 2;
+        return exit_usage;
     }
     publish_config();
-    if (!open_port(r, &error)) {
+    bool any_device = !r.options.port_device.empty();
+    for (const std::string &p : r.config.ports) any_device = any_device || !p.empty();
+    if (r.options.reconnect && !any_device) {
+        fprintf(stderr, "tavrinode: --reconnect does nothing without --port or a camera's port\n");
+        return exit_usage;
+    }
+    if (r.options.realtime) go_realtime();
+    if (!open_lines(r, &error)) {
         fprintf(stderr, "tavrinode: %s\n", error.c_str());
-        return 1;
+        return terminate_signal != 0 ? 128 + terminate_signal : exit_failed;
     }
 
     const int status = run_session(r);
-    r.port.reset();
+    r.lines.clear();
     closelog();
     return status;
 }

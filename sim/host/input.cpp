@@ -12,6 +12,7 @@
 
 #include <fstream>
 
+#include "config.h"
 #include "console.h"
 #include "runtime.h"
 
@@ -32,7 +33,7 @@ std::optional<std::string> echoed(const std::string &text, bool *skip) {
 
 bool interrupted_between_lines() {
     if (take_interrupt()) {
-        say("interrupted; quitting");
+        if (terminate_signal == 0) say("interrupted; quitting");
         return true;
     }
     return false;
@@ -145,7 +146,7 @@ public:
             const int n = ppoll(&p, 1, nullptr, &wait_mask);
             if (interrupts > 0) {
                 interrupts = 0;
-                if (++ctrl_c_ >= 2) {
+                if (terminate_signal != 0 || ++ctrl_c_ >= 2) {
                     rl_callback_handler_remove();
                     fputs("\n", stdout);
                     return std::nullopt;
@@ -181,6 +182,7 @@ std::unique_ptr<LineSource> make_list_source(const std::vector<std::string> &com
 }
 
 std::unique_ptr<LineSource> make_file_source(const std::string &path, std::string *error) {
+    if (!readable_file(path, "script", error)) return nullptr;
     std::ifstream in(path);
     if (!in) {
         *error = "cannot open the script " + path;

@@ -56,42 +56,111 @@ private:
 
 class LinePort : public Port {
 public:
-    LinePort(int fd, int keep_open, std::string name, double start, TraceSink replies)
-        : fd_(fd), keep_open_(keep_open), name_(std::move(name)), start_(start), replies_(std::move(replies)) {
+    LinePort(int fd, int keep_open, std::string name, std::string device, const LineContext &context)
+        : fd_(fd), keep_open_(keep_open), name_(std::move(name)), device_(std::move(device)), context_(context) {
         if (pipe2(wake_, O_CLOEXEC) != 0) {
             wake_[0] = wake_[1] = -1;
         }
-        reader_ = std::thread([this] { read_loop(); });
+        start_reader();
     }
 
     ~LinePort() override {
         // Closing our pseudo-terminal hangs up its other side, which drops
         // what that side has not read yet: give it up to a second to do so
-        // (the bytes reach its input queue a little after our write).
+        // (the bytes reach its input queue a little after our write), but
+        // not when nothing has been read for 100 ms (no one reads it).
         if (keep_open_ >= 0) usleep(100000);
-        for (int i = 0; i < 100 && keep_open_ >= 0; ++i) {
+        int before = -1, idle = 0;
+        for (int i = 0; i < 100 && keep_open_ >= 0 && idle < 10; ++i) {
             int unread = 0;
             if (ioctl(keep_open_, FIONREAD, &unread) != 0 || unread == 0) break;
+            idle = unread == before ? idle + 1 : 0;
+            before = unread;
             usleep(10000);
         }
-        if (wake_[1] >= 0) {
-            const char c = 'q';
-            ssize_t ignored = ::write(wake_[1], &c, 1);
-            (void)ignored;
-        }
-        reader_.join();
+        stop_reader();
         for (int fd : {wake_[0], wake_[1], keep_open_, fd_}) {
             if (fd >= 0) close(fd);
         }
     }
 
-    bool write(const uint8_t *frame, size_t length, std::string *, std::string *error) override {
-        return line::write_all(fd_, frame, length, error);
+    bool write(const uint8_t *frame, size_t length, std::string *note, std::string *error) override {
+        if (lost_) {
+            if (!reopen()) return false;
+            if (note != nullptr) *note = "line back: " + name_ + " reopened";
+        }
+        // A line that has just let a frame time out gets no margin until it
+        // takes one again, so a stalled line costs a wire time per frame.
+        const double deadline = line::monotonic_seconds() +
+                                static_cast<double>(length) * line::byte_seconds(context_.settings) +
+                                (stalled_ ? 0.0 : context_.margin);
+        std::string why;
+        const line::WriteResult result = line::write_bounded(fd_, frame, length, deadline, context_.wait_mask, &why);
+        stalled_ = result == line::WriteResult::TimedOut;
+        switch (result) {
+        case line::WriteResult::Done: return true;
+        case line::WriteResult::Lost:
+            // Let go of the device, so that a re-plugged adapter (or a new
+            // pseudo-terminal) can take its name again.
+            stop_reader();
+            close(fd_);
+            fd_ = -1;
+            lost_ = true;
+            ever_lost_ = true;
+            lost_reason_ = why;
+            *error = "line lost: " + name_ + ": " + why + "; later frames to it fail" +
+                     (reconnect_possible() ? " until it comes back" : "");
+            return false;
+        default: *error = name_ + ": " + why; return false;
+        }
     }
 
-    std::string describe() const override { return name_; }
+    std::string describe() const override {
+        return lost_ ? name_ + " (lost: " + lost_reason_ + ")" : name_;
+    }
+
+    bool was_lost() const override { return ever_lost_; }
 
 private:
+    bool reconnect_possible() const { return context_.reconnect && !device_.empty(); }
+
+    // A lost device is tried again at most twice a second, and only with
+    // --reconnect; the first failure was said, later ones are silent.
+    bool reopen() {
+        const double now = line::monotonic_seconds();
+        if (!reconnect_possible() || now - last_try_ < 0.5) return false;
+        last_try_ = now;
+        std::string why;
+        const int fd = line::open_serial(device_, context_.settings, &why);
+        if (fd < 0) return false;
+        fd_ = fd;
+        lost_ = false;
+        start_reader();
+        return true;
+    }
+
+    void start_reader() {
+        fcntl(fd_, F_SETFL, fcntl(fd_, F_GETFL) | O_NONBLOCK);
+        reader_ = std::thread([this] { read_loop(); });
+    }
+
+    void stop_reader() {
+        if (wake_[1] >= 0) {
+            const char c = 'q';
+            ssize_t ignored = ::write(wake_[1], &c, 1);
+            (void)ignored;
+        }
+        if (reader_.joinable()) reader_.join();
+        char c;
+        while (wake_[0] >= 0 && poll_one(wake_[0], 0) && ::read(wake_[0], &c, 1) == 1) {
+        }
+    }
+
+    static bool poll_one(int fd, int ms) {
+        struct pollfd p = {fd, POLLIN, 0};
+        return poll(&p, 1, ms) > 0;
+    }
+
     void read_loop() {
         visca::Assembler assembler;
         while (true) {
@@ -106,9 +175,9 @@ private:
                 uint8_t buf[256];
                 const ssize_t got = read(fd_, buf, sizeof buf);
                 if (got > 0) {
-                    const double t = line::monotonic_seconds() - start_;
+                    const double t = line::monotonic_seconds() - context_.start;
                     for (const auto &piece : assembler.feed(buf, static_cast<size_t>(got))) {
-                        if (replies_) replies_(reply_line(t, piece));
+                        if (context_.replies) context_.replies(reply_line(t, piece));
                     }
                     continue;
                 }
@@ -117,8 +186,7 @@ private:
             if ((p[0].revents & (POLLERR | POLLHUP | POLLNVAL)) != 0 || (p[0].revents & POLLIN) != 0) {
                 // The other end went away (a pseudo-terminal nobody holds);
                 // look again a little later rather than spin.
-                struct pollfd w = {wake_[0], POLLIN, 0};
-                if (poll(&w, wake_[0] >= 0 ? 1 : 0, 100) > 0) return;
+                if (wake_[0] >= 0 && poll_one(wake_[0], 100)) return;
             }
         }
     }
@@ -126,8 +194,13 @@ private:
     int fd_;
     int keep_open_;
     std::string name_;
-    double start_;
-    TraceSink replies_;
+    std::string device_;
+    LineContext context_;
+    bool lost_ = false;
+    bool stalled_ = false;
+    bool ever_lost_ = false;
+    std::string lost_reason_;
+    double last_try_ = 0;
     int wake_[2] = {-1, -1};
     std::thread reader_;
 };
@@ -138,8 +211,16 @@ std::unique_ptr<Port> make_camera_port(const sim::CameraModel &model, double sta
     return std::make_unique<CameraPort>(model, start, std::move(replies));
 }
 
-std::unique_ptr<Port> make_line_port(int fd, int keep_open, std::string name, double start, TraceSink replies) {
-    return std::make_unique<LinePort>(fd, keep_open, std::move(name), start, std::move(replies));
+std::unique_ptr<Port> make_line_port(int fd, int keep_open, std::string name, std::string device,
+                                     const LineContext &context) {
+    return std::make_unique<LinePort>(fd, keep_open, std::move(name), std::move(device), context);
+}
+
+std::unique_ptr<Port> open_line_port(const std::string &device, const LineContext &context,
+                                     std::string *error) {
+    const int fd = line::open_serial(device, context.settings, error);
+    if (fd < 0) return nullptr;
+    return make_line_port(fd, -1, device, device, context);
 }
 
 }  // namespace host

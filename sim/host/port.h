@@ -22,10 +22,14 @@ public:
     virtual ~Port() = default;
     // Writes the whole frame and returns once it has left; the note says what
     // the receiving end made of it, when that is known (built-in camera).
+    // On failure `error` says why, or stays empty when the cause was already
+    // said (a lost line fails every later frame without a word).
     virtual bool write(const uint8_t *frame, size_t length, std::string *note, std::string *error) = 0;
     // The built-in camera, when that is where the frames go.
     virtual sim::VirtualCamera *camera() { return nullptr; }
     virtual std::string describe() const = 0;
+    // Whether the line was lost at some point of the session.
+    virtual bool was_lost() const { return false; }
 };
 
 // Lines for the trace of bytes that come back (replies); called from any thread.
@@ -35,9 +39,31 @@ using TraceSink = std::function<void(const std::string &)>;
 // monotonic clock, the same clock the host sleeps on.
 std::unique_ptr<Port> make_camera_port(const sim::CameraModel &model, double start, TraceSink replies);
 
+// What every serial line shares: its settings, the clock origin, where
+// replies are traced, and how writes are bounded.
+struct LineContext {
+    line::Settings settings;
+    double start = 0;
+    TraceSink replies;
+    // A frame fails when it has not been written and drained within its wire
+    // time plus this margin (seconds).
+    double margin = 0.2;
+    // The signal mask while waiting: the signals that end a wait.
+    const sigset_t *wait_mask = nullptr;
+    // Reopen a lost device when it comes back.
+    bool reconnect = false;
+};
+
 // A serial device or a pseudo-terminal; `fd` is owned from then on, as is
-// `keep_open` (the pseudo-terminal's other end, -1 if none).
-std::unique_ptr<Port> make_line_port(int fd, int keep_open, std::string name, double start, TraceSink replies);
+// `keep_open` (the pseudo-terminal's other end, -1 if none). `device` is the
+// path to reopen after a loss (empty: never reopened).
+std::unique_ptr<Port> make_line_port(int fd, int keep_open, std::string name, std::string device,
+                                     const LineContext &context);
+
+// Opens a line from its text as given by --port or a camera's `port` key:
+// a serial device (or a pseudo-terminal another program made).
+std::unique_ptr<Port> open_line_port(const std::string &device, const LineContext &context,
+                                     std::string *error);
 
 }  // namespace host
 

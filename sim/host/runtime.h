@@ -5,6 +5,7 @@
 
 #include <signal.h>
 
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -24,6 +25,19 @@ struct Options {
     std::vector<std::string> commands;
     std::string timeline;
     sim::CameraModel camera_model;
+    bool camera_options = false;  // a built-in camera option was given
+    bool reconnect = false;
+    bool realtime = false;
+    bool raw = false;             // pass any value to the driver
+    double pty_wait = 30;         // seconds to wait for the other side of --pty; 0: do not wait
+};
+
+// Exit statuses of the program.
+enum ExitStatus {
+    exit_ok = 0,
+    exit_failed = 1,  // setup failed, a command was rejected, a line was lost, an output not written
+    exit_usage = 2,   // bad options, configuration or script that cannot be read
+    // A SIGTERM or SIGHUP ended the session: 128 + the signal number.
 };
 
 // What happened on the line during one console command, for the summary
@@ -42,7 +56,14 @@ struct Runtime {
     std::vector<ParamInfo> params;
     Config config;
     std::vector<int> map_storage;
-    std::unique_ptr<Port> port;
+    // Per slot, where its frames go (slots may share a line); null for a
+    // slot that has none (one the driver does not own, with the built-in
+    // camera).
+    std::vector<std::shared_ptr<Port>> lines;
+    // Per slot, the values the driver read, as it read them (last request).
+    std::vector<std::map<std::string, std::string>> read_values;
+    bool rejected = false;       // a command line was refused
+    bool output_failed = false;  // an output file could not be written
     double start = 0;
     std::vector<LineEvent> events;
     int last_status[14] = {};
@@ -50,6 +71,15 @@ struct Runtime {
 };
 
 Runtime &runtime();
+
+// Where the frames of a slot go, or null.
+Port *line_for(const Runtime &r, int slot);
+
+// Real-time scheduling and locked memory where permitted; says the outcome.
+void go_realtime();
+
+// Opens every slot's line (r.lines); false with an explanation.
+bool open_lines(Runtime &r, std::string *error);
 
 // Seconds since the host started, on the monotonic clock.
 double elapsed();
@@ -61,10 +91,13 @@ void say(const std::string &line);
 // waits (its sleeps and the console's prompt), the only places where the
 // signal is let through.
 extern volatile sig_atomic_t interrupts;
+// SIGTERM or SIGHUP: they count as an interrupt and also end the session.
+extern volatile sig_atomic_t terminate_signal;
 extern sigset_t wait_mask;  // the signal mask while waiting: SIGINT let through
 
-// Sleeps on the monotonic clock; false when Ctrl-C cut it short.
-bool interruptible_sleep(double seconds);
+// Sleeps on the monotonic clock to a deadline `seconds` from now; false when
+// a signal cut it short. `late` gets how far past the deadline it woke.
+bool interruptible_sleep(double seconds, double *late = nullptr);
 
 // Takes a pending Ctrl-C, if any.
 bool take_interrupt();

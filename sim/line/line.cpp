@@ -2,11 +2,15 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <time.h>
 #include <unistd.h>
+
+#include <algorithm>
 
 namespace line {
 
@@ -145,6 +149,93 @@ bool write_all(int fd, const uint8_t *bytes, size_t length, std::string *error) 
         }
     }
     return true;
+}
+
+namespace {
+
+bool is_lost(int error) { return error == EIO || error == ENXIO || error == ENODEV || error == EPIPE; }
+
+// Waits for `events` on `fd` until `deadline`; 1 ready, 0 deadline, -1
+// interrupted, -2 hang-up or error on the descriptor.
+int wait_until(int fd, short events, double deadline, const sigset_t *wait_mask) {
+    const double left = deadline - monotonic_seconds();
+    if (left <= 0) return 0;
+    struct timespec ts;
+    ts.tv_sec = static_cast<time_t>(left);
+    ts.tv_nsec = static_cast<long>((left - static_cast<double>(ts.tv_sec)) * 1e9);
+    struct pollfd p = {fd, events, 0};
+    const int n = ppoll(&p, 1, &ts, wait_mask);
+    if (n < 0) return errno == EINTR ? -1 : -2;
+    if (n == 0) return 0;
+    if ((p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) return -2;
+    return 1;
+}
+
+}  // namespace
+
+WriteResult write_bounded(int fd, const uint8_t *bytes, size_t length, double deadline, const sigset_t *wait_mask,
+                          std::string *error) {
+    size_t done = 0;
+    while (done < length) {
+        const ssize_t n = write(fd, bytes + done, length - done);
+        if (n >= 0) {
+            done += static_cast<size_t>(n);
+            continue;
+        }
+        if (is_lost(errno)) {
+            *error = strerror(errno);
+            return WriteResult::Lost;
+        }
+        if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
+            *error = std::string("write failed: ") + strerror(errno);
+            return WriteResult::Failed;
+        }
+        const int w = wait_until(fd, POLLOUT, deadline, wait_mask);
+        if (w == 0) {
+            *error = "the line took " + std::to_string(done) + " of " + std::to_string(length) +
+                     " bytes in time (nothing reads it?)";
+            return WriteResult::TimedOut;
+        }
+        if (w == -1) {
+            *error = "interrupted while the line was not taking bytes";
+            return WriteResult::Interrupted;
+        }
+        if (w == -2) {
+            *error = "hang-up";
+            return WriteResult::Lost;
+        }
+    }
+    if (!isatty(fd)) return WriteResult::Done;
+    // tcdrain cannot be bounded, so the output queue is watched instead; a
+    // pseudo-terminal's queue is empty at once.
+    while (true) {
+        int queued = 0;
+        if (ioctl(fd, TIOCOUTQ, &queued) != 0) {
+            if (is_lost(errno)) {
+                *error = strerror(errno);
+                return WriteResult::Lost;
+            }
+            // A device that cannot tell its queue: the bytes were handed over.
+            return WriteResult::Done;
+        }
+        if (queued <= 0) return WriteResult::Done;
+        const double now = monotonic_seconds();
+        if (now >= deadline) {
+            *error = std::to_string(queued) + " bytes still waiting to leave (flow stopped?)";
+            return WriteResult::TimedOut;
+        }
+        const double step = std::min(deadline - now, 0.001);
+        struct timespec ts = {0, static_cast<long>(step * 1e9)};
+        if (ppoll(nullptr, 0, &ts, wait_mask) < 0 && errno == EINTR) {
+            *error = "interrupted while the bytes were leaving";
+            return WriteResult::Interrupted;
+        }
+    }
+}
+
+double byte_seconds(const Settings &s) {
+    const int bits = 1 + s.data_bits + (s.parity == 'N' ? 0 : 1) + s.stop_bits;
+    return s.baud > 0 ? bits / static_cast<double>(s.baud) : 0;
 }
 
 double monotonic_seconds() {

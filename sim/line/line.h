@@ -4,6 +4,7 @@
 #define SIM_LINE_H
 
 #include <stddef.h>
+#include <signal.h>
 #include <stdint.h>
 
 #include <string>
@@ -34,6 +35,26 @@ bool open_pty(const Settings &settings, Pty *pty, std::string *error);
 // Writes all bytes (partial writes and interrupted calls are resumed) and
 // then waits until they have left when the descriptor is a terminal.
 bool write_all(int fd, const uint8_t *bytes, size_t length, std::string *error);
+
+// How a bounded write ended.
+enum class WriteResult {
+    Done,         // written and drained
+    TimedOut,     // the line did not take or send the bytes before the deadline
+    Interrupted,  // a signal let through by `wait_mask` arrived while waiting
+    Lost,         // the line is gone (hang-up, I/O error, device removed)
+    Failed,       // any other error
+};
+
+// Writes all bytes and waits until they have left, but never past `deadline`
+// (monotonic seconds). `fd` should be non-blocking; the waits happen in
+// ppoll with `wait_mask`, so the signals it lets through end them. The
+// explanation is set unless the result is Done.
+WriteResult write_bounded(int fd, const uint8_t *bytes, size_t length, double deadline, const sigset_t *wait_mask,
+                          std::string *error);
+
+// Time one byte takes on the line with these settings (start, data, parity
+// and stop bits), in seconds.
+double byte_seconds(const Settings &settings);
 
 // CLOCK_MONOTONIC in seconds.
 double monotonic_seconds();

@@ -174,6 +174,12 @@ TEST(HexText, SnifferAndTraceFormats) {
         {"   0.690123 -> 81 01 06 01 00 00 03 03 FF  pan-tilt stop", true, 0.690123,
          {0x81, 0x01, 0x06, 0x01, 0x00, 0x00, 0x03, 0x03, 0xFF}},
         {"   1.000000  90 51 FF  completion, socket 1", true, 1.0, {0x90, 0x51, 0xFF}},
+        // Sniffer prefixes: labels, direction marks, a date; dashed bytes.
+        {"TX: 81 01 FF", false, 0, {0x81, 0x01, 0xFF}},
+        {"<< [2.5] 90 41 FF", true, 2.5, {0x90, 0x41, 0xFF}},
+        {"2024-05-01 12:00:02.000 81 FF", true, 43202.0, {0x81, 0xFF}},
+        {"81-01-04-15-02-FF", false, 0, {0x81, 0x01, 0x04, 0x15, 0x02, 0xFF}},
+        {"81-1-04", false, 0, {}},
         {"", false, 0, {}},
     };
     for (const Case &c : cases) {

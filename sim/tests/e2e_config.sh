@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The stand-in host's configuration file: values outside the descriptor's
 # range and unknown keys are refused naming file, line and key; an unset key
-# makes the driver's own failure path show; slots and reload work.
+# makes the driver's own failure path show; slots (each with its own built-in
+# camera) and reload work; exit statuses tell what went wrong.
 source "$2/e2e_lib.sh"
 
 # run NAME CONFIG-TEXT [tavrinode arguments...]: runs with that configuration,
@@ -55,6 +56,39 @@ expect_equal "per-camera answers" "$(grep -E '^  (flipped:|speed) ' "$work/slots
   flipped: pan 0, tilt 0
   speed 40.0"
 
+# Two slots on two built-in cameras, slot 1 another driver's: the console
+# starts on slot 2, refuses slot 1 without sending anything, and each camera
+# ends where its own moves put it.
+run cams $'[host]\ncameras = 3\n[camera1]\nconfigured = false\n[camera2]\n[camera3]' \
+  'rel pan 10' 'camera 1' 'camera 3' 'rel pan -5' 'rel tilt 2'
+expect_equal "refused slot exit status" "$rc" 1
+expect_line "$work/cams.txt" "error: camera: camera 1 belongs to another driver (configured = false); nothing sent"
+expect_count "$work/cams.txt" "started camera 1" 0
+expect_count "$work/cams.txt" "started camera 2" 1
+expect_count "$work/cams.txt" "started camera 3" 2
+expect_count "$work/cams.txt" "virtual camera " 2
+expect_between "camera 2 pan" "$(sed -nE 's/^virtual camera 2: pan ([-0-9.]+),.*/\1/p' "$work/cams.txt")" 9.9 10.5
+expect_between "camera 3 pan" "$(sed -nE 's/^virtual camera 3: pan ([-0-9.]+),.*/\1/p' "$work/cams.txt")" -5.3 -4.9
+expect_between "camera 3 tilt" "$(sed -nE 's/^virtual camera 3: pan [-0-9.]+, tilt ([-0-9.]+),.*/\1/p' "$work/cams.txt")" 0.5 2.5
+
+# Exit statuses: 2 for what cannot be read or does nothing, 1 for a rejected
+# script line or an output not written.
+printf 'speed
+speed fast
+' >"$work/bad.cmd"
+for case in "2|is a directory|--config $work" "2|script $work is a directory|--script $work" \
+  "2|cannot read the script|--script $work/none.cmd" "1|error: speed: 'fast'|--script $work/bad.cmd" \
+  "2|unknown section [kamera2]|--config $work/section.ini --script $work/bad.cmd" \
+  "2|they do nothing with --port or --pty|--pty --replies" "2|--reconnect does nothing|--reconnect status" \
+  "1|error: cannot|--timeline $work/none/x.svg status"; do
+  IFS='|' read -r want text args <<<"$case"
+  rc=0
+  # shellcheck disable=SC2086
+  "$bin/tavrinode" $args >"$work/status.txt" 2>&1 || rc=$?
+  expect_equal "exit status with $args" "$rc" "$want"
+  expect_line "$work/status.txt" "$text"
+done
+
 # reload: the file changes between two commands.
 printf '[camera1]\nMoveSpeed = 80\n' >"$work/reload.ini"
 rc=0
@@ -71,7 +105,7 @@ printf '[camera1]\nMoveSpeed = 70\n' >"$work/bad.ini"
 rc=0
 { printf 'speed\n'; sleep 0.3; printf '[camera1]\nMoveSpeed = 700\n' >"$work/bad.ini"; printf 'reload\nspeed\n'; } |
   "$bin/tavrinode" --config "$work/bad.ini" >"$work/badreload.txt" 2>&1 || rc=$?
-expect_equal "bad reload exit status" "$rc" 0
+expect_equal "bad reload exit status" "$rc" 1
 expect_line "$work/badreload.txt" "error: reload: $work/bad.ini:2: MoveSpeed = 700 is outside its range 1..100; the configuration in use stays"
 expect_count "$work/badreload.txt" "  speed 70.0" 2
 finish

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The console fed through standard input: bad commands and bad arguments get
 # a one-line error each and the console goes on; "quit" ends the session
-# (later lines are not run) with the driver torn down.
+# (later lines are not run) with the driver torn down, and the exit status
+# tells that commands were rejected.
 source "$2/e2e_lib.sh"
 
 printf '%s\n' \
@@ -17,6 +18,10 @@ printf '%s\n' \
   'preset jump 3' \
   'move' \
   'move 1 2 3 4 5 6' \
+  'move 200' \
+  'rel iris 2' \
+  'speed 0' \
+  'wait 99999999999999' \
   '' \
   '# a comment' \
   'preset range' \
@@ -30,20 +35,25 @@ printf '%s\n' \
   'status' \
   'quit' \
   'rel pan 10' |
-  "$bin/tavrinode" >"$work/out.txt" 2>"$work/err.txt" || fail "tavrinode exited with $?"
+  "$bin/tavrinode" >"$work/out.txt" 2>"$work/err.txt" || rc=$?
+expect_equal "exit status after rejected commands" "${rc:-0}" 1
 
 out=$work/out.txt
 expect_line "$out" "error: unknown command 'frobnicate' (type help)"
 expect_line "$out" "error: rel: give axis and amount pairs"
 expect_line "$out" "error: rel: pan: 'ten' is not a number"
 expect_line "$out" "error: rel: unknown axis 'spin'"
-expect_line "$out" "error: speed: speed: 'fast' is not a number"
+expect_line "$out" "error: speed: 'fast' is not a number"
 expect_line "$out" "error: camera: no camera 7 (cameras 1..1)"
 expect_line "$out" "error: menu: menu (close, open, up, down, left, right, select, back or a number): 'sideways' is not a whole number"
 expect_line "$out" "error: preset: missing argument"
 expect_line "$out" "error: preset: 'jump': use set, goto or range"
 expect_line "$out" "error: move: too many arguments ('6')"
-expect_count "$out" "error:" 11
+expect_line "$out" "error: move: pan: 200 is outside -100..100 (host speed, 0 = stop)"
+expect_line "$out" "error: rel: iris: 2 is less than one brightness step (624 iris units)"
+expect_line "$out" "error: speed: 0 is outside 1..100 percent"
+expect_line "$out" "error: wait: 99999999999999 is out of range"
+expect_count "$out" "error:" 15
 # Every error is one line, and the good commands after them all ran.
 expect_line "$out" "  presets 1..6"
 expect_line "$out" "  speed 50.0"
@@ -53,7 +63,7 @@ expect_line "$out" "  field angle 45.0 degrees"
 # MoveSpeed 50 makes 2 degrees of pan 276 ms.
 expect_line "$out" "pan: requested 2.000 degrees, reached"
 expect_line "$out" "drive time 276 ms intended"
-expect_line "$out" "virtual camera: pan "
+expect_line "$out" "virtual camera 1: pan "
 # quit stops the session: the last line never ran.
 expect_no_line "$out" "> rel pan 10"
 expect_line "$out" "teardown"

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The frame decoder program on hex text (with times, split messages, noise),
-# on a raw binary capture, and on the stand-in host's own trace.
+# on a raw binary capture (named as such or recognised), on the common sniffer
+# forms, and on the stand-in host's own trace; lines without bytes are counted.
 source "$2/e2e_lib.sh"
 decode=$bin/visca_decode
 
@@ -31,6 +32,27 @@ expect_equal "binary capture" "$("$decode" --binary "$work/capture.bin")" \
   81 01 06 00 A2 FF  relay 1 on
   81 01 04 15 03 FF  menu close"
 
+# The same capture without --binary is recognised as one.
+rc=0
+"$decode" "$work/capture.bin" >"$work/guessed.txt" 2>&1 || rc=$?
+expect_equal "recognised capture exit status" "$rc" 0
+expect_line "$work/guessed.txt" "capture.bin is not text; decoding it as a raw capture"
+expect_count "$work/guessed.txt" "  81 01 04 15 03 FF  menu close" 1
+
+# Sniffer forms: labels, direction marks, dates, dashes; a line of prose.
+printf '%s\n' 'TX: 81 01 04 15 02 FF' '> 81 01 04 15 03 FF' '2024-05-01 12:00:02.000 81 01 06 00 B3 FF' \
+  '81-01-04-15-02-FF' 'RX: [0.5] 90 41 FF' '# note' 'port opened' 'no data here' >"$work/forms.log"
+rc=0
+"$decode" "$work/forms.log" >"$work/forms.txt" 2>"$work/forms.err" || rc=$?
+expect_equal "sniffer forms exit status" "$rc" 1
+expect_equal "sniffer forms" "$(cat "$work/forms.txt")" \
+"  81 01 04 15 02 FF  menu open
+  81 01 04 15 03 FF  menu close
+43202.000000  81 01 06 00 B3 FF  relay 2 off
+  81 01 04 15 02 FF  menu open
+   0.500000  90 41 FF  acknowledge, socket 1"
+expect_line "$work/forms.err" "2 line(s) without VISCA bytes, the first: $work/forms.log:7: 'port opened'"
+
 # Bad hex: reported with its line, the rest still decoded, exit status 1.
 printf '81 01 04 15 02 FF\n81 0 04\n81 01 04 15 03 FF\n' >"$work/bad.log"
 rc=0
@@ -39,10 +61,12 @@ expect_equal "bad hex exit status" "$rc" 1
 expect_line "$work/bad.txt" "bad.log:2: odd number of hex digits in '0'"
 expect_count "$work/bad.txt" "  menu " 2
 
-# The host's trace decodes to the same frames the host printed.
+# The host's trace decodes to the same frames the host printed; its other
+# lines are counted as lines without bytes.
 "$bin/tavrinode" 'rel pan 1' 'relay relay2:on' 'ircut day' 'move 0 -30' 'stop' >"$work/host.txt" 2>&1
 host_frames=$(sed -nE 's/^ *[0-9]+\.[0-9]{6} -> (([0-9A-F]{2} )*FF)  (.*)$/\1  \3/p' "$work/host.txt")
-decoded=$("$decode" "$work/host.txt" | sed -E 's/^ *[0-9]+\.[0-9]{6}  //')
+decoded=$({ "$decode" "$work/host.txt" 2>"$work/host.err" || true; } | sed -E 's/^ *[0-9]+\.[0-9]{6}  //')
+expect_line "$work/host.err" "without VISCA bytes, the first: $work/host.txt:1: 'tavrinode: driver"
 expect_equal "host trace decoded again" "$decoded" "$host_frames"
 [ "$(printf '%s\n' "$host_frames" | wc -l)" -ge 8 ] || fail "too few frames in the host trace"
 finish

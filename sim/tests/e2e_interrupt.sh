@@ -3,6 +3,8 @@
 # sleep short and the driver, finding itself suspended, stops the camera and
 # returns 0; during a relay pulse the driver sees the cut-short sleep,
 # switches the relay off and returns 0. The session then goes on.
+# SIGTERM and SIGHUP during a long pan do the same cut, then tear down and
+# exit with 128 + the signal, the camera left stopped.
 source "$2/e2e_lib.sh"
 
 printf '[camera1]\nRelay1OnTime = 4000\n' >"$work/pulse.ini"
@@ -48,5 +50,28 @@ expect_line "$work/out.txt" "  speed 100.0"
 expect_line "$work/out.txt" "teardown"
 reached=$(sed -nE 's/.*pan: requested 90.000 degrees, reached ([0-9.]+) degrees.*/\1/p' "$work/out.txt")
 expect_between "pan reached before the cut" "${reached:-999}" 1 60
-expect_line "$work/out.txt" "virtual camera: pan ${reached}"
+expect_line "$work/out.txt" "virtual camera 1: pan ${reached}"
+
+for sig in TERM:143 HUP:129; do
+  name=${sig%%:*}
+  : >"$work/$name.txt"
+  "$bin/tavrinode" 'rel pan 90' 'rel pan 90' >"$work/$name.txt" 2>&1 &
+  pid=$!
+  background+=("$pid")
+  for _ in $(seq 200); do
+    grep -qF "pan right at 0x12" "$work/$name.txt" && break
+    sleep 0.05
+  done
+  sleep 0.3
+  kill -"$name" "$pid"
+  status=0
+  wait "$pid" || status=$?
+  background=()
+  expect_equal "exit status after SIG$name" "$status" "${sig##*:}"
+  expect_line "$work/$name.txt" "ended by SIG$name"
+  expect_count "$work/$name.txt" "pan right at 0x12" 1
+  expect_line "$work/$name.txt" "-> 81 01 06 01 00 00 03 03 FF  pan-tilt stop"
+  expect_line "$work/$name.txt" "virtual camera 1: pan "
+  expect_no_line "$work/$name.txt" ", moving"
+done
 finish

@@ -1,0 +1,92 @@
+#!/usr/bin/env bash
+# Lines that misbehave: a pseudo-terminal nobody reads (writes time out, the
+# program stays responsive and ends on Ctrl-C at once) and a line whose other
+# side goes away (said once, later frames fail quietly, exit status 1), and
+# comes back with --reconnect.
+source "$2/e2e_lib.sh"
+
+# wait_for FILE TEXT: until FILE shows TEXT (at most 20 s).
+wait_for() {
+  for _ in $(seq 400); do
+    grep -qF -- "$2" "$1" && return 0
+    sleep 0.05
+  done
+  fail "no line with '$2' appeared in $(basename "$1")"
+}
+
+# Stalled: every move and stop writes a frame; the kernel's buffer fills.
+for _ in $(seq 20000); do printf 'move 10\nstop\n'; done >"$work/stall.cmd"
+"$bin/tavrinode" --pty --pty-wait 0 --script "$work/stall.cmd" >"$work/stall.txt" 2>&1 &
+pid=$!
+background+=("$pid")
+wait_for "$work/stall.txt" "write failed: pseudo-terminal"
+before=$(wc -l <"$work/stall.txt")
+sleep 0.5
+[ "$(wc -l <"$work/stall.txt")" -gt "$before" ] || fail "no progress while the line was stalled"
+start=$(date +%s.%N)
+kill -INT "$pid"
+status=0
+wait "$pid" || status=$?
+background=()
+expect_between "seconds from Ctrl-C to exit" "$(awk -v a="$start" -v b="$(date +%s.%N)" 'BEGIN { print b - a }')" 0 1
+expect_equal "stalled line exit status" "$status" 0
+expect_line "$work/stall.txt" "bytes in time (nothing reads it?)"
+expect_line "$work/stall.txt" "teardown"
+
+# --pty waits for a program to open the other side, and says when none did.
+rc=0
+"$bin/tavrinode" --pty --pty-wait 0.5 'rel pan 1' >"$work/nobody.txt" 2>&1 || rc=$?
+expect_equal "exit status when nobody opened the pseudo-terminal" "$rc" 1
+expect_line "$work/nobody.txt" "within 0.5 s (--pty-wait 0 does not wait)"
+expect_no_line "$work/nobody.txt" "->"
+
+# Lost: the camera program holding the pseudo-terminal ends mid-session.
+"$bin/virtual_camera" --pty >"$work/camera.txt" 2>&1 &
+cam=$!
+background+=("$cam")
+wait_for "$work/camera.txt" "pty "
+pty=$(awk '/^pty /{print $2; exit}' "$work/camera.txt")
+mkfifo "$work/commands"
+"$bin/tavrinode" --port "$pty" <"$work/commands" >"$work/lost.txt" 2>&1 &
+pid=$!
+background+=("$pid")
+exec 3>"$work/commands"
+printf 'move 10\nstop\n' >&3
+wait_for "$work/lost.txt" "pan-tilt stop"
+kill -TERM "$cam"
+wait "$cam" || true
+printf 'move 10\nstop\nmove -10\nstatus\n' >&3
+exec 3>&-
+status=0
+wait "$pid" || status=$?
+background=()
+expect_equal "lost line exit status" "$status" 1
+expect_count "$work/lost.txt" "write failed: line lost: $pty: Input/output error" 1
+expect_count "$work/lost.txt" "[not sent: line lost]" 3
+expect_line "$work/lost.txt" "camera 1: frames go to $pty (lost: Input/output error)"
+
+# --reconnect: the device (a link, as udev makes for an adapter) comes back
+# on another camera program; the session goes on there.
+start_camera() {
+  "$bin/virtual_camera" --pty >"$work/$1.txt" 2>&1 &
+  background+=($!)
+  wait_for "$work/$1.txt" "pty "
+  ln -sfn "$(awk '/^pty /{print $2; exit}' "$work/$1.txt")" "$work/adapter"
+}
+start_camera first
+{ printf 'move 10\nstop\n'; sleep 0.5; printf 'move 10\nstop\n'; sleep 3; printf 'move -10\nstop\nstatus\n'; } |
+  "$bin/tavrinode" --port "$work/adapter" --reconnect >"$work/back.txt" 2>&1 &
+pid=$!
+background+=("$pid")
+sleep 0.25
+kill -TERM "${background[0]}"
+wait "${background[0]}" || true
+wait_for "$work/back.txt" "line lost: $work/adapter"
+start_camera second
+status=0
+wait "$pid" || status=$?
+expect_equal "reconnected line exit status" "$status" 1
+expect_count "$work/back.txt" "[line back: $work/adapter reopened]" 1
+expect_line "$work/back.txt" "camera 1: frames go to $work/adapter"
+expect_line "$work/second.txt" "pan-tilt drive: pan left at 0x02"
+finish
