@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "camera.h"
+#include "pacer.h"
 
 namespace {
 
@@ -436,6 +437,25 @@ TEST(ProfileMotion, ACameraThatRejectsZeroSpeedBytesMissesTheDriversStop) {
     const std::vector<std::string> expected = {"0.000 90 41 FF", "0.030 90 51 FF", "0.690 90 60 02 FF",
                                                "1.000 90 60 02 FF"};
     EXPECT_EQ(replies_until(c, 2.0), expected);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(Pacer, RepliesFollowEachOtherAtTheLinesByteTime) {
+    const double byte = sim::byte_seconds(9600, 8, false, 1);  // 10 bits
+    EXPECT_DOUBLE_EQ(byte, 10.0 / 9600);
+    sim::Pacer p(byte);
+    p.push({0x90, 0x41, 0xFF}, 1.0);
+    p.push({0x90, 0x51, 0xFF}, 1.001);  // queued behind the first: starts at 1.0 + 3 bytes
+    EXPECT_EQ(p.due(0.999), Bytes{});
+    EXPECT_EQ(p.due(1.0 + 2.5 * byte), (Bytes{0x90, 0x41, 0xFF}));
+    EXPECT_DOUBLE_EQ(p.next_time(), 1.0 + 3 * byte);
+    EXPECT_EQ(p.due(1.0 + 4.5 * byte), (Bytes{0x90, 0x51}));
+    EXPECT_EQ(p.due(2.0), (Bytes{0xFF}));
+    p.push({0x90, 0x50, 0xFF}, 3.0);  // an idle line sends at the reply's own time
+    EXPECT_DOUBLE_EQ(p.next_time(), 3.0);
 }
 
 }  // namespace
