@@ -18,6 +18,7 @@
 
 #include "camera.h"
 #include "line.h"
+#include "pacer.h"
 #include "visca.h"
 
 namespace {
@@ -34,6 +35,8 @@ struct Options {
     std::string timeline;
     std::string state_file;
     sim::CameraModel model;
+    // Scale overrides of a proportional profile, applied after --profile.
+    double pan_dps = 0, tilt_dps = 0, zoom_ms = 0, focus_ms = 0;
 };
 
 void usage(FILE *out) {
@@ -41,13 +44,16 @@ void usage(FILE *out) {
         "usage: virtual_camera (--pty | --port DEVICE) [options]\n"
         "  --pty              create a pseudo-terminal and print its path\n"
         "  --port DEVICE      serve a real serial device (9600 8N1, raw)\n"
+        "  --profile NAME|FILE  camera profile: proportional (default), linear, geometric, stepped,\n"
+        "                     or a profile file\n"
         "  --replies          send acknowledge, completion and error replies\n"
         "  --buffer-limit     at most two commands in execution; drop the rest (\"buffer full\")\n"
         "  --exec-ms N        how long an ordinary command is in execution (default 30)\n"
-        "  --pan-dps X        pan degrees per second at speed byte 0x12 (default 14.4928 = 1000/69)\n"
-        "  --tilt-dps X       tilt degrees per second at speed byte 0x0E (default 14.7059 = 1000/68)\n"
+        "  --pan-dps X        pan degrees per second at the full speed byte (default 14.4928 = 1000/69 at 0x12)\n"
+        "  --tilt-dps X       tilt degrees per second at the full speed byte (default 14.7059 = 1000/68 at 0x0E)\n"
         "  --zoom-ms N        full zoom travel at speed 7, milliseconds (default 10500)\n"
         "  --focus-ms N       full focus travel at speed 7, milliseconds (default 1500)\n"
+        "                     (these four: proportional profiles only)\n"
         "  --timeline FILE    write a picture of the session (SVG) on exit\n"
         "  --state FILE       write the final state as key=value lines on exit\n"
         "  --positions        after each message, print where the axes are\n"
@@ -97,14 +103,22 @@ bool parse_options(int argc, char **argv, Options *o) {
             o->model.buffer_limit = true;
         } else if (a == "--exec-ms") {
             if (!number(&o->model.exec_ms)) return false;
+        } else if (a == "--profile") {
+            const char *v = value("a profile name or file");
+            if (v == nullptr) return false;
+            std::string error;
+            if (!sim::load_profile(v, &o->model.profile, &error)) {
+                fprintf(stderr, "virtual_camera: %s\n", error.c_str());
+                return false;
+            }
         } else if (a == "--pan-dps") {
-            if (!number(&o->model.pan_dps)) return false;
+            if (!number(&o->pan_dps)) return false;
         } else if (a == "--tilt-dps") {
-            if (!number(&o->model.tilt_dps)) return false;
+            if (!number(&o->tilt_dps)) return false;
         } else if (a == "--zoom-ms") {
-            if (!number(&o->model.zoom_ms)) return false;
+            if (!number(&o->zoom_ms)) return false;
         } else if (a == "--focus-ms") {
-            if (!number(&o->model.focus_ms)) return false;
+            if (!number(&o->focus_ms)) return false;
         } else if (a == "--timeline") {
             const char *v = value("a file name");
             if (v == nullptr) return false;
@@ -124,6 +138,25 @@ bool parse_options(int argc, char **argv, Options *o) {
             fprintf(stderr, "virtual_camera: unknown option '%s'\n", a.c_str());
             return false;
         }
+    }
+    sim::Profile &p = o->model.profile;
+    const struct {
+        const char *option;
+        double value;
+        bool proportional;
+        double *field;
+    } scales[] = {{"--pan-dps", o->pan_dps, p.pan.speed.proportional, &p.pan.speed.full_rate},
+                  {"--tilt-dps", o->tilt_dps, p.tilt.speed.proportional, &p.tilt.speed.full_rate},
+                  {"--zoom-ms", o->zoom_ms, p.zoom.proportional, &p.zoom.full_travel_ms},
+                  {"--focus-ms", o->focus_ms, p.focus.proportional, &p.focus.full_travel_ms}};
+    for (const auto &s : scales) {
+        if (s.value == 0) continue;
+        if (!s.proportional) {
+            fprintf(stderr, "virtual_camera: %s: profile '%s' has a table there, not a proportional speed\n",
+                    s.option, p.name.c_str());
+            return false;
+        }
+        *s.field = s.value;
     }
     if (o->pty == !o->port.empty()) {
         fprintf(stderr, "virtual_camera: give either --pty or --port DEVICE\n");
@@ -187,15 +220,19 @@ int main(int argc, char **argv) {
     }
 
     sim::VirtualCamera camera(o.model);
+    sim::Pacer pacer(sim::byte_seconds(settings.baud, settings.data_bits, settings.parity != 'N',
+                                       settings.stop_bits));
     visca::Assembler assembler;
     const double start = line::monotonic_seconds();
     auto now = [&] { return line::monotonic_seconds() - start; };
     int status = 0;
+    visca::Kind last_inquiry = visca::Kind::Unknown;  // names a lens position reply
 
     auto handle = [&](const std::vector<visca::Assembler::Piece> &pieces, double t) {
         for (const auto &piece : pieces) {
             if (piece.type == visca::Assembler::Piece::Message) {
                 const sim::Received &r = camera.receive(piece.bytes, t);
+                if (r.message.is_inquiry()) last_inquiry = r.message.kind;
                 if (!o.quiet) print_received(r);
                 if (o.positions) {
                     const double *p = camera.state().position.axis;
@@ -214,7 +251,8 @@ int main(int argc, char **argv) {
     while (!stop_requested) {
         struct timespec timeout;
         struct timespec *wait = nullptr;
-        const double next = camera.next_reply_time();
+        double next = camera.next_reply_time();
+        if (pacer.next_time() >= 0) next = next < 0 ? pacer.next_time() : std::min(next, pacer.next_time());
         if (next >= 0) {
             const double in = std::max(0.0, next - now());
             timeout.tv_sec = static_cast<time_t>(in);
@@ -252,13 +290,17 @@ int main(int argc, char **argv) {
             printf("the other end closed the line\n");
             break;
         }
-        for (const sim::Reply &reply : camera.take_replies(now())) {
-            if (!line::write_all(fd, reply.bytes.data(), reply.bytes.size(), &error)) {
-                fprintf(stderr, "virtual_camera: reply not sent: %s\n", error.c_str());
-            } else if (!o.quiet) {
+        const double t = now();
+        for (const sim::Reply &reply : camera.take_replies(t)) {
+            pacer.push(reply.bytes, reply.time);
+            if (!o.quiet) {
                 printf("%s  -> %s  %s\n", visca::format_time(reply.time).c_str(),
-                       visca::hex(reply.bytes).c_str(), visca::describe(visca::decode(reply.bytes)).c_str());
+                       visca::hex(reply.bytes).c_str(), visca::describe(visca::decode(reply.bytes), last_inquiry).c_str());
             }
+        }
+        const visca::Bytes out = pacer.due(t);
+        if (!out.empty() && !line::write_all(fd, out.data(), out.size(), &error)) {
+            fprintf(stderr, "virtual_camera: reply not sent: %s\n", error.c_str());
         }
     }
 

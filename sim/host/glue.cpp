@@ -97,6 +97,8 @@ void usage(FILE *out) {
         "  --trace            also show sleeps (with lateness), parameter requests, bytes coming back\n"
         "  --realtime         real-time scheduling and locked memory, where permitted\n"
         "  --raw              pass any console value to the driver (no range checks)\n"
+        "  --profile NAME|FILE  built-in camera: camera profile (proportional, linear, geometric,\n"
+        "                     stepped, or a profile file; default proportional)\n"
         "  --timeline FILE    built-in camera: write a picture of the session (SVG) at the end\n"
         "  --replies          built-in camera: send acknowledge and completion replies\n"
         "  --buffer-limit     built-in camera: two commands in execution at most (\"buffer full\")\n"
@@ -148,6 +150,14 @@ bool parse_options(int argc, char **argv, Options *o) {
             pty_wait_given = true;
         } else if (a == "--timeline") {
             if (!value(&o->timeline)) return false;
+            o->camera_options = true;
+        } else if (a == "--profile") {
+            if (!value(&v)) return false;
+            std::string error;
+            if (!sim::load_profile(v, &o->camera_model.profile, &error)) {
+                fprintf(stderr, "tavrinode: %s\n", error.c_str());
+                return false;
+            }
             o->camera_options = true;
         } else if (a == "--replies") {
             o->camera_model.replies = true;
