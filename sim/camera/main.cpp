@@ -1,7 +1,8 @@
 // virtual_camera: the virtual VISCA camera on a serial line.
 //
-// It serves a real serial device (--port) or a pseudo-terminal it creates
-// (--pty, whose path it prints first, for `tavrinode --port PATH`), prints one
+// It serves a real serial device (--port), a pseudo-terminal it creates
+// (--pty, whose path it prints first, for `tavrinode --port PATH`) or a
+// network endpoint (--listen, whose address it prints first), prints one
 // line per message received, and on exit (Ctrl-C or SIGTERM) prints the final
 // state and, if asked, writes it to a file and draws the session.
 #include <errno.h>
@@ -14,10 +15,12 @@
 
 #include <algorithm>
 #include <fstream>
+#include <memory>
 #include <string>
 
 #include "camera.h"
 #include "line.h"
+#include "net_socket.h"
 #include "visca.h"
 
 namespace {
@@ -29,6 +32,7 @@ void on_stop_signal(int) { stop_requested = 1; }
 struct Options {
     std::string port;
     bool pty = false;
+    std::string listen;
     bool quiet = false;
     bool positions = false;
     std::string timeline;
@@ -38,9 +42,12 @@ struct Options {
 
 void usage(FILE *out) {
     fputs(
-        "usage: virtual_camera (--pty | --port DEVICE) [options]\n"
+        "usage: virtual_camera (--pty | --port DEVICE | --listen SPEC) [options]\n"
         "  --pty              create a pseudo-terminal and print its path\n"
         "  --port DEVICE      serve a real serial device (9600 8N1, raw)\n"
+        "  --listen SPEC      be a network camera: udp:[HOST:]PORT (with the IP header),\n"
+        "                     udp-raw:[HOST:]PORT or tcp:[HOST:]PORT; HOST defaults to\n"
+        "                     127.0.0.1, PORT 0 takes a free one; prints \"listen SPEC\"\n"
         "  --replies          send acknowledge, completion and error replies\n"
         "  --buffer-limit     at most two commands in execution; drop the rest (\"buffer full\")\n"
         "  --exec-ms N        how long an ordinary command is in execution (default 30)\n"
@@ -91,6 +98,10 @@ bool parse_options(int argc, char **argv, Options *o) {
             const char *v = value("a device");
             if (v == nullptr) return false;
             o->port = v;
+        } else if (a == "--listen") {
+            const char *v = value("a network line (udp:PORT, udp-raw:PORT, tcp:PORT)");
+            if (v == nullptr) return false;
+            o->listen = v;
         } else if (a == "--replies") {
             o->model.replies = true;
         } else if (a == "--buffer-limit") {
@@ -125,8 +136,8 @@ bool parse_options(int argc, char **argv, Options *o) {
             return false;
         }
     }
-    if (o->pty == !o->port.empty()) {
-        fprintf(stderr, "virtual_camera: give either --pty or --port DEVICE\n");
+    if (int(o->pty) + int(!o->port.empty()) + int(!o->listen.empty()) != 1) {
+        fprintf(stderr, "virtual_camera: give one of --pty, --port DEVICE and --listen SPEC\n");
         return false;
     }
     return true;
@@ -170,7 +181,16 @@ int main(int argc, char **argv) {
     std::string error;
     line::Pty pty;
     int fd = -1;
-    if (o.pty) {
+    std::unique_ptr<line::Listener> listener;
+    if (!o.listen.empty()) {
+        const auto spec = line::parse_net_spec(o.listen, line::Side::Listening, &error);
+        if (spec) listener = line::Listener::open(*spec, &error);
+        if (!listener) {
+            fprintf(stderr, "virtual_camera: %s\n", error.c_str());
+            return 1;
+        }
+        printf("listen %s\n", listener->where().c_str());
+    } else if (o.pty) {
         if (!line::open_pty(settings, &pty, &error)) {
             fprintf(stderr, "virtual_camera: %s\n", error.c_str());
             return 1;
@@ -221,7 +241,7 @@ int main(int argc, char **argv) {
             timeout.tv_nsec = static_cast<long>((in - static_cast<double>(timeout.tv_sec)) * 1e9);
             wait = &timeout;
         }
-        struct pollfd p = {fd, POLLIN, 0};
+        struct pollfd p = {listener ? listener->fd() : fd, POLLIN, 0};
         const int n = ppoll(&p, 1, wait, &wait_mask);
         if (n < 0 && errno != EINTR) {
             fprintf(stderr, "virtual_camera: waiting for the line failed: %s\n", strerror(errno));
@@ -233,6 +253,23 @@ int main(int argc, char **argv) {
         const struct timespec zero = {0, 0};
         if (sigtimedwait(&stop_signals, nullptr, &zero) > 0) {
             stop_requested = 1;
+        }
+        if (n > 0 && listener && p.revents != 0) {
+            line::Listener::Input in;
+            if (!listener->read(&in, &error)) {
+                fprintf(stderr, "virtual_camera: %s\n", error.c_str());
+                status = 1;
+                break;
+            }
+            if (!in.note.empty() && !o.quiet) printf("%s  %s\n", visca::format_time(now()).c_str(), in.note.c_str());
+            if (in.datagram) {
+                visca::Assembler one;  // a datagram holds whole messages
+                handle(one.feed(in.bytes.data(), in.bytes.size()), now());
+                handle(one.finish(), now());
+            } else if (!in.bytes.empty()) {
+                handle(assembler.feed(in.bytes.data(), in.bytes.size()), now());
+            }
+            continue;
         }
         if (n > 0 && (p.revents & POLLIN) != 0) {
             uint8_t buf[256];
@@ -253,7 +290,9 @@ int main(int argc, char **argv) {
             break;
         }
         for (const sim::Reply &reply : camera.take_replies(now())) {
-            if (!line::write_all(fd, reply.bytes.data(), reply.bytes.size(), &error)) {
+            const bool sent = listener ? listener->send(reply.bytes.data(), reply.bytes.size(), &error)
+                                       : line::write_all(fd, reply.bytes.data(), reply.bytes.size(), &error);
+            if (!sent) {
                 fprintf(stderr, "virtual_camera: reply not sent: %s\n", error.c_str());
             } else if (!o.quiet) {
                 printf("%s  -> %s  %s\n", visca::format_time(reply.time).c_str(),
@@ -266,9 +305,11 @@ int main(int argc, char **argv) {
     handle(assembler.finish(), end);
     camera.advance(end);
     printf("final: %s\n", camera.summary().c_str());
+    if (listener) printf("datagrams dropped: %u\n", listener->dropped());
     if (!o.state_file.empty()) {
         std::ofstream out(o.state_file);
         out << camera.state_lines();
+        if (listener) out << "datagrams_dropped=" << listener->dropped() << "\n";
         if (!out) {
             fprintf(stderr, "virtual_camera: cannot write %s\n", o.state_file.c_str());
             status = 1;
@@ -283,6 +324,6 @@ int main(int argc, char **argv) {
         }
     }
     if (pty.slave >= 0) close(pty.slave);
-    close(fd);
+    if (fd >= 0) close(fd);
     return status;
 }

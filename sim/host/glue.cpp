@@ -16,6 +16,7 @@
 #include <mutex>
 
 #include "console.h"
+#include "net_port.h"
 #include "ptz_host.h"
 #include "runtime.h"
 
@@ -84,6 +85,8 @@ void usage(FILE *out) {
         "--script FILE, or from standard input (an interactive console on a terminal).\n"
         "  --config FILE      camera configuration (INI: [host] cameras = N, [cameraN] key = value)\n"
         "  --port DEVICE      write the frames to a serial device (the driver's port settings)\n"
+        "                     or a network camera: udp:HOST:PORT (with the IP header),\n"
+        "                     udp-raw:HOST:PORT or tcp:HOST:PORT (bare messages)\n"
         "  --pty              create a pseudo-terminal, print its path and write the frames there\n"
         "                     (without --port or --pty the built-in virtual camera takes them)\n"
         "  --script FILE      run the commands of FILE, one per line\n"
@@ -201,6 +204,12 @@ bool open_port(Runtime &r, std::string *error) {
         say("pty " + pty.path);
         r.port = make_line_port(pty.master, pty.slave, "pseudo-terminal " + pty.path, r.start, replies);
         return true;
+    }
+    if (line::is_net_spec(r.options.port_device)) {
+        const auto spec = line::parse_net_spec(r.options.port_device, line::Side::Client, error);
+        if (!spec) return false;
+        r.port = make_net_port(*spec, settings, r.start, replies, error);
+        return r.port != nullptr;
     }
     const int fd = line::open_serial(r.options.port_device, settings, error);
     if (fd < 0) return false;
