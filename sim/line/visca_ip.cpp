@@ -100,16 +100,13 @@ uint32_t ReplySequencer::reply(const uint8_t *bytes, size_t length) {
     const int socket = bytes[1] & 0x0F;
     if (kind == 0x40) {
         const uint32_t s = take(commands_, latest_);
-        sockets_[socket] = s;
+        std::deque<uint32_t> &open = sockets_[socket];
+        open.push_back(s);
+        if (open.size() > queue_limit) open.pop_front();
         return s;
     }
-    if ((kind == 0x50 || kind == 0x60) && socket > 0) {
-        const auto open = sockets_.find(socket);
-        if (open != sockets_.end()) {
-            const uint32_t s = open->second;
-            sockets_.erase(open);
-            return s;
-        }
+    if ((kind == 0x50 || kind == 0x60) && socket > 0 && !sockets_[socket].empty()) {
+        return take(sockets_[socket], latest_);
     }
     if (kind == 0x50 && socket == 0 && length > 3) return take(inquiries_, latest_);
     if (kind == 0x60 || kind == 0x50) return take(commands_, latest_);

@@ -56,7 +56,8 @@ std::string type_name(uint16_t type);
 // Works out which request a camera's reply answers, from the VISCA reply
 // forms: an acknowledge (x0 4s FF) answers the oldest unanswered command and
 // opens socket s; a completion (x0 5s FF, s > 0) or error (x0 6s ..) on an
-// open socket answers that socket's command; an inquiry's answer (x0 50 ..
+// open socket answers the oldest command still open there (a simple camera
+// may open one socket again before it closes); an inquiry's answer (x0 50 ..
 // with data) the oldest unanswered inquiry; any other error the oldest
 // unanswered command. When nothing fits, the latest request's number.
 class ReplySequencer {
@@ -70,7 +71,7 @@ private:
 
     std::deque<uint32_t> commands_;
     std::deque<uint32_t> inquiries_;
-    std::map<int, uint32_t> sockets_;
+    std::map<int, std::deque<uint32_t>> sockets_;
     uint32_t latest_ = 0;
 };
 

@@ -125,6 +125,12 @@ TEST(ReplySequencer, MatchesRepliesToTheirRequests) {
     s.request(visca_ip::Command, 13);
     const Bytes full = {0x90, 0x60, 0x03, 0xFF};  // buffer full answers the oldest command
     EXPECT_EQ(s.reply(full.data(), full.size()), 13u);
+    // A camera that opens socket 1 again before closing it: first in, first out.
+    s.request(visca_ip::Command, 14);
+    s.request(visca_ip::Command, 15);
+    const Bytes ack = {0x90, 0x41, 0xFF}, done = {0x90, 0x51, 0xFF};
+    for (uint32_t expected : {14u, 15u}) EXPECT_EQ(s.reply(ack.data(), ack.size()), expected);
+    for (uint32_t expected : {14u, 15u}) EXPECT_EQ(s.reply(done.data(), done.size()), expected);
 }
 
 // Both ends over loopback with the header: the camera answers the reset and
