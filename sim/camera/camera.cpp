@@ -33,8 +33,6 @@ constexpr int tilt = static_cast<int>(AxisId::Tilt);
 constexpr int zoom = static_cast<int>(AxisId::Zoom);
 constexpr int focus = static_cast<int>(AxisId::Focus);
 
-bool has_end_stops(int axis) { return axis == zoom || axis == focus; }
-
 const char *on_off(bool on) { return on ? "on" : "off"; }
 
 std::string ae_name(int code) {
@@ -50,14 +48,58 @@ std::string ae_name(int code) {
 
 }  // namespace
 
-VirtualCamera::VirtualCamera(const CameraModel &model) : model_(model) {}
+VirtualCamera::VirtualCamera(const CameraModel &model)
+    : model_(model), socket_busy_until_(static_cast<size_t>(model.slots()), -1.0) {
+    state_.position.axis[zoom] = model_.profile.zoom.start;
+    state_.position.axis[focus] = model_.profile.focus.start;
+}
+
+double VirtualCamera::frame_after(double time) const {
+    const double period = model_.profile.frame_ms / 1000.0;
+    return period > 0 ? (floor(time / period) + 1) * period : time;
+}
 
 void VirtualCamera::advance(double time) {
+    // Events up to `time` in order: commands reaching their frame boundary,
+    // and drives coming out of their start latency (commands first on a tie,
+    // so a stop in the same frame cancels the start).
+    while (true) {
+        double next = time;
+        int event = -1;  // -1 none, 0 queued command, 1 + axis: a pending start
+        if (!queued_.empty() && history_[queued_.front().first].effective <= next) {
+            next = history_[queued_.front().first].effective;
+            event = 0;
+        }
+        for (int a : {pan, tilt}) {
+            if (start_[a].waiting && (event == 0 ? start_[a].at < next : start_[a].at <= next)) {
+                next = start_[a].at;
+                event = 1 + a;
+            }
+        }
+        if (event < 0) {
+            integrate(time);
+            return;
+        }
+        integrate(next);
+        if (event == 0) {
+            const auto command = queued_.front();
+            queued_.erase(queued_.begin());
+            act(command.first, command.second);
+        } else {
+            const int a = event - 1;
+            start_[a].waiting = false;
+            state_.velocity[a] = start_[a].velocity;
+        }
+    }
+}
+
+void VirtualCamera::integrate(double time) {
     const double dt = time - now_;
     if (!(dt > 0)) {
         return;
     }
     now_ = time;
+    const Profile &p = model_.profile;
     for (int a = 0; a < axis_count; ++a) {
         double &pos = state_.position.axis[a];
         double &vel = state_.velocity[a];
@@ -78,15 +120,31 @@ void VirtualCamera::advance(double time) {
             }
             continue;
         }
-        pos += vel * dt;
-        if (has_end_stops(a)) {
-            if (pos <= 0) {
-                pos = 0;
+        if (state_.coasting[a]) {
+            // Even deceleration to rest.
+            const double dir = vel > 0 ? 1 : -1;
+            const double rest_in = fabs(vel) / decel_[a];
+            if (dt >= rest_in) {
+                pos += vel * rest_in / 2;
                 vel = 0;
-            } else if (pos >= lens_span) {
-                pos = lens_span;
-                vel = 0;
+                state_.coasting[a] = false;
+            } else {
+                pos += vel * dt - dir * decel_[a] * dt * dt / 2;
+                vel -= dir * decel_[a] * dt;
             }
+        } else {
+            pos += vel * dt;
+        }
+        const PanTiltAxis *pt = a == pan ? &p.pan : a == tilt ? &p.tilt : nullptr;
+        if (pt != nullptr && !pt->end_stops) {
+            continue;
+        }
+        const double lo = pt != nullptr ? pt->min_degrees : a == zoom ? p.zoom.min : p.focus.min;
+        const double hi = pt != nullptr ? pt->max_degrees : a == zoom ? p.zoom.max : p.focus.max;
+        if (pos <= lo || pos >= hi) {
+            pos = pos <= lo ? lo : hi;
+            vel = 0;
+            state_.coasting[a] = false;
         }
     }
 }
@@ -97,11 +155,14 @@ const CameraState &VirtualCamera::state_at(double time) {
 }
 
 void VirtualCamera::seek(const Position &target) {
-    const double full[axis_count] = {model_.pan_rate(0x12), model_.tilt_rate(0x0E),
-                                     model_.zoom_rate(7), model_.focus_rate(7)};
+    const Profile &p = model_.profile;
+    const double full[axis_count] = {p.pan.speed.top(), p.tilt.speed.top(), model_.zoom_rate(7),
+                                     model_.focus_rate(7)};
     for (int a = 0; a < axis_count; ++a) {
         const double d = target.axis[a] - state_.position.axis[a];
         seek_goal_[a] = target.axis[a];
+        state_.coasting[a] = false;
+        if (a == pan || a == tilt) start_[a].waiting = false;
         if (d == 0) {
             state_.velocity[a] = 0;
             state_.seeking[a] = false;
@@ -109,6 +170,33 @@ void VirtualCamera::seek(const Position &target) {
             state_.velocity[a] = d > 0 ? full[a] : -full[a];
             state_.seeking[a] = true;
         }
+    }
+}
+
+void VirtualCamera::drive(int a, double velocity) {
+    CameraState &s = state_;
+    const bool was_moving = s.velocity[a] != 0;
+    s.seeking[a] = false;
+    if (velocity == 0) {
+        start_[a].waiting = false;  // a stop cancels a start not yet begun
+        if (was_moving && model_.profile.coast_ms > 0) {
+            if (!s.coasting[a]) {
+                s.coasting[a] = true;
+                decel_[a] = fabs(s.velocity[a]) / (model_.profile.coast_ms / 1000.0);
+            }
+        } else {
+            s.velocity[a] = 0;
+            s.coasting[a] = false;
+        }
+    } else if (!was_moving && model_.profile.start_latency_ms > 0) {
+        if (!start_[a].waiting) {
+            start_[a].waiting = true;
+            start_[a].at = now_ + model_.profile.start_latency_ms / 1000.0;
+        }
+        start_[a].velocity = velocity;
+    } else {
+        s.velocity[a] = velocity;
+        s.coasting[a] = false;
     }
 }
 
@@ -122,8 +210,8 @@ double VirtualCamera::recall_end() const {
     return end;
 }
 
-void VirtualCamera::schedule(const visca::Bytes &bytes, double time) {
-    if (model_.replies) {
+void VirtualCamera::schedule(const visca::Bytes &bytes, double time, bool always) {
+    if (model_.replies || always) {
         pending_.push_back({time, bytes});
         std::stable_sort(pending_.begin(), pending_.end(),
                          [](const Reply &a, const Reply &b) { return a.time < b.time; });
@@ -134,45 +222,118 @@ const Received &VirtualCamera::receive(const visca::Bytes &bytes, double time) {
     advance(time);
     Received r;
     r.time = std::max(time, now_);
+    r.effective = frame_after(r.time);
     r.message = visca::decode(bytes);
     const visca::Message &m = r.message;
+    const visca::Bytes syntax_error = {0x90, 0x60, 0x02, 0xFF};
 
-    if (!m.is_command()) {
+    int socket = -1;  // acted on: 0 an inquiry, else the socket holding the command
+    if (m.is_inquiry()) {
+        if (m.kind == Kind::Unknown) {
+            r.note = "not understood";
+            schedule(syntax_error, r.time, true);
+        } else {
+            socket = 0;
+        }
+    } else if (!m.is_command()) {
         r.note = "not a command, ignored";
     } else if (m.kind == Kind::Unknown) {
         r.note = "not understood";
-        schedule({0x90, 0x60, 0x02, 0xFF}, r.time);  // syntax error
+        schedule(syntax_error, r.time);
+    } else if (model_.profile.rejects_zero_speed && m.kind == Kind::PanTiltDrive &&
+               (m.pan_speed == 0 || m.tilt_speed == 0)) {
+        r.note = "rejected: speed byte 00";
+        schedule(syntax_error, r.time);
     } else {
-        int socket = 1;
-        if (model_.buffer_limit) {
+        socket = 1;
+        if (!socket_busy_until_.empty()) {
             socket = 0;
-            for (int s = 0; s < 2 && socket == 0; ++s) {
+            for (size_t s = 0; s < socket_busy_until_.size() && socket == 0; ++s) {
                 if (socket_busy_until_[s] <= r.time) {
-                    socket = s + 1;
+                    socket = static_cast<int>(s) + 1;
+                    socket_busy_until_[s] = r.effective + model_.exec_ms / 1000.0;
                 }
             }
         }
         if (socket == 0) {
+            socket = -1;
             r.dropped = true;
             r.note = "buffer full, dropped";
             schedule({0x90, 0x60, 0x03, 0xFF}, r.time);
         } else {
             schedule({0x90, static_cast<uint8_t>(0x40 | socket), 0xFF}, r.time);
-            apply(r);
-            // A recall is in execution until the camera arrives; anything
-            // else for about one video frame.
-            double done = r.time + model_.exec_ms / 1000.0;
-            if (m.kind == Kind::Memory && m.code == 2) {
-                done = std::max(done, recall_end());
-            }
-            if (model_.buffer_limit) {
-                socket_busy_until_[socket - 1] = done;
-            }
-            schedule({0x90, static_cast<uint8_t>(0x50 | socket), 0xFF}, done);
         }
     }
     history_.push_back(r);
-    return history_.back();
+    const size_t index = history_.size() - 1;
+    if (socket >= 0) {
+        if (r.effective <= now_) {
+            act(index, socket);
+        } else {
+            queued_.emplace_back(index, socket);
+        }
+    }
+    return history_[index];
+}
+
+void VirtualCamera::act(size_t index, int socket) {
+    Received &r = history_[index];
+    if (socket == 0) {
+        answer(r);
+        return;
+    }
+    apply(r);
+    // A recall is in execution until the camera arrives; anything else for
+    // about one video frame.
+    double done = r.effective + model_.exec_ms / 1000.0;
+    if (r.message.kind == Kind::Memory && r.message.code == 2) {
+        done = std::max(done, recall_end());
+    }
+    if (!socket_busy_until_.empty()) {
+        socket_busy_until_[static_cast<size_t>(socket - 1)] = done;
+    }
+    schedule({0x90, static_cast<uint8_t>(0x50 | socket), 0xFF}, done);
+}
+
+void VirtualCamera::answer(const Received &r) {
+    const Profile &p = model_.profile;
+    const CameraState &s = state_;
+    const double *at = s.position.axis;
+    visca::Bytes reply;
+    switch (r.message.kind) {
+    case Kind::PanTiltPositionInquiry:
+        reply = visca::position_reply({p.pan.reply_units(at[pan]), p.tilt.reply_units(at[tilt])});
+        break;
+    case Kind::ZoomPositionInquiry:
+        reply = visca::position_reply({static_cast<int>(lround(at[zoom]))});
+        break;
+    case Kind::FocusPositionInquiry:
+        reply = visca::position_reply({static_cast<int>(lround(at[focus]))});
+        break;
+    case Kind::PanTiltStatusInquiry: {
+        const bool moving = s.velocity[pan] != 0 || s.velocity[tilt] != 0 || start_[pan].waiting ||
+                            start_[tilt].waiting;
+        int ends = 0;
+        if (p.pan.end_stops && at[pan] <= p.pan.min_degrees) ends |= visca::end_pan_left;
+        if (p.pan.end_stops && at[pan] >= p.pan.max_degrees) ends |= visca::end_pan_right;
+        if (p.tilt.end_stops && at[tilt] <= p.tilt.min_degrees) ends |= visca::end_tilt_down;
+        if (p.tilt.end_stops && at[tilt] >= p.tilt.max_degrees) ends |= visca::end_tilt_up;
+        reply = {0x90, 0x50, static_cast<uint8_t>(moving ? visca::status_moving : visca::status_stopped),
+                 static_cast<uint8_t>(ends), 0xFF};
+        break;
+    }
+    case Kind::VersionInquiry: {
+        const int sockets = model_.slots() > 0 ? model_.slots() : 2;
+        reply = {0x90, 0x50, static_cast<uint8_t>(p.vendor >> 8), static_cast<uint8_t>(p.vendor & 0xFF),
+                 static_cast<uint8_t>(p.model >> 8), static_cast<uint8_t>(p.model & 0xFF),
+                 static_cast<uint8_t>(p.rom >> 8), static_cast<uint8_t>(p.rom & 0xFF),
+                 static_cast<uint8_t>(sockets), 0xFF};
+        break;
+    }
+    default:
+        return;
+    }
+    schedule(reply, r.effective + p.reply_ms / 1000.0, true);
 }
 
 void VirtualCamera::apply(Received &r) {
@@ -180,9 +341,8 @@ void VirtualCamera::apply(Received &r) {
     CameraState &s = state_;
     switch (m.kind) {
     case Kind::PanTiltDrive:
-        s.velocity[pan] = m.pan_dir * model_.pan_rate(m.pan_speed);
-        s.velocity[tilt] = m.tilt_dir * model_.tilt_rate(m.tilt_speed);
-        s.seeking[pan] = s.seeking[tilt] = false;
+        drive(pan, m.pan_dir * model_.pan_rate(m.pan_speed));
+        drive(tilt, m.tilt_dir * model_.tilt_rate(m.tilt_speed));
         break;
     case Kind::ZoomDrive:
         s.velocity[zoom] = m.lens_dir * model_.zoom_rate(m.lens_speed < 0 ? 3 : m.lens_speed);
@@ -242,10 +402,7 @@ void VirtualCamera::apply(Received &r) {
     case Kind::Menu:
         s.menu_open = m.on;
         break;
-    case Kind::Ack:
-    case Kind::Completion:
-    case Kind::Error:
-    case Kind::Unknown:
+    default:
         break;
     }
 }

@@ -1,17 +1,23 @@
 // A virtual VISCA camera: it takes the driver's frames with the time they
 // arrived and simulates what a pan/tilt/zoom camera does with them over time.
 //
-// Speed model. Pan and tilt turn at a rate proportional to the speed byte,
-// zoom and focus at a rate proportional to the speed nibble + 1:
-//   pan   degrees/s = pan_dps  * byte / 0x12      (byte 0x12 is the driver's full speed)
-//   tilt  degrees/s = tilt_dps * byte / 0x0E      (byte 0x0E likewise)
-//   zoom  steps/s   = 19998 / (zoom_ms / 1000)  * (nibble + 1) / 8
-//   focus steps/s   = 19998 / (focus_ms / 1000) * (nibble + 1) / 8
-// The defaults (pan 1000/69, tilt 1000/68 degrees/s, zoom 10500 ms, focus
-// 1500 ms) are the driver's default calibration, so a relative pan of 10
-// degrees at full speed, driven for 690 ms, ends 10 degrees away. A "standard
-// speed" lens drive (02/03 without a nibble) runs at nibble 3. Pan and tilt
-// have no end stops; zoom and focus stop at the ends of 0..19998.
+// How it moves comes from a camera profile (profile.h). The default,
+// "proportional", is the desk's original model: pan and tilt turn at a rate
+// proportional to the speed byte, zoom and focus proportional to the speed
+// nibble + 1, scaled to the driver's default calibration, so a relative pan
+// of 10 degrees at full speed, driven for 690 ms, ends 10 degrees away; every
+// command acts the moment it arrives, axes start and stop at once, pan and
+// tilt have no end stops, zoom and focus stop at 0 and 19998.
+//
+// Other profiles act on commands once per video frame: a command takes effect
+// at the first frame boundary after it arrived (boundaries at whole multiples
+// of the frame period on the camera's clock). A pan or tilt driven from rest
+// starts moving start_latency_ms later; a stopped one slows down evenly to
+// rest over coast_ms; pan and tilt stop at their end stops. A "standard
+// speed" lens drive (02/03 without a nibble) runs at nibble 3. Inquiries are
+// answered whether or not command replies are on, reply_ms after they take
+// effect, with the position at that moment. Positions are a pure function of
+// the arrival times.
 //
 // Time is whatever clock the caller passes (seconds); the camera only asks
 // that it does not run backwards.
@@ -22,6 +28,7 @@
 #include <string>
 #include <vector>
 
+#include "profile.h"
 #include "visca.h"
 
 namespace sim {
@@ -31,18 +38,17 @@ constexpr int brightness_max = 31;
 constexpr int brightness_start = 15;
 
 struct CameraModel {
-    double pan_dps = 1000.0 / 69.0;   // degrees per second at pan byte 0x12
-    double tilt_dps = 1000.0 / 68.0;  // degrees per second at tilt byte 0x0E
-    double zoom_ms = 10500.0;         // full zoom travel at nibble 7
-    double focus_ms = 1500.0;         // full focus travel at nibble 7
+    Profile profile = Profile::proportional();
     bool replies = false;             // send acknowledge / completion / error replies
-    bool buffer_limit = false;        // two commands in execution at most
+    bool buffer_limit = false;        // two commands in execution at most (profiles with slots: always)
     double exec_ms = 30.0;            // how long an ordinary command is in execution
 
-    double pan_rate(int byte) const { return pan_dps * byte / 0x12; }
-    double tilt_rate(int byte) const { return tilt_dps * byte / 0x0E; }
-    double zoom_rate(int nibble) const { return lens_span / (zoom_ms / 1000.0) * (nibble + 1) / 8.0; }
-    double focus_rate(int nibble) const { return lens_span / (focus_ms / 1000.0) * (nibble + 1) / 8.0; }
+    double pan_rate(int byte) const { return profile.pan.speed.rate(byte); }
+    double tilt_rate(int byte) const { return profile.tilt.speed.rate(byte); }
+    double zoom_rate(int nibble) const { return profile.zoom.rate(nibble); }
+    double focus_rate(int nibble) const { return profile.focus.rate(nibble); }
+    // Commands held in execution at most; 0: no limit.
+    int slots() const { return profile.slots > 0 ? profile.slots : buffer_limit ? 2 : 0; }
 };
 
 enum class AxisId { Pan, Tilt, Zoom, Focus };
@@ -57,6 +63,7 @@ struct CameraState {
     Position position;
     double velocity[axis_count] = {0, 0, 0, 0};  // units per second, signed
     bool seeking[axis_count] = {false, false, false, false};  // preset recall in progress
+    bool coasting[axis_count] = {false, false, false, false};  // slowing down after a stop
     int brightness = brightness_start;
     bool focus_auto = false;
     int ae_mode = 0x00;           // 00 full auto, 0D bright, ...
@@ -74,7 +81,8 @@ struct CameraState {
 struct Received {
     double time = 0;
     visca::Message message;
-    bool dropped = false;  // the command buffer was full
+    double effective = 0;  // when the camera acted on it (the next frame boundary)
+    bool dropped = false;  // the command buffer was full, or the camera rejected it
     std::string note;      // what the camera made of it beyond the decoding, if anything
 };
 
@@ -110,16 +118,32 @@ public:
     std::string state_lines() const;
 
 private:
+    // A pan or tilt drive waiting out the start latency.
+    struct PendingStart {
+        bool waiting = false;
+        double at = 0;
+        double velocity = 0;
+    };
+
+    void integrate(double time);
+    void act(size_t index, int socket);
     void apply(Received &r);
+    void answer(const Received &r);
+    void drive(int axis, double velocity);
     void seek(const Position &target);
     double recall_end() const;
-    void schedule(const visca::Bytes &bytes, double time);
+    double frame_after(double time) const;
+    void schedule(const visca::Bytes &bytes, double time, bool always = false);
 
     CameraModel model_;
     CameraState state_;
     double now_ = 0;
     double seek_goal_[axis_count] = {0, 0, 0, 0};
-    double socket_busy_until_[2] = {-1, -1};
+    double decel_[axis_count] = {0, 0, 0, 0};
+    PendingStart start_[2];
+    std::vector<double> socket_busy_until_;
+    // Commands waiting for their frame boundary: history index and socket.
+    std::vector<std::pair<size_t, int>> queued_;
     std::vector<Received> history_;
     std::vector<Reply> pending_;
 };

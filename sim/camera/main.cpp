@@ -38,6 +38,8 @@ struct Options {
     std::string timeline;
     std::string state_file;
     sim::CameraModel model;
+    // Scale overrides of a proportional profile, applied after --profile.
+    double pan_dps = 0, tilt_dps = 0, zoom_ms = 0, focus_ms = 0;
 };
 
 void usage(FILE *out) {
@@ -48,13 +50,16 @@ void usage(FILE *out) {
         "  --listen SPEC      be a network camera: udp:[HOST:]PORT (with the IP header),\n"
         "                     udp-raw:[HOST:]PORT or tcp:[HOST:]PORT; HOST defaults to\n"
         "                     127.0.0.1, PORT 0 takes a free one; prints \"listen SPEC\"\n"
+        "  --profile NAME|FILE  camera profile: proportional (default), linear, geometric, stepped,\n"
+        "                     or a profile file\n"
         "  --replies          send acknowledge, completion and error replies\n"
         "  --buffer-limit     at most two commands in execution; drop the rest (\"buffer full\")\n"
         "  --exec-ms N        how long an ordinary command is in execution (default 30)\n"
-        "  --pan-dps X        pan degrees per second at speed byte 0x12 (default 14.4928 = 1000/69)\n"
-        "  --tilt-dps X       tilt degrees per second at speed byte 0x0E (default 14.7059 = 1000/68)\n"
+        "  --pan-dps X        pan degrees per second at the full speed byte (default 14.4928 = 1000/69 at 0x12)\n"
+        "  --tilt-dps X       tilt degrees per second at the full speed byte (default 14.7059 = 1000/68 at 0x0E)\n"
         "  --zoom-ms N        full zoom travel at speed 7, milliseconds (default 10500)\n"
         "  --focus-ms N       full focus travel at speed 7, milliseconds (default 1500)\n"
+        "                     (these four: proportional profiles only)\n"
         "  --timeline FILE    write a picture of the session (SVG) on exit\n"
         "  --state FILE       write the final state as key=value lines on exit\n"
         "  --positions        after each message, print where the axes are\n"
@@ -108,14 +113,22 @@ bool parse_options(int argc, char **argv, Options *o) {
             o->model.buffer_limit = true;
         } else if (a == "--exec-ms") {
             if (!number(&o->model.exec_ms)) return false;
+        } else if (a == "--profile") {
+            const char *v = value("a profile name or file");
+            if (v == nullptr) return false;
+            std::string error;
+            if (!sim::load_profile(v, &o->model.profile, &error)) {
+                fprintf(stderr, "virtual_camera: %s\n", error.c_str());
+                return false;
+            }
         } else if (a == "--pan-dps") {
-            if (!number(&o->model.pan_dps)) return false;
+            if (!number(&o->pan_dps)) return false;
         } else if (a == "--tilt-dps") {
-            if (!number(&o->model.tilt_dps)) return false;
+            if (!number(&o->tilt_dps)) return false;
         } else if (a == "--zoom-ms") {
-            if (!number(&o->model.zoom_ms)) return false;
+            if (!number(&o->zoom_ms)) return false;
         } else if (a == "--focus-ms") {
-            if (!number(&o->model.focus_ms)) return false;
+            if (!number(&o->focus_ms)) return false;
         } else if (a == "--timeline") {
             const char *v = value("a file name");
             if (v == nullptr) return false;
@@ -135,6 +148,25 @@ bool parse_options(int argc, char **argv, Options *o) {
             fprintf(stderr, "virtual_camera: unknown option '%s'\n", a.c_str());
             return false;
         }
+    }
+    sim::Profile &p = o->model.profile;
+    const struct {
+        const char *option;
+        double value;
+        bool proportional;
+        double *field;
+    } scales[] = {{"--pan-dps", o->pan_dps, p.pan.speed.proportional, &p.pan.speed.full_rate},
+                  {"--tilt-dps", o->tilt_dps, p.tilt.speed.proportional, &p.tilt.speed.full_rate},
+                  {"--zoom-ms", o->zoom_ms, p.zoom.proportional, &p.zoom.full_travel_ms},
+                  {"--focus-ms", o->focus_ms, p.focus.proportional, &p.focus.full_travel_ms}};
+    for (const auto &s : scales) {
+        if (s.value == 0) continue;
+        if (!s.proportional) {
+            fprintf(stderr, "virtual_camera: %s: profile '%s' has a table there, not a proportional speed\n",
+                    s.option, p.name.c_str());
+            return false;
+        }
+        *s.field = s.value;
     }
     if (int(o->pty) + int(!o->port.empty()) + int(!o->listen.empty()) != 1) {
         fprintf(stderr, "virtual_camera: give one of --pty, --port DEVICE and --listen SPEC\n");

@@ -93,7 +93,80 @@ const char *error_name(int code) {
     }
 }
 
+// 0p 0q 0r 0s: one 16-bit value in the low nibbles of four bytes.
+int nibbles(const Bytes &b, size_t at) {
+    return (b[at] & 0x0F) << 12 | (b[at + 1] & 0x0F) << 8 | (b[at + 2] & 0x0F) << 4 | (b[at + 3] & 0x0F);
+}
+
+int signed16(int v) { return v >= 0x8000 ? v - 0x10000 : v; }
+
+// 90 50 ... FF with data; the length tells which inquiry it answers, except
+// that zoom and focus replies have the same length.
+void decode_inquiry_reply(const Bytes &b, Message &m) {
+    const size_t n = b.size();
+    for (size_t i = 2; i + 1 < n; ++i) {
+        // Position data bytes carry one nibble each.
+        if ((n == 7 || n == 11) && b[i] > 0x0F) return;
+    }
+    m.kind = Kind::InquiryReply;
+    if (n == 11) {
+        m.values = {signed16(nibbles(b, 2)), signed16(nibbles(b, 6))};
+    } else if (n == 7) {
+        m.values = {nibbles(b, 2)};
+    } else if (n == 5) {
+        m.values = {b[2], b[3]};
+    } else {
+        m.values = {b[2] << 8 | b[3], b[4] << 8 | b[5], b[6] << 8 | b[7], b[8]};
+    }
+}
+
+std::string hex16(int v) {
+    char buf[16];
+    snprintf(buf, sizeof buf, "0x%04X", v & 0xFFFF);
+    return buf;
+}
+
+std::string reply_text(const Message &m, Kind inquiry) {
+    const std::vector<int> &v = m.values;
+    switch (v.size()) {
+    case 2:
+        if (m.bytes.size() == 11) {
+            return "pan-tilt position: pan " + std::to_string(v[0]) + ", tilt " + std::to_string(v[1]);
+        } else {
+            std::string s = std::string("pan-tilt status: ") +
+                            ((v[0] & status_moving) != 0 ? "moving" : "stopped");
+            const struct {
+                int bit;
+                const char *name;
+            } ends[] = {{end_pan_left, "pan left"}, {end_pan_right, "pan right"},
+                        {end_tilt_down, "tilt lower"}, {end_tilt_up, "tilt upper"}};
+            for (const auto &e : ends) {
+                if ((v[1] & e.bit) != 0) s += std::string(", at the ") + e.name + " end";
+            }
+            return s;
+        }
+    case 1: {
+        const char *what = inquiry == Kind::ZoomPositionInquiry    ? "zoom position "
+                           : inquiry == Kind::FocusPositionInquiry ? "focus position "
+                                                                   : "zoom or focus position ";
+        return what + std::to_string(v[0]) + " (" + hex16(v[0]) + ")";
+    }
+    default:
+        return "version: vendor " + hex16(v[0]) + ", model " + hex16(v[1]) + ", ROM " + hex16(v[2]) +
+               ", sockets " + std::to_string(v[3]);
+    }
+}
+
 }  // namespace
+
+Bytes position_reply(std::initializer_list<int> values) {
+    Bytes out = {0x90, 0x50};
+    for (int v : values) {
+        for (int shift = 12; shift >= 0; shift -= 4) out.push_back(static_cast<uint8_t>((v >> shift) & 0x0F));
+    }
+    out.push_back(0xFF);
+    return out;
+}
 
 Message decode(const Bytes &b) {
     Message m;
@@ -116,6 +189,22 @@ Message decode(const Bytes &b) {
             m.kind = Kind::Error;
             m.number = socket;
             m.code = b[2];
+        } else if (b[1] == 0x50 && (n == 5 || n == 7 || n == 10 || n == 11)) {
+            decode_inquiry_reply(b, m);
+        }
+        return m;
+    }
+    if (b[0] == 0x81 && b[1] == 0x09 && n == 5) {
+        static const struct {
+            uint8_t category, item;
+            Kind kind;
+        } inquiries[] = {{0x06, 0x12, Kind::PanTiltPositionInquiry},
+                         {0x04, 0x47, Kind::ZoomPositionInquiry},
+                         {0x04, 0x48, Kind::FocusPositionInquiry},
+                         {0x06, 0x10, Kind::PanTiltStatusInquiry},
+                         {0x00, 0x02, Kind::VersionInquiry}};
+        for (const auto &q : inquiries) {
+            if (b[2] == q.category && b[3] == q.item) m.kind = q.kind;
         }
         return m;
     }
@@ -201,7 +290,7 @@ Message decode(const Bytes &b) {
     return m;
 }
 
-std::string describe(const Message &m) {
+std::string describe(const Message &m, Kind inquiry) {
     switch (m.kind) {
     case Kind::PanTiltDrive: {
         if (m.pan_dir == 0 && m.tilt_dir == 0) {
@@ -238,6 +327,12 @@ std::string describe(const Message &m) {
     case Kind::Completion: return "completion, socket " + std::to_string(m.number);
     case Kind::Error:
         return std::string(error_name(m.code)) + ", socket " + std::to_string(m.number);
+    case Kind::PanTiltPositionInquiry: return "inquiry: pan-tilt position";
+    case Kind::ZoomPositionInquiry: return "inquiry: zoom position";
+    case Kind::FocusPositionInquiry: return "inquiry: focus position";
+    case Kind::PanTiltStatusInquiry: return "inquiry: pan-tilt status";
+    case Kind::VersionInquiry: return "inquiry: version";
+    case Kind::InquiryReply: return reply_text(m, inquiry);
     case Kind::Unknown: break;
     }
     return "unknown: " + hex(m.bytes);

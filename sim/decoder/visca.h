@@ -39,6 +39,12 @@ enum class Kind {
     Ack,           // 9x 4s FF
     Completion,    // 9x 5s FF
     Error,         // 9x 6s ee FF
+    PanTiltPositionInquiry,  // 81 09 06 12 FF
+    ZoomPositionInquiry,     // 81 09 04 47 FF
+    FocusPositionInquiry,    // 81 09 04 48 FF
+    PanTiltStatusInquiry,    // 81 09 06 10 FF
+    VersionInquiry,          // 81 09 00 02 FF
+    InquiryReply,            // 90 50 data FF, data of 2, 4, 7 or 8 bytes
     Unknown,
 };
 
@@ -56,16 +62,32 @@ struct Message {
                         // the mode byte; Memory: 0 reset, 1 set, 2 recall; Error: error code
     int number = 0;     // Memory: memory number; Relay: relay 1..3; Ack/Completion/Error: socket
     bool on = false;    // Relay, Backlight, AutoIrCut, IrCutFilter (filter removed), Menu (open)
+    // InquiryReply: the values it carries. Position replies: one 16-bit value
+    // per nibble group (pan and tilt signed, lens unsigned); status: the two
+    // data bytes; version: vendor, model, ROM version, sockets.
+    std::vector<int> values;
 
-    bool is_command() const { return !bytes.empty() && (bytes[0] & 0xF0) == 0x80; }
+    bool is_inquiry() const { return bytes.size() >= 2 && (bytes[0] & 0xF0) == 0x80 && bytes[1] == 0x09; }
+
+    bool is_command() const { return !bytes.empty() && (bytes[0] & 0xF0) == 0x80 && !is_inquiry(); }
     bool is_reply() const { return !bytes.empty() && (bytes[0] & 0xF0) == 0x90; }
 };
 
 // Decodes one complete message (header to FF terminator).
 Message decode(const Bytes &bytes);
 
-// One line of plain English for a decoded message.
-std::string describe(const Message &message);
+// One line of plain English for a decoded message. A zoom and a focus
+// position reply look alike; `inquiry`, the kind of the inquiry it answers
+// when known, tells them apart.
+std::string describe(const Message &message, Kind inquiry = Kind::Unknown);
+
+// Pan-tilt status reply data: 0q 0s, q: 4 moving, 8 stopped; s: bit 3 tilt
+// upper end, bit 2 tilt lower end, bit 1 pan right end, bit 0 pan left end.
+constexpr int status_moving = 0x04, status_stopped = 0x08;
+constexpr int end_tilt_up = 0x08, end_tilt_down = 0x04, end_pan_right = 0x02, end_pan_left = 0x01;
+
+// Reply bytes: nibbles of 16-bit values (0p 0p 0p 0p per value).
+Bytes position_reply(std::initializer_list<int> values);
 
 // "81 01 06 01 12 00 02 03 FF"
 std::string hex(const Bytes &bytes);

@@ -91,6 +91,8 @@ void usage(FILE *out) {
         "                     (without --port or --pty the built-in virtual camera takes them)\n"
         "  --script FILE      run the commands of FILE, one per line\n"
         "  --trace            also show sleeps, parameter requests and bytes coming back\n"
+        "  --profile NAME|FILE  built-in camera: camera profile (proportional, linear, geometric,\n"
+        "                     stepped, or a profile file; default proportional)\n"
         "  --timeline FILE    built-in camera: write a picture of the session (SVG) at the end\n"
         "  --replies          built-in camera: send acknowledge and completion replies\n"
         "  --buffer-limit     built-in camera: two commands in execution at most (\"buffer full\")\n"
@@ -123,6 +125,13 @@ bool parse_options(int argc, char **argv, Options *o) {
             if (!value(&o->script)) return false;
         } else if (a == "--timeline") {
             if (!value(&o->timeline)) return false;
+        } else if (a == "--profile") {
+            if (!value(&v)) return false;
+            std::string error;
+            if (!sim::load_profile(v, &o->camera_model.profile, &error)) {
+                fprintf(stderr, "tavrinode: %s\n", error.c_str());
+                return false;
+            }
         } else if (a == "--replies") {
             o->camera_model.replies = true;
         } else if (a == "--buffer-limit") {

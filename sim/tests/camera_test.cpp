@@ -214,3 +214,91 @@ TEST(Timeline, OneLabelPerFrameAndDroppedOnesMarked) {
 }
 
 }  // namespace
+
+namespace {
+
+sim::Profile load(const std::string &name) {
+    sim::Profile p;
+    std::string error;
+    EXPECT_TRUE(sim::load_profile(name, &p, &error)) << error;
+    return p;
+}
+
+TEST(Profile, ProportionalFileIsTheBuiltInModel) {
+    const sim::Profile file = load("proportional");
+    const sim::Profile built_in = sim::Profile::proportional();
+    for (int byte = 0; byte <= 0x7F; ++byte) {
+        EXPECT_DOUBLE_EQ(file.pan.speed.rate(byte), built_in.pan.speed.rate(byte)) << byte;
+        EXPECT_DOUBLE_EQ(file.tilt.speed.rate(byte), built_in.tilt.speed.rate(byte)) << byte;
+    }
+    for (int nibble = 0; nibble <= 7; ++nibble) {
+        EXPECT_DOUBLE_EQ(file.zoom.rate(nibble), built_in.zoom.rate(nibble));
+        EXPECT_DOUBLE_EQ(file.focus.rate(nibble), built_in.focus.rate(nibble));
+    }
+    EXPECT_EQ(file.frame_ms, 0);
+    EXPECT_EQ(file.slots, 0);
+    EXPECT_FALSE(file.pan.end_stops);
+    EXPECT_EQ(file.focus.start, 9999);
+}
+
+TEST(Profile, SpeedTablesOfTheShippedShapes) {
+    const struct {
+        const char *profile;
+        bool pan;
+        int byte;
+        double degrees_per_second;
+    } cases[] = {
+        {"linear", true, 0x00, 3.3333},  // below the table: its first entry
+        {"linear", true, 0x01, 3.3333},  {"linear", true, 0x0C, 40},      {"linear", true, 0x18, 80},
+        {"linear", true, 0x7F, 80},      // above: the top speed
+        {"linear", false, 0x14, 50},     {"linear", false, 0x18, 50},
+        {"geometric", true, 0x01, 2.0},  {"geometric", true, 0x0D, 27},   {"geometric", true, 0x18, 300},
+        {"geometric", false, 0x14, 125}, {"geometric", false, 0x18, 125},
+        {"stepped", true, 0x00, 0.3},    {"stepped", true, 0x05, 2.6},    {"stepped", true, 0x0D, 9},
+        {"stepped", true, 0x18, 120},    {"stepped", false, 0x00, 0.3},   {"stepped", false, 0x12, 80},
+    };
+    for (const auto &c : cases) {
+        const sim::Profile p = load(c.profile);
+        const sim::SpeedCurve &curve = c.pan ? p.pan.speed : p.tilt.speed;
+        EXPECT_DOUBLE_EQ(curve.rate(c.byte), c.degrees_per_second) << c.profile << (c.pan ? " pan " : " tilt ") << c.byte;
+    }
+    EXPECT_EQ(load("geometric").pan.sign, -1);
+    EXPECT_TRUE(load("stepped").pan.end_stops);
+    EXPECT_EQ(load("stepped").pan.max_degrees, 100);
+}
+
+TEST(Profile, FaultsNameTheFileAndLine) {
+    const std::string base =
+        "[pan]\nfull_speed = 10\n[tilt]\nfull_speed = 10\n[zoom]\nfull_travel_ms = 1000\n"
+        "[focus]\nfull_travel_ms = 1000\n";
+    const struct {
+        std::string text;
+        std::string error;
+    } cases[] = {
+        {base + "[camera]\nslot = 2\n", ":10: unknown key 'slot' in [camera]"},
+        {base + "[lens]\nspeed = 1\n", ":10: unknown section [lens]"},
+        {base + "[pan]\nsign = 0\n", ":10: sign: not 1 or -1"},
+        {base + "[pan]\nspeeds = 1 2 x\n", ":10: speeds: not a list of positive numbers"},
+        {base + "[camera]\nvendor = 0x0180\n", ":10: vendor: not a number from 0 to 0x7F7F"},
+        {base + "[camera]\nframe_ms = -1\n", ":10: frame_ms: not a time from 0 to 10000 ms"},
+        {base + "[tilt]\nmin = -30\n", ": [tilt] needs both min and max"},
+        {base + "[zoom]\ntravel_ms = 1 2 3 4 5 6 7\n", ": [zoom] travel_ms needs 8 times"},
+        {"[pan]\nfull_byte = 0x12\n", ": [pan] needs speeds (a table) or full_speed"},
+        {base + "[focus]\nmin = 10\nmax = 20\nstart = 30\n", ": [focus] start is outside min..max"},
+    };
+    const std::string path = ::testing::TempDir() + "profile_test.ini";
+    for (const auto &c : cases) {
+        std::ofstream(path) << c.text;
+        sim::Profile p;
+        std::string error;
+        EXPECT_FALSE(sim::read_profile(path, &p, &error)) << c.text;
+        EXPECT_EQ(error.find(path + c.error), 0u) << error;
+    }
+    sim::Profile p;
+    std::string error;
+    EXPECT_FALSE(sim::load_profile("no-such-camera", &p, &error));
+    EXPECT_NE(error.find("/no-such-camera.ini: cannot read the profile"), std::string::npos) << error;
+    std::remove(path.c_str());
+}
+
+}  // namespace
