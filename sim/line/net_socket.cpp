@@ -101,6 +101,7 @@ int connect_socket(const NetSpec &spec, double timeout, std::string *error) {
 bool send_bounded(int fd, const uint8_t *bytes, size_t length, double timeout, std::string *error) {
     const double end = monotonic_seconds() + timeout;
     size_t done = 0;
+    bool refused = false;
     while (done < length) {
         const ssize_t n = send(fd, bytes + done, length - done, MSG_NOSIGNAL | MSG_DONTWAIT);
         if (n >= 0) {
@@ -108,6 +109,12 @@ bool send_bounded(int fd, const uint8_t *bytes, size_t length, double timeout, s
             continue;
         }
         if (errno == EINTR) continue;
+        // On a connected datagram socket this reports that an earlier
+        // datagram found nobody listening; this one has not gone yet.
+        if (errno == ECONNREFUSED && !refused) {
+            refused = true;
+            continue;
+        }
         if (errno != EAGAIN && errno != EWOULDBLOCK) {
             *error = strerror(errno);
             return false;
