@@ -44,12 +44,12 @@ struct Options {
 
 void usage(FILE *out) {
     fputs(
-        "usage: virtual_camera (--pty | --port DEVICE | --listen SPEC) [options]\n"
+        "usage: virtual_camera (--pty | --port DEVICE | --listen ADDRESS) [options]\n"
         "  --pty              create a pseudo-terminal and print its path\n"
         "  --port DEVICE      serve a real serial device (9600 8N1, raw)\n"
-        "  --listen SPEC      be a network camera: udp:[HOST:]PORT (with the IP header),\n"
+        "  --listen ADDRESS   be a network camera: udp:[HOST:]PORT (with the IP header),\n"
         "                     udp-raw:[HOST:]PORT or tcp:[HOST:]PORT; HOST defaults to\n"
-        "                     127.0.0.1, PORT 0 takes a free one; prints \"listen SPEC\"\n"
+        "                     127.0.0.1, PORT 0 takes a free one; prints \"listen ADDRESS\"\n"
         "  --profile NAME|FILE  camera profile: proportional (default), linear, geometric, stepped,\n"
         "                     or a profile file\n"
         "  --replies          send acknowledge, completion and error replies\n"
@@ -169,7 +169,7 @@ bool parse_options(int argc, char **argv, Options *o) {
         *s.field = s.value;
     }
     if (int(o->pty) + int(!o->port.empty()) + int(!o->listen.empty()) != 1) {
-        fprintf(stderr, "virtual_camera: give one of --pty, --port DEVICE and --listen SPEC\n");
+        fprintf(stderr, "virtual_camera: give one of --pty, --port DEVICE and --listen ADDRESS\n");
         return false;
     }
     return true;
@@ -215,8 +215,8 @@ int main(int argc, char **argv) {
     int fd = -1;
     std::unique_ptr<line::Listener> listener;
     if (!o.listen.empty()) {
-        const auto spec = line::parse_net_spec(o.listen, line::Side::Listening, &error);
-        if (spec) listener = line::Listener::open(*spec, &error);
+        const auto net = line::parse_net_address(o.listen, line::Side::Listening, &error);
+        if (net) listener = line::Listener::open(*net, &error);
         if (!listener) {
             fprintf(stderr, "virtual_camera: %s\n", error.c_str());
             return 1;

@@ -214,10 +214,10 @@ bool open_port(Runtime &r, std::string *error) {
         r.port = make_line_port(pty.master, pty.slave, "pseudo-terminal " + pty.path, r.start, replies);
         return true;
     }
-    if (line::is_net_spec(r.options.port_device)) {
-        const auto spec = line::parse_net_spec(r.options.port_device, line::Side::Client, error);
-        if (!spec) return false;
-        r.port = make_net_port(*spec, settings, r.start, replies, error);
+    if (line::is_net_address(r.options.port_device)) {
+        const auto net = line::parse_net_address(r.options.port_device, line::Side::Client, error);
+        if (!net) return false;
+        r.port = make_net_port(*net, settings, r.start, replies, error);
         return r.port != nullptr;
     }
     const int fd = line::open_serial(r.options.port_device, settings, error);

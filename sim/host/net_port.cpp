@@ -31,8 +31,8 @@ std::string reply_line(double time, const visca::Assembler::Piece &piece, const 
 
 class NetPort : public Port {
 public:
-    NetPort(line::NetSpec spec, int fd, const line::Settings &s, double start, TraceSink replies)
-        : spec_(std::move(spec)), fd_(fd), start_(start), replies_(std::move(replies)) {
+    NetPort(line::NetAddress net, int fd, const line::Settings &s, double start, TraceSink replies)
+        : net_(std::move(net)), fd_(fd), start_(start), replies_(std::move(replies)) {
         const int parity = s.parity == 'N' ? 0 : 1;
         byte_seconds_ = (1.0 + s.data_bits + s.stop_bits + parity) / static_cast<double>(s.baud);
     }
@@ -42,13 +42,13 @@ public:
             *error = std::string("cannot make a pipe: ") + strerror(errno);
             return false;
         }
-        if (spec_.header()) {
+        if (net_.header()) {
             // The camera numbers from the controller's reset on; ours is 0,
             // the messages that follow count up from 1.
             const visca_ip::Bytes reset = visca_ip::encode(visca_ip::ControlCommand, 0, &visca_ip::reset_payload, 1);
             std::string why;
             if (!line::send_bounded(fd_, reset.data(), reset.size(), write_margin, &why)) {
-                *error = spec_.text() + ": reset not sent: " + why;
+                *error = net_.text() + ": reset not sent: " + why;
                 return false;
             }
         }
@@ -68,25 +68,25 @@ public:
         }
         if (dropped_ > 0) {
             fprintf(stderr, "%s: %u datagrams from the camera dropped (malformed or oversized)\n",
-                    spec_.text().c_str(), dropped_.load());
+                    net_.text().c_str(), dropped_.load());
         }
     }
 
     bool write(const uint8_t *frame, size_t length, std::string *, std::string *error) override {
         visca_ip::Bytes out(frame, frame + length);
-        if (spec_.header()) {
+        if (net_.header()) {
             out = visca_ip::encode(visca_ip::request_type(frame, length), next_sequence_++, frame, length);
         }
         std::string why;
         if (!line::send_bounded(fd_, out.data(), out.size(), static_cast<double>(length) * byte_seconds_ + write_margin,
                                 &why)) {
-            *error = spec_.text() + ": " + why;
+            *error = net_.text() + ": " + why;
             return false;
         }
         return true;
     }
 
-    std::string describe() const override { return spec_.text(); }
+    std::string describe() const override { return net_.text(); }
 
 private:
     void trace(const std::string &text) {
@@ -103,13 +103,13 @@ private:
     }
 
     void datagram(double t, const visca_ip::Bytes &bytes, size_t size) {
-        const size_t limit = visca_ip::max_payload + (spec_.header() ? visca_ip::header_size : 0);
+        const size_t limit = visca_ip::max_payload + (net_.header() ? visca_ip::header_size : 0);
         if (size > limit) {
             drop(t, "oversized, " + std::to_string(size) + " bytes");
             return;
         }
         visca::Assembler assembler;  // a datagram holds whole messages
-        if (!spec_.header()) {
+        if (!net_.header()) {
             messages(t, bytes.data(), bytes.size(), assembler, "");
         } else {
             visca_ip::Datagram d;
@@ -146,7 +146,7 @@ private:
             if (p[0].revents != 0) return;
             if (p[1].revents == 0) continue;
             const double t = line::monotonic_seconds() - start_;
-            if (spec_.datagrams()) {
+            if (net_.datagrams()) {
                 visca_ip::Bytes bytes;
                 size_t size = 0;
                 std::string error;
@@ -154,7 +154,7 @@ private:
                     datagram(t, bytes, size);
                 } else if (!error.empty()) {
                     // Nothing listens there (yet): the kernel says so once per datagram.
-                    trace(visca::format_time(t) + " <- " + spec_.text() + ": " + error);
+                    trace(visca::format_time(t) + " <- " + net_.text() + ": " + error);
                 }
                 continue;
             }
@@ -163,13 +163,13 @@ private:
             if (got > 0) {
                 messages(t, buf, static_cast<size_t>(got), stream, "");
             } else if (got == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
-                trace(visca::format_time(t) + " <- " + spec_.text() + ": the camera closed the connection");
+                trace(visca::format_time(t) + " <- " + net_.text() + ": the camera closed the connection");
                 watching = false;
             }
         }
     }
 
-    line::NetSpec spec_;
+    line::NetAddress net_;
     int fd_;
     double start_;
     TraceSink replies_;
@@ -182,11 +182,11 @@ private:
 
 }  // namespace
 
-std::unique_ptr<Port> make_net_port(const line::NetSpec &spec, const line::Settings &settings, double start,
+std::unique_ptr<Port> make_net_port(const line::NetAddress &net, const line::Settings &settings, double start,
                                     TraceSink replies, std::string *error) {
-    const int fd = line::connect_socket(spec, connect_timeout, error);
+    const int fd = line::connect_socket(net, connect_timeout, error);
     if (fd < 0) return nullptr;
-    auto port = std::make_unique<NetPort>(spec, fd, settings, start, std::move(replies));
+    auto port = std::make_unique<NetPort>(net, fd, settings, start, std::move(replies));
     if (!port->open(error)) return nullptr;
     return port;
 }

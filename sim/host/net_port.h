@@ -7,16 +7,16 @@
 #include <string>
 
 #include "line.h"
-#include "net_spec.h"
+#include "net_address.h"
 #include "port.h"
 
 namespace host {
 
-// Connects to the camera at `spec`. Each write goes out as one message
+// Connects to the camera at `net`. Each write goes out as one message
 // (behind the header, with the next sequence number, on udp:) and may wait
 // for room no longer than the frame's time on the serial line `settings`
 // describes, plus a margin. Replies are read and traced like a serial line's.
-std::unique_ptr<Port> make_net_port(const line::NetSpec &spec, const line::Settings &settings, double start,
+std::unique_ptr<Port> make_net_port(const line::NetAddress &net, const line::Settings &settings, double start,
                                     TraceSink replies, std::string *error);
 
 }  // namespace host

@@ -26,15 +26,15 @@ struct AddrInfo {
     }
 };
 
-bool resolve(const NetSpec &spec, bool passive, AddrInfo *out, std::string *error) {
+bool resolve(const NetAddress &net, bool passive, AddrInfo *out, std::string *error) {
     struct addrinfo hints;
     memset(&hints, 0, sizeof hints);
     hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = spec.datagrams() ? SOCK_DGRAM : SOCK_STREAM;
+    hints.ai_socktype = net.datagrams() ? SOCK_DGRAM : SOCK_STREAM;
     hints.ai_flags = AI_NUMERICSERV | (passive ? AI_PASSIVE : 0);
-    const int rc = getaddrinfo(spec.host.c_str(), spec.port.c_str(), &hints, &out->list);
+    const int rc = getaddrinfo(net.host.c_str(), net.port.c_str(), &hints, &out->list);
     if (rc != 0) {
-        *error = spec.text() + ": cannot resolve " + spec.host + ": " + gai_strerror(rc);
+        *error = net.text() + ": cannot resolve " + net.host + ": " + gai_strerror(rc);
         return false;
     }
     return true;
@@ -86,15 +86,15 @@ std::string address_text(const void *sockaddr, unsigned length) {
     return (bracket ? "[" + std::string(host) + "]" : std::string(host)) + ":" + port;
 }
 
-int connect_socket(const NetSpec &spec, double timeout, std::string *error) {
+int connect_socket(const NetAddress &net, double timeout, std::string *error) {
     AddrInfo addresses;
-    if (!resolve(spec, false, &addresses, error)) return -1;
+    if (!resolve(net, false, &addresses, error)) return -1;
     std::string why = "no address";
     for (const struct addrinfo *a = addresses.list; a != nullptr; a = a->ai_next) {
         const int fd = connect_one(a, timeout, &why);
         if (fd >= 0) return fd;
     }
-    *error = spec.text() + ": cannot connect: " + why;
+    *error = net.text() + ": cannot connect: " + why;
     return -1;
 }
 
@@ -139,9 +139,9 @@ bool receive_datagram(int fd, visca_ip::Bytes *out, size_t *size, std::string *e
     return true;
 }
 
-std::unique_ptr<Listener> Listener::open(const NetSpec &spec, std::string *error) {
+std::unique_ptr<Listener> Listener::open(const NetAddress &net, std::string *error) {
     AddrInfo addresses;
-    if (!resolve(spec, true, &addresses, error)) return nullptr;
+    if (!resolve(net, true, &addresses, error)) return nullptr;
     std::string why = "no address";
     for (const struct addrinfo *a = addresses.list; a != nullptr; a = a->ai_next) {
         const int fd = socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, a->ai_protocol);
@@ -150,16 +150,16 @@ std::unique_ptr<Listener> Listener::open(const NetSpec &spec, std::string *error
             continue;
         }
         const int on = 1;
-        if (!spec.datagrams()) setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+        if (!net.datagrams()) setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
         struct sockaddr_storage bound;
         socklen_t length = sizeof bound;
-        if (bind(fd, a->ai_addr, a->ai_addrlen) != 0 || (!spec.datagrams() && listen(fd, 1) != 0) ||
+        if (bind(fd, a->ai_addr, a->ai_addrlen) != 0 || (!net.datagrams() && listen(fd, 1) != 0) ||
             getsockname(fd, reinterpret_cast<struct sockaddr *>(&bound), &length) != 0) {
             why = strerror(errno);
             close(fd);
             continue;
         }
-        NetSpec actual = spec;
+        NetAddress actual = net;
         char port[NI_MAXSERV];
         if (getnameinfo(reinterpret_cast<struct sockaddr *>(&bound), length, nullptr, 0, port, sizeof port,
                         NI_NUMERICSERV) == 0) {
@@ -167,7 +167,7 @@ std::unique_ptr<Listener> Listener::open(const NetSpec &spec, std::string *error
         }
         return std::unique_ptr<Listener>(new Listener(actual, fd));
     }
-    *error = spec.text() + ": cannot listen: " + why;
+    *error = net.text() + ": cannot listen: " + why;
     return nullptr;
 }
 
@@ -178,7 +178,7 @@ Listener::~Listener() {
 
 bool Listener::read(Input *in, std::string *error) {
     *in = Input();
-    return spec_.datagrams() ? read_datagram(in, error) : read_stream(in, error);
+    return net_.datagrams() ? read_datagram(in, error) : read_stream(in, error);
 }
 
 void Listener::drop(Input *in, const std::string &from, const std::string &why) {
@@ -199,7 +199,7 @@ bool Listener::read_datagram(Input *in, std::string *error) {
     }
     const size_t size = static_cast<size_t>(n);
     const std::string sender = address_text(&from, from_length);
-    const size_t limit = visca_ip::max_payload + (spec_.header() ? visca_ip::header_size : 0);
+    const size_t limit = visca_ip::max_payload + (net_.header() ? visca_ip::header_size : 0);
     if (size > limit) {
         drop(in, sender, "oversized, " + std::to_string(size) + " bytes (at most " + std::to_string(limit) + ")");
         return true;
@@ -214,7 +214,7 @@ bool Listener::read_datagram(Input *in, std::string *error) {
         if (address != peer_) in->note = "controller at " + sender;
         peer_ = address;
     };
-    if (!spec_.header()) {
+    if (!net_.header()) {
         accept_sender();
         in->bytes.assign(buf, buf + size);
         in->datagram = true;
@@ -288,7 +288,7 @@ bool Listener::read_stream(Input *in, std::string *error) {
 }
 
 bool Listener::send(const uint8_t *bytes, size_t length, std::string *error) {
-    if (!spec_.datagrams()) {
+    if (!net_.datagrams()) {
         if (connection_ < 0) {
             *error = "no connection to answer";
             return false;
@@ -300,7 +300,7 @@ bool Listener::send(const uint8_t *bytes, size_t length, std::string *error) {
         return false;
     }
     visca_ip::Bytes datagram(bytes, bytes + length);
-    if (spec_.header()) {
+    if (net_.header()) {
         datagram = visca_ip::encode(visca_ip::Reply, sequencer_.reply(bytes, length), bytes, length);
     }
     struct sockaddr_storage to;

@@ -10,15 +10,15 @@
 #include <string>
 #include <vector>
 
-#include "net_spec.h"
+#include "net_address.h"
 #include "visca_ip.h"
 
 namespace line {
 
-// A non-blocking socket connected to the camera at `spec` (a UDP socket is
+// A non-blocking socket connected to the camera at `net` (a UDP socket is
 // connected too, so the kernel passes on only the camera's datagrams).
 // A TCP connection must be made within `timeout` seconds. -1 on failure.
-int connect_socket(const NetSpec &spec, double timeout, std::string *error);
+int connect_socket(const NetAddress &net, double timeout, std::string *error);
 
 // Sends all bytes, waiting at most `timeout` seconds for room; a datagram
 // socket sends them as one datagram.
@@ -42,7 +42,7 @@ public:
         std::string note;        // what happened on the line besides, if anything
     };
 
-    static std::unique_ptr<Listener> open(const NetSpec &spec, std::string *error);
+    static std::unique_ptr<Listener> open(const NetAddress &net, std::string *error);
     ~Listener();
     Listener(const Listener &) = delete;
     Listener &operator=(const Listener &) = delete;
@@ -54,18 +54,18 @@ public:
     // Sends a camera's reply to whoever it answers (nothing to send to: false).
     bool send(const uint8_t *bytes, size_t length, std::string *error);
 
-    // The specification as bound, with the port actually taken.
-    std::string where() const { return spec_.text(); }
+    // The address as bound, with the port actually taken.
+    std::string where() const { return net_.text(); }
     // Datagrams dropped as malformed, oversized or repeated.
     unsigned dropped() const { return dropped_; }
 
 private:
-    Listener(NetSpec spec, int socket) : spec_(std::move(spec)), socket_(socket) {}
+    Listener(NetAddress net, int socket) : net_(std::move(net)), socket_(socket) {}
     bool read_datagram(Input *in, std::string *error);
     bool read_stream(Input *in, std::string *error);
     void drop(Input *in, const std::string &from, const std::string &why);
 
-    NetSpec spec_;
+    NetAddress net_;
     int socket_ = -1;
     int connection_ = -1;
     std::vector<uint8_t> peer_;  // the sender of the last accepted datagram

@@ -4,12 +4,12 @@
 # requests, junk datagrams counted and dropped), then udp-raw and tcp.
 source "$2/e2e_lib.sh"
 
-# start_camera NAME SPEC [options]: starts the camera listening on SPEC and
+# start_camera NAME ADDRESS [options]: starts the camera listening on ADDRESS and
 # sets $port to the port it took.
 start_camera() {
-  local name=$1 spec=$2
+  local name=$1 net=$2
   shift 2
-  "$bin/virtual_camera" --listen "$spec" --state "$work/$name-state.txt" "$@" >"$work/$name.txt" 2>&1 &
+  "$bin/virtual_camera" --listen "$net" --state "$work/$name-state.txt" "$@" >"$work/$name.txt" 2>&1 &
   background+=($!)
   for _ in $(seq 200); do
     grep -q '^listen ' "$work/$name.txt" && break

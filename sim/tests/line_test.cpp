@@ -1,4 +1,4 @@
-// The network lines: the specification parser, the IP header's encoding and
+// The network lines: the address parser, the IP header's encoding and
 // checks, which request a reply answers, and both ends over loopback.
 #include <gtest/gtest.h>
 #include <poll.h>
@@ -6,7 +6,7 @@
 #include <unistd.h>
 
 #include "net_socket.h"
-#include "net_spec.h"
+#include "net_address.h"
 #include "visca_ip.h"
 
 namespace {
@@ -15,7 +15,7 @@ using line::Side;
 using line::Transport;
 using visca_ip::Bytes;
 
-struct SpecCase {
+struct AddressCase {
     const char *text;
     Side side;
     bool ok;
@@ -24,8 +24,8 @@ struct SpecCase {
     const char *port;
 };
 
-TEST(NetSpec, ParsesWhatEachSideAccepts) {
-    const SpecCase cases[] = {
+TEST(NetAddress, ParsesWhatEachSideAccepts) {
+    const AddressCase cases[] = {
         {"udp:192.0.2.7:52381", Side::Client, true, Transport::Udp, "192.0.2.7", "52381"},
         {"udp-raw:cam.local:1259", Side::Client, true, Transport::UdpRaw, "cam.local", "1259"},
         {"tcp:[::1]:5678", Side::Client, true, Transport::Tcp, "::1", "5678"},
@@ -43,23 +43,23 @@ TEST(NetSpec, ParsesWhatEachSideAccepts) {
         {"udpraw:h:5", Side::Client, false, Transport::Udp, "", ""},
         {"/dev/ttyUSB0", Side::Client, false, Transport::Udp, "", ""},
     };
-    for (const SpecCase &c : cases) {
+    for (const AddressCase &c : cases) {
         SCOPED_TRACE(c.text);
         std::string error;
-        const auto spec = line::parse_net_spec(c.text, c.side, &error);
-        ASSERT_EQ(spec.has_value(), c.ok) << error;
+        const auto net = line::parse_net_address(c.text, c.side, &error);
+        ASSERT_EQ(net.has_value(), c.ok) << error;
         if (!c.ok) {
             EXPECT_NE(error.find(c.text), std::string::npos) << error;
             continue;
         }
-        EXPECT_EQ(spec->transport, c.transport);
-        EXPECT_EQ(spec->host, c.host);
-        EXPECT_EQ(spec->port, c.port);
+        EXPECT_EQ(net->transport, c.transport);
+        EXPECT_EQ(net->host, c.host);
+        EXPECT_EQ(net->port, c.port);
     }
-    EXPECT_TRUE(line::is_net_spec("udp-raw:x:1"));
-    EXPECT_FALSE(line::is_net_spec("/dev/pts/3"));
+    EXPECT_TRUE(line::is_net_address("udp-raw:x:1"));
+    EXPECT_FALSE(line::is_net_address("/dev/pts/3"));
     std::string error;
-    EXPECT_EQ(line::parse_net_spec("tcp:[::1]:7", Side::Client, &error)->text(), "tcp:[::1]:7");
+    EXPECT_EQ(line::parse_net_address("tcp:[::1]:7", Side::Client, &error)->text(), "tcp:[::1]:7");
 }
 
 TEST(ViscaIpHeader, EncodesBigEndianAndDecodesBack) {
@@ -138,11 +138,11 @@ TEST(ReplySequencer, MatchesRepliesToTheirRequests) {
 // hears nothing from any address but the camera's.
 TEST(NetLines, UdpListenerAndClientOverLoopback) {
     std::string error;
-    auto listener = line::Listener::open(*line::parse_net_spec("udp:0", Side::Listening, &error), &error);
+    auto listener = line::Listener::open(*line::parse_net_address("udp:0", Side::Listening, &error), &error);
     ASSERT_TRUE(listener) << error;
-    const auto spec = line::parse_net_spec(listener->where(), Side::Client, &error);
-    ASSERT_TRUE(spec) << error;
-    const int client = line::connect_socket(*spec, 2.0, &error);
+    const auto net = line::parse_net_address(listener->where(), Side::Client, &error);
+    ASSERT_TRUE(net) << error;
+    const int client = line::connect_socket(*net, 2.0, &error);
     ASSERT_GE(client, 0) << error;
 
     auto camera_reads = [&](line::Listener::Input *in) {

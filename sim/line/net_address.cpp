@@ -1,4 +1,4 @@
-#include "net_spec.h"
+#include "net_address.h"
 
 #include <string.h>
 
@@ -26,25 +26,25 @@ bool valid_port(const std::string &port, Side side) {
 
 }  // namespace
 
-std::string NetSpec::text() const {
+std::string NetAddress::text() const {
     const bool bracket = host.find(':') != std::string::npos;
     return prefix_of(transport) + (bracket ? "[" + host + "]" : host) + ":" + port;
 }
 
-bool is_net_spec(const std::string &text) {
+bool is_net_address(const std::string &text) {
     for (const auto &row : transports) {
         if (text.compare(0, strlen(row.prefix), row.prefix) == 0) return true;
     }
     return false;
 }
 
-std::optional<NetSpec> parse_net_spec(const std::string &text, Side side, std::string *error) {
-    NetSpec spec;
+std::optional<NetAddress> parse_net_address(const std::string &text, Side side, std::string *error) {
+    NetAddress net;
     std::string rest;
     bool known = false;
     for (const auto &row : transports) {
         if (text.compare(0, strlen(row.prefix), row.prefix) == 0) {
-            spec.transport = row.transport;
+            net.transport = row.transport;
             rest = text.substr(strlen(row.prefix));
             known = true;
         }
@@ -60,37 +60,37 @@ std::optional<NetSpec> parse_net_spec(const std::string &text, Side side, std::s
             *error = "'" + text + "': a bracketed host is written [ADDRESS]:PORT";
             return std::nullopt;
         }
-        spec.host = rest.substr(1, close - 1);
-        spec.port = rest.substr(close + 2);
+        net.host = rest.substr(1, close - 1);
+        net.port = rest.substr(close + 2);
     } else {
         const size_t colon = rest.rfind(':');
         if (colon != std::string::npos) {
-            spec.host = rest.substr(0, colon);
-            spec.port = rest.substr(colon + 1);
-            if (spec.host.find(':') != std::string::npos) {
+            net.host = rest.substr(0, colon);
+            net.port = rest.substr(colon + 1);
+            if (net.host.find(':') != std::string::npos) {
                 *error = "'" + text + "': write an IPv6 address in brackets, as [::1]:PORT";
                 return std::nullopt;
             }
         } else if (side == Side::Client) {
-            *error = "'" + text + "': give the camera as " + prefix_of(spec.transport) + form;
+            *error = "'" + text + "': give the camera as " + prefix_of(net.transport) + form;
             return std::nullopt;
         } else {
-            spec.port = rest;
+            net.port = rest;
         }
     }
-    if (spec.host.empty()) {
+    if (net.host.empty()) {
         if (side == Side::Client || rest.find(':') != std::string::npos) {
-            *error = "'" + text + "': the host is missing (" + prefix_of(spec.transport) + form + ")";
+            *error = "'" + text + "': the host is missing (" + prefix_of(net.transport) + form + ")";
             return std::nullopt;
         }
-        spec.host = "127.0.0.1";  // a listening side stays on this machine unless told otherwise
+        net.host = "127.0.0.1";  // a listening side stays on this machine unless told otherwise
     }
-    if (!valid_port(spec.port, side)) {
-        *error = "'" + text + "': '" + spec.port + "' is not a port number (" +
+    if (!valid_port(net.port, side)) {
+        *error = "'" + text + "': '" + net.port + "' is not a port number (" +
                  (side == Side::Client ? "1" : "0") + "..65535)";
         return std::nullopt;
     }
-    return spec;
+    return net;
 }
 
 }  // namespace line
