@@ -1,4 +1,4 @@
-// virtual_camera: the virtual VISCA camera on a serial line.
+// virtual_camera: the virtual VISCA camera on a serial line or the network.
 //
 // It serves a real serial device (--port), a pseudo-terminal it creates
 // (--pty, whose path it prints first, for `tavrinode --port PATH`) or a
@@ -307,6 +307,7 @@ int main(int argc, char **argv) {
             } else if (!in.bytes.empty()) {
                 handle(assembler.feed(in.bytes.data(), in.bytes.size()), now());
             }
+            if (in.ended) handle(assembler.finish(), now());
             continue;
         }
         if (n > 0 && (p.revents & POLLIN) != 0) {
@@ -351,11 +352,11 @@ int main(int argc, char **argv) {
     handle(assembler.finish(), end);
     camera.advance(end);
     printf("final: %s\n", camera.summary().c_str());
-    if (listener) printf("datagrams dropped: %u\n", listener->dropped());
+    if (listener && listener->datagrams()) printf("datagrams dropped: %u\n", listener->dropped());
     if (!o.state_file.empty()) {
         std::ofstream out(o.state_file);
         out << camera.state_lines();
-        if (listener) out << "datagrams_dropped=" << listener->dropped() << "\n";
+        if (listener && listener->datagrams()) out << "datagrams_dropped=" << listener->dropped() << "\n";
         if (!out) {
             fprintf(stderr, "virtual_camera: cannot write %s\n", o.state_file.c_str());
             status = 1;

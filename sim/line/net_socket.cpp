@@ -280,6 +280,7 @@ bool Listener::read_stream(Input *in, std::string *error) {
         return true;
     }
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return true;
+    in->ended = true;
     in->note = n == 0 ? "connection closed; listening again"
                       : std::string("connection lost (") + strerror(errno) + "); listening again";
     close(connection_);

@@ -39,6 +39,7 @@ public:
     struct Input {
         visca_ip::Bytes bytes;   // messages for the camera (one datagram's, or a piece of a stream)
         bool datagram = false;   // the bytes are one whole datagram's worth
+        bool ended = false;      // a stream closed: what is left of it will not be completed
         std::string note;        // what happened on the line besides, if anything
     };
 
@@ -56,6 +57,7 @@ public:
 
     // The address as bound, with the port actually taken.
     std::string where() const { return net_.text(); }
+    bool datagrams() const { return net_.datagrams(); }
     // Datagrams dropped as malformed, oversized or repeated.
     unsigned dropped() const { return dropped_; }
 
