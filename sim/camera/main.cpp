@@ -1,7 +1,8 @@
-// virtual_camera: the virtual VISCA camera on a serial line.
+// virtual_camera: the virtual VISCA camera on a serial line or the network.
 //
-// It serves a real serial device (--port) or a pseudo-terminal it creates
-// (--pty, whose path it prints first, for `tavrinode --port PATH`), prints one
+// It serves a real serial device (--port), a pseudo-terminal it creates
+// (--pty, whose path it prints first, for `tavrinode --port PATH`) or a
+// network endpoint (--listen, whose address it prints first), prints one
 // line per message received, and on exit (Ctrl-C or SIGTERM) prints the final
 // state and, if asked, writes it to a file and draws the session.
 #include <errno.h>
@@ -14,10 +15,12 @@
 
 #include <algorithm>
 #include <fstream>
+#include <memory>
 #include <string>
 
 #include "camera.h"
 #include "line.h"
+#include "net_socket.h"
 #include "pacer.h"
 #include "visca.h"
 
@@ -30,6 +33,7 @@ void on_stop_signal(int) { stop_requested = 1; }
 struct Options {
     std::string port;
     bool pty = false;
+    std::string listen;
     bool quiet = false;
     bool positions = false;
     std::string timeline;
@@ -41,9 +45,12 @@ struct Options {
 
 void usage(FILE *out) {
     fputs(
-        "usage: virtual_camera (--pty | --port DEVICE) [options]\n"
+        "usage: virtual_camera (--pty | --port DEVICE | --listen ADDRESS) [options]\n"
         "  --pty              create a pseudo-terminal and print its path\n"
         "  --port DEVICE      serve a real serial device (9600 8N1, raw)\n"
+        "  --listen ADDRESS   be a network camera: udp:[HOST:]PORT (with the IP header),\n"
+        "                     udp-raw:[HOST:]PORT or tcp:[HOST:]PORT; HOST defaults to\n"
+        "                     127.0.0.1, PORT 0 takes a free one; prints \"listen ADDRESS\"\n"
         "  --profile NAME|FILE  camera profile: proportional (default), linear, geometric, stepped,\n"
         "                     or a profile file\n"
         "  --replies          send acknowledge, completion and error replies\n"
@@ -97,6 +104,10 @@ bool parse_options(int argc, char **argv, Options *o) {
             const char *v = value("a device");
             if (v == nullptr) return false;
             o->port = v;
+        } else if (a == "--listen") {
+            const char *v = value("a network line (udp:PORT, udp-raw:PORT, tcp:PORT)");
+            if (v == nullptr) return false;
+            o->listen = v;
         } else if (a == "--replies") {
             o->model.replies = true;
         } else if (a == "--buffer-limit") {
@@ -158,8 +169,8 @@ bool parse_options(int argc, char **argv, Options *o) {
         }
         *s.field = s.value;
     }
-    if (o->pty == !o->port.empty()) {
-        fprintf(stderr, "virtual_camera: give either --pty or --port DEVICE\n");
+    if (int(o->pty) + int(!o->port.empty()) + int(!o->listen.empty()) != 1) {
+        fprintf(stderr, "virtual_camera: give one of --pty, --port DEVICE and --listen ADDRESS\n");
         return false;
     }
     return true;
@@ -203,7 +214,16 @@ int main(int argc, char **argv) {
     std::string error;
     line::Pty pty;
     int fd = -1;
-    if (o.pty) {
+    std::unique_ptr<line::Listener> listener;
+    if (!o.listen.empty()) {
+        const auto net = line::parse_net_address(o.listen, line::Side::Listening, &error);
+        if (net) listener = line::Listener::open(*net, &error);
+        if (!listener) {
+            fprintf(stderr, "virtual_camera: %s\n", error.c_str());
+            return 1;
+        }
+        printf("listen %s\n", listener->where().c_str());
+    } else if (o.pty) {
         if (!line::open_pty(settings, &pty, &error)) {
             fprintf(stderr, "virtual_camera: %s\n", error.c_str());
             return 1;
@@ -259,7 +279,7 @@ int main(int argc, char **argv) {
             timeout.tv_nsec = static_cast<long>((in - static_cast<double>(timeout.tv_sec)) * 1e9);
             wait = &timeout;
         }
-        struct pollfd p = {fd, POLLIN, 0};
+        struct pollfd p = {listener ? listener->fd() : fd, POLLIN, 0};
         const int n = ppoll(&p, 1, wait, &wait_mask);
         if (n < 0 && errno != EINTR) {
             fprintf(stderr, "virtual_camera: waiting for the line failed: %s\n", strerror(errno));
@@ -271,6 +291,24 @@ int main(int argc, char **argv) {
         const struct timespec zero = {0, 0};
         if (sigtimedwait(&stop_signals, nullptr, &zero) > 0) {
             stop_requested = 1;
+        }
+        if (n > 0 && listener && p.revents != 0) {
+            line::Listener::Input in;
+            if (!listener->read(&in, &error)) {
+                fprintf(stderr, "virtual_camera: %s\n", error.c_str());
+                status = 1;
+                break;
+            }
+            if (!in.note.empty() && !o.quiet) printf("%s  %s\n", visca::format_time(now()).c_str(), in.note.c_str());
+            if (in.datagram) {
+                visca::Assembler one;  // a datagram holds whole messages
+                handle(one.feed(in.bytes.data(), in.bytes.size()), now());
+                handle(one.finish(), now());
+            } else if (!in.bytes.empty()) {
+                handle(assembler.feed(in.bytes.data(), in.bytes.size()), now());
+            }
+            if (in.ended) handle(assembler.finish(), now());
+            continue;
         }
         if (n > 0 && (p.revents & POLLIN) != 0) {
             uint8_t buf[256];
@@ -292,7 +330,13 @@ int main(int argc, char **argv) {
         }
         const double t = now();
         for (const sim::Reply &reply : camera.take_replies(t)) {
-            pacer.push(reply.bytes, reply.time);
+            // A network camera sends each reply whole when it is due; on a
+            // serial line the bytes follow at the line's pace.
+            if (listener && !listener->send(reply.bytes.data(), reply.bytes.size(), &error)) {
+                fprintf(stderr, "virtual_camera: reply not sent: %s\n", error.c_str());
+                continue;
+            }
+            if (!listener) pacer.push(reply.bytes, reply.time);
             if (!o.quiet) {
                 printf("%s  -> %s  %s\n", visca::format_time(reply.time).c_str(),
                        visca::hex(reply.bytes).c_str(), visca::describe(visca::decode(reply.bytes), last_inquiry).c_str());
@@ -308,9 +352,11 @@ int main(int argc, char **argv) {
     handle(assembler.finish(), end);
     camera.advance(end);
     printf("final: %s\n", camera.summary().c_str());
+    if (listener && listener->datagrams()) printf("datagrams dropped: %u\n", listener->dropped());
     if (!o.state_file.empty()) {
         std::ofstream out(o.state_file);
         out << camera.state_lines();
+        if (listener && listener->datagrams()) out << "datagrams_dropped=" << listener->dropped() << "\n";
         if (!out) {
             fprintf(stderr, "virtual_camera: cannot write %s\n", o.state_file.c_str());
             status = 1;
@@ -325,6 +371,6 @@ int main(int argc, char **argv) {
         }
     }
     if (pty.slave >= 0) close(pty.slave);
-    close(fd);
+    if (fd >= 0) close(fd);
     return status;
 }

@@ -88,6 +88,8 @@ void usage(FILE *out) {
         "--script FILE, or from standard input (an interactive console on a terminal).\n"
         "  --config FILE      camera configuration (INI: [host] cameras = N, [cameraN] key = value)\n"
         "  --port DEVICE      write the frames to a serial device (the driver's port settings)\n"
+        "                     or a network camera: udp:HOST:PORT (with the IP header),\n"
+        "                     udp-raw:HOST:PORT or tcp:HOST:PORT (bare messages)\n"
         "  --pty              create a pseudo-terminal, print its path and write the frames there\n"
         "                     (without --port or --pty the built-in virtual camera takes them)\n"
         "  --pty-wait S       wait up to S seconds (default 30) for a program to open the\n"

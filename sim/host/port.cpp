@@ -7,6 +7,8 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include "net_port.h"
+
 namespace host {
 
 namespace {
@@ -218,6 +220,11 @@ std::unique_ptr<Port> make_line_port(int fd, int keep_open, std::string name, st
 
 std::unique_ptr<Port> open_line_port(const std::string &device, const LineContext &context,
                                      std::string *error) {
+    if (line::is_net_address(device)) {
+        const auto net = line::parse_net_address(device, line::Side::Client, error);
+        if (!net) return nullptr;
+        return make_net_port(*net, context.settings, context.start, context.replies, error);
+    }
     const int fd = line::open_serial(device, context.settings, error);
     if (fd < 0) return nullptr;
     return make_line_port(fd, -1, device, device, context);

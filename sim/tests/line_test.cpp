@@ -1,0 +1,197 @@
+// The network lines: the address parser, the IP header's encoding and
+// checks, which request a reply answers, and both ends over loopback.
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "net_socket.h"
+#include "net_address.h"
+#include "visca_ip.h"
+
+namespace {
+
+using line::Side;
+using line::Transport;
+using visca_ip::Bytes;
+
+struct AddressCase {
+    const char *text;
+    Side side;
+    bool ok;
+    Transport transport;
+    const char *host;
+    const char *port;
+};
+
+TEST(NetAddress, ParsesWhatEachSideAccepts) {
+    const AddressCase cases[] = {
+        {"udp:192.0.2.7:52381", Side::Client, true, Transport::Udp, "192.0.2.7", "52381"},
+        {"udp-raw:cam.local:1259", Side::Client, true, Transport::UdpRaw, "cam.local", "1259"},
+        {"tcp:[::1]:5678", Side::Client, true, Transport::Tcp, "::1", "5678"},
+        {"udp:52381", Side::Listening, true, Transport::Udp, "127.0.0.1", "52381"},
+        {"tcp:0", Side::Listening, true, Transport::Tcp, "127.0.0.1", "0"},
+        {"udp-raw:0.0.0.0:9", Side::Listening, true, Transport::UdpRaw, "0.0.0.0", "9"},
+        {"udp:52381", Side::Client, false, Transport::Udp, "", ""},          // a client needs the host
+        {"udp:host:0", Side::Client, false, Transport::Udp, "", ""},         // and a real port
+        {"udp::5", Side::Listening, false, Transport::Udp, "", ""},          // empty host written out
+        {"tcp:h:65536", Side::Client, false, Transport::Tcp, "", ""},
+        {"tcp:h:12a", Side::Client, false, Transport::Tcp, "", ""},
+        {"tcp:h:", Side::Client, false, Transport::Tcp, "", ""},
+        {"udp:::1:5", Side::Client, false, Transport::Udp, "", ""},          // IPv6 without brackets
+        {"udp:[::1]5", Side::Client, false, Transport::Udp, "", ""},
+        {"udpraw:h:5", Side::Client, false, Transport::Udp, "", ""},
+        {"/dev/ttyUSB0", Side::Client, false, Transport::Udp, "", ""},
+    };
+    for (const AddressCase &c : cases) {
+        SCOPED_TRACE(c.text);
+        std::string error;
+        const auto net = line::parse_net_address(c.text, c.side, &error);
+        ASSERT_EQ(net.has_value(), c.ok) << error;
+        if (!c.ok) {
+            EXPECT_NE(error.find(c.text), std::string::npos) << error;
+            continue;
+        }
+        EXPECT_EQ(net->transport, c.transport);
+        EXPECT_EQ(net->host, c.host);
+        EXPECT_EQ(net->port, c.port);
+    }
+    EXPECT_TRUE(line::is_net_address("udp-raw:x:1"));
+    EXPECT_FALSE(line::is_net_address("/dev/pts/3"));
+    std::string error;
+    EXPECT_EQ(line::parse_net_address("tcp:[::1]:7", Side::Client, &error)->text(), "tcp:[::1]:7");
+}
+
+TEST(ViscaIpHeader, EncodesBigEndianAndDecodesBack) {
+    const Bytes frame = {0x81, 0x09, 0x06, 0x12, 0xFF};
+    const Bytes wire = visca_ip::encode(visca_ip::request_type(frame.data(), frame.size()), 0x01020304, frame.data(),
+                                        frame.size());
+    EXPECT_EQ(wire, (Bytes{0x01, 0x10, 0x00, 0x05, 0x01, 0x02, 0x03, 0x04, 0x81, 0x09, 0x06, 0x12, 0xFF}));
+    visca_ip::Datagram d;
+    std::string why;
+    ASSERT_TRUE(visca_ip::decode(wire.data(), wire.size(), &d, &why)) << why;
+    EXPECT_EQ(d.type, visca_ip::Inquiry);
+    EXPECT_EQ(d.sequence, 0x01020304u);
+    EXPECT_EQ(d.payload, frame);
+    const Bytes drive = {0x81, 0x01, 0x06, 0x01, 0x12, 0x00, 0x02, 0x03, 0xFF};
+    EXPECT_EQ(visca_ip::request_type(drive.data(), drive.size()), visca_ip::Command);
+}
+
+TEST(ViscaIpHeader, RejectsMalformedDatagrams) {
+    const struct {
+        Bytes bytes;
+        const char *why;
+    } cases[] = {
+        {{0x01, 0x00, 0x00, 0x01, 0, 0, 0}, "shorter than the header"},
+        {{0x01, 0x00, 0x00, 0x04, 0, 0, 0, 1, 0x81, 0x01, 0xFF}, "length field says 4 bytes, 3 follow"},
+        {{0x01, 0x00, 0x00, 0x00, 0, 0, 0, 1}, "payload of 0 bytes"},
+        {{0x03, 0x00, 0x00, 0x01, 0, 0, 0, 1, 0xFF}, "unknown payload type 0x0300"},
+        {[] {
+             Bytes b = {0x01, 0x00, 0x00, 17, 0, 0, 0, 1};
+             b.resize(8 + 17, 0x00);
+             return b;
+         }(),
+         "payload of 17 bytes"},
+    };
+    for (const auto &c : cases) {
+        visca_ip::Datagram d;
+        std::string why;
+        EXPECT_FALSE(visca_ip::decode(c.bytes.data(), c.bytes.size(), &d, &why)) << c.why;
+        EXPECT_NE(why.find(c.why), std::string::npos) << why;
+    }
+}
+
+TEST(ReplySequencer, MatchesRepliesToTheirRequests) {
+    visca_ip::ReplySequencer s;
+    // Two commands in flight, an inquiry between them; acknowledges open
+    // sockets in order, completions close them in any order.
+    s.request(visca_ip::Command, 10);
+    s.request(visca_ip::Inquiry, 11);
+    s.request(visca_ip::Command, 12);
+    const struct {
+        Bytes reply;
+        uint32_t sequence;
+    } steps[] = {
+        {{0x90, 0x41, 0xFF}, 10},
+        {{0x90, 0x50, 0x00, 0x01, 0x02, 0x03, 0xFF}, 11},  // the inquiry's answer
+        {{0x90, 0x42, 0xFF}, 12},
+        {{0x90, 0x52, 0xFF}, 12},
+        {{0x90, 0x51, 0xFF}, 10},
+        {{0x90, 0x60, 0x03, 0xFF}, 12},  // nothing left to answer: the latest request
+    };
+    for (const auto &step : steps) {
+        EXPECT_EQ(s.reply(step.reply.data(), step.reply.size()), step.sequence) << step.reply.size();
+    }
+    s.request(visca_ip::Command, 13);
+    const Bytes full = {0x90, 0x60, 0x03, 0xFF};  // buffer full answers the oldest command
+    EXPECT_EQ(s.reply(full.data(), full.size()), 13u);
+    // A camera that opens socket 1 again before closing it: first in, first out.
+    s.request(visca_ip::Command, 14);
+    s.request(visca_ip::Command, 15);
+    const Bytes ack = {0x90, 0x41, 0xFF}, done = {0x90, 0x51, 0xFF};
+    for (uint32_t expected : {14u, 15u}) EXPECT_EQ(s.reply(ack.data(), ack.size()), expected);
+    for (uint32_t expected : {14u, 15u}) EXPECT_EQ(s.reply(done.data(), done.size()), expected);
+}
+
+// Both ends over loopback with the header: the camera answers the reset and
+// the request under its sequence number, counts and ignores junk; the client
+// hears nothing from any address but the camera's.
+TEST(NetLines, UdpListenerAndClientOverLoopback) {
+    std::string error;
+    auto listener = line::Listener::open(*line::parse_net_address("udp:0", Side::Listening, &error), &error);
+    ASSERT_TRUE(listener) << error;
+    const auto net = line::parse_net_address(listener->where(), Side::Client, &error);
+    ASSERT_TRUE(net) << error;
+    const int client = line::connect_socket(*net, 2.0, &error);
+    ASSERT_GE(client, 0) << error;
+
+    auto camera_reads = [&](line::Listener::Input *in) {
+        struct pollfd p = {listener->fd(), POLLIN, 0};
+        ASSERT_EQ(poll(&p, 1, 5000), 1);
+        ASSERT_TRUE(listener->read(in, &error)) << error;
+    };
+    auto client_reads = [&](int timeout_ms) {
+        struct pollfd p = {client, POLLIN, 0};
+        Bytes got;
+        size_t size = 0;
+        if (poll(&p, 1, timeout_ms) == 1) {
+            EXPECT_TRUE(line::receive_datagram(client, &got, &size, &error));
+        }
+        return got;
+    };
+    auto send = [&](const Bytes &b) { ASSERT_TRUE(line::send_bounded(client, b.data(), b.size(), 1.0, &error)); };
+
+    line::Listener::Input in;
+    send(visca_ip::encode(visca_ip::ControlCommand, 0, &visca_ip::reset_payload, 1));
+    camera_reads(&in);
+    EXPECT_TRUE(in.bytes.empty());
+    EXPECT_EQ(client_reads(5000), (Bytes{0x02, 0x01, 0x00, 0x01, 0, 0, 0, 0, 0x01}));
+
+    const Bytes stop = {0x81, 0x01, 0x06, 0x01, 0x00, 0x00, 0x03, 0x03, 0xFF};
+    send(visca_ip::encode(visca_ip::Command, 7, stop.data(), stop.size()));
+    camera_reads(&in);
+    EXPECT_EQ(in.bytes, stop);
+    send(visca_ip::encode(visca_ip::Command, 7, stop.data(), stop.size()));  // a repeat: not acted on
+    send({0x01, 0x00, 0x00, 0x09, 0, 0, 0});                                   // cut short
+    for (int i = 0; i < 2; ++i) {
+        camera_reads(&in);
+        EXPECT_TRUE(in.bytes.empty());
+    }
+    EXPECT_EQ(listener->dropped(), 2u);
+    const Bytes ack = {0x90, 0x41, 0xFF};
+    ASSERT_TRUE(listener->send(ack.data(), ack.size(), &error)) << error;
+    EXPECT_EQ(client_reads(5000), (Bytes{0x01, 0x11, 0x00, 0x03, 0, 0, 0, 7, 0x90, 0x41, 0xFF}));
+
+    // A stranger on loopback sends to the client's port: never delivered.
+    struct sockaddr_storage own;
+    socklen_t own_length = sizeof own;
+    ASSERT_EQ(getsockname(client, reinterpret_cast<struct sockaddr *>(&own), &own_length), 0);
+    const int stranger = socket(own.ss_family, SOCK_DGRAM, 0);
+    ASSERT_GE(stranger, 0);
+    EXPECT_EQ(sendto(stranger, ack.data(), ack.size(), 0, reinterpret_cast<struct sockaddr *>(&own), own_length), 3);
+    EXPECT_TRUE(client_reads(300).empty());
+    close(stranger);
+    close(client);
+}
+
+}  // namespace
