@@ -92,6 +92,7 @@ void usage(FILE *out) {
         "  --replies          built-in camera: send acknowledge and completion replies\n"
         "  --buffer-limit     built-in camera: two commands in execution at most (\"buffer full\")\n"
         "  --exec-ms N        built-in camera: how long an ordinary command is in execution\n"
+        "  --version          print the driver's version and stop\n"
         "Type \"help\" at the console for its commands.\n",
         out);
 }
@@ -133,6 +134,9 @@ bool parse_options(int argc, char **argv, Options *o) {
                 return false;
             }
             o->camera_model.exec_ms = ms;
+        } else if (a == "--version") {
+            printf("tavrinode %s\n", PTZ_VERSION);
+            exit(0);
         } else if (a == "--help" || a == "-h") {
             usage(stdout);
             exit(0);
