@@ -69,7 +69,7 @@ cmake -S "$src" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=MinSizeRel -DPTZ_BUILD_T
       -DCMAKE_TOOLCHAIN_FILE="$src/cmake/arm-linux-gnueabihf.cmake" -DPTZ_CROSS_PREFIX="$prefix" \
       -DPTZ_SYSROOT="$sysroot" -DPTZ_HOST_LIBDIR="$work/hostlibs" >"$work/configure.log" ||
   { cat "$work/configure.log"; echo "FAIL: configure"; exit 1; }
-cmake --build "$build" --target tavrinode >"$work/build.log" || { cat "$work/build.log"; echo "FAIL: build"; exit 1; }
+cmake --build "$build" -j 2 --target tavrinode >"$work/build.log" || { cat "$work/build.log"; echo "FAIL: build"; exit 1; }
 program=$build/tavrinode
 
 # Dynamic section: both host libraries, no path of this machine.
