@@ -105,6 +105,7 @@ void usage(FILE *out) {
         "  --replies          built-in camera: send acknowledge and completion replies\n"
         "  --buffer-limit     built-in camera: two commands in execution at most (\"buffer full\")\n"
         "  --exec-ms N        built-in camera: how long an ordinary command is in execution\n"
+        "  --version          print the driver's version and stop\n"
         "Type \"help\" at the console for its commands. Exit status: 0 ok; 1 setup failed, a command\n"
         "was rejected, a line was lost or an output not written; 2 bad options, configuration or\n"
         "script; 128+N after signal N (SIGTERM, SIGHUP).\n",
@@ -177,6 +178,9 @@ bool parse_options(int argc, char **argv, Options *o) {
                 return false;
             }
             o->camera_model.exec_ms = ms;
+        } else if (a == "--version") {
+            printf("tavrinode %s\n", PTZ_VERSION);
+            exit(0);
         } else if (a == "--help" || a == "-h") {
             usage(stdout);
             exit(0);
