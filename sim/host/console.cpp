@@ -127,6 +127,17 @@ bool stops(const visca::Message &m, int axis) {
     return false;
 }
 
+// Where the camera comes to rest if nothing more is sent. A camera that acts
+// once per video frame, starts late and coasts is still moving when the stop
+// frame has been written, so a copy of it is run on past all of that; the
+// camera itself must not be moved ahead of the frames still to come.
+sim::Position settled(const sim::VirtualCamera &cam, double now) {
+    sim::VirtualCamera copy = cam;
+    const sim::Profile &p = cam.model().profile;
+    const double rest = (2 * p.frame_ms + p.start_latency_ms + p.coast_ms) / 1000.0;
+    return copy.state_at(now + rest).position;
+}
+
 // After a relative move: for each axis, the requested and the reached amount
 // and the drive time the driver meant (its sleeps) against the interval
 // between its drive and stop frames.
@@ -224,10 +235,10 @@ void cmd_rel(Runtime &r, const Args &a) {
     Port *port = line_for(r, camindex);
     sim::VirtualCamera *cam = port != nullptr ? port->camera() : nullptr;
     sim::Position before, after;
-    if (cam != nullptr) before = cam->state_at(elapsed()).position;
+    if (cam != nullptr) before = settled(*cam, elapsed());
     r.events.clear();
     call(r, [&] { result(r.api.move_rel(&req)); });
-    if (cam != nullptr) after = cam->state_at(elapsed()).position;
+    if (cam != nullptr) after = settled(*cam, elapsed());
     summarise_relative(r, v, cam ? &before : nullptr, cam ? &after : nullptr);
 }
 

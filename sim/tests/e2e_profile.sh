@@ -48,6 +48,14 @@ expect_between "pan units / 204.8" "$(awk -v u="$units" 'BEGIN { print u / 204.8
 expect_line "$work/camera.txt" "inquiry: version"
 expect_line "$work/camera.txt" "pan-tilt position: pan $units, tilt 0"
 
+# The built-in camera: the reached amount after a relative move is where the
+# camera comes to rest, coast included, not where it was when the stop left.
+"$bin/tavrinode" --profile stepped 'rel pan 10' 'wait 500' >"$work/builtin.txt" 2>&1 ||
+  fail "tavrinode with the built-in stepped camera failed"
+reached=$(sed -n 's/.*pan: requested 10.000 degrees, reached \([0-9.]*\) degrees.*/\1/p' "$work/builtin.txt")
+rest=$(sed -n 's/^virtual camera 1: pan \([0-9.]*\),.*/\1/p' "$work/builtin.txt")
+expect_between "reached - rest" "$(awk -v a="${reached:-0}" -v b="${rest:-99}" 'BEGIN { print a - b }')" -0.002 0.002
+
 # Profile errors: a clear message and a nonzero status.
 rc=0
 "$bin/virtual_camera" --pty --profile no-such-camera >"$work/unknown.txt" 2>&1 || rc=$?
