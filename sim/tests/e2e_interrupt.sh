@@ -13,20 +13,11 @@ printf '[camera1]\nRelay1OnTime = 4000\n' >"$work/pulse.ini"
 pid=$!
 background+=("$pid")
 
-# wait_for TEXT: until the output shows TEXT (at most 10 s).
-wait_for() {
-  for _ in $(seq 200); do
-    grep -qF -- "$1" "$work/out.txt" && return 0
-    sleep 0.05
-  done
-  fail "no line with '$1' appeared"
-}
-
 start=$(date +%s.%N)
-wait_for "pan-tilt drive: pan right at 0x12"
+wait_for "$work/out.txt" "pan-tilt drive: pan right at 0x12"
 sleep 0.3
 kill -INT "$pid"
-wait_for "relay 1 on"
+wait_for "$work/out.txt" "relay 1 on"
 sleep 0.3
 kill -INT "$pid"
 status=0
@@ -58,10 +49,7 @@ for sig in TERM:143 HUP:129; do
   "$bin/tavrinode" 'rel pan 90' 'rel pan 90' >"$work/$name.txt" 2>&1 &
   pid=$!
   background+=("$pid")
-  for _ in $(seq 200); do
-    grep -qF "pan right at 0x12" "$work/$name.txt" && break
-    sleep 0.05
-  done
+  wait_for "$work/$name.txt" "pan right at 0x12"
   sleep 0.3
   kill -"$name" "$pid"
   status=0

@@ -52,6 +52,23 @@ expect_equal() {
   fi
 }
 
+# wait_for FILE TEXT: until FILE has a line containing TEXT (at most 20 s).
+wait_for() {
+  for _ in $(seq 400); do
+    grep -qF -- "$2" "$1" && return 0
+    sleep 0.05
+  done
+  fail "no line with '$2' appeared in $(basename "$1")"
+  return 1
+}
+
+# announced FILE WORD: waits for a line "WORD VALUE" in FILE (a program saying
+# where it listens: "pty /dev/pts/N", "listen udp:...") and prints VALUE.
+announced() {
+  wait_for "$1" "$2 " >&2 || return 1
+  awk -v w="$2" '$1 == w { print $2; exit }' "$1"
+}
+
 finish() {
   if [ "$failures" -ne 0 ]; then
     echo "$failures check(s) failed; outputs were:"

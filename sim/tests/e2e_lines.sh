@@ -5,15 +5,6 @@
 # comes back with --reconnect.
 source "$2/e2e_lib.sh"
 
-# wait_for FILE TEXT: until FILE shows TEXT (at most 20 s).
-wait_for() {
-  for _ in $(seq 400); do
-    grep -qF -- "$2" "$1" && return 0
-    sleep 0.05
-  done
-  fail "no line with '$2' appeared in $(basename "$1")"
-}
-
 # Stalled: every move and stop writes a frame; the kernel's buffer fills.
 for _ in $(seq 20000); do printf 'move 10\nstop\n'; done >"$work/stall.cmd"
 "$bin/tavrinode" --pty --pty-wait 0 --script "$work/stall.cmd" >"$work/stall.txt" 2>&1 &
@@ -44,8 +35,7 @@ expect_no_line "$work/nobody.txt" "->"
 "$bin/virtual_camera" --pty >"$work/camera.txt" 2>&1 &
 cam=$!
 background+=("$cam")
-wait_for "$work/camera.txt" "pty "
-pty=$(awk '/^pty /{print $2; exit}' "$work/camera.txt")
+pty=$(announced "$work/camera.txt" pty)
 mkfifo "$work/commands"
 "$bin/tavrinode" --port "$pty" <"$work/commands" >"$work/lost.txt" 2>&1 &
 pid=$!
@@ -70,8 +60,7 @@ expect_line "$work/lost.txt" "camera 1: frames go to $pty (lost: Input/output er
 start_camera() {
   "$bin/virtual_camera" --pty >"$work/$1.txt" 2>&1 &
   background+=($!)
-  wait_for "$work/$1.txt" "pty "
-  ln -sfn "$(awk '/^pty /{print $2; exit}' "$work/$1.txt")" "$work/adapter"
+  ln -sfn "$(announced "$work/$1.txt" pty)" "$work/adapter"
 }
 start_camera first
 { printf 'move 10\nstop\n'; sleep 0.5; printf 'move 10\nstop\n'; sleep 3; printf 'move -10\nstop\nstatus\n'; } |

@@ -11,11 +11,7 @@ start_camera() {
   shift 2
   "$bin/virtual_camera" --listen "$net" --state "$work/$name-state.txt" "$@" >"$work/$name.txt" 2>&1 &
   background+=($!)
-  for _ in $(seq 200); do
-    grep -q '^listen ' "$work/$name.txt" && break
-    sleep 0.05
-  done
-  port=$(sed -n 's/^listen .*:\([0-9]*\)$/\1/p' "$work/$name.txt")
+  port=$(announced "$work/$name.txt" listen | sed -n 's/.*:\([0-9]*\)$/\1/p')
   [ -n "$port" ] || { echo "the camera printed no address"; cat "$work/$name.txt"; exit 1; }
 }
 

@@ -6,11 +6,7 @@ source "$2/e2e_lib.sh"
 
 "$bin/virtual_camera" --pty --profile stepped --state "$work/state.txt" >"$work/camera.txt" 2>&1 &
 background+=($!)
-for _ in $(seq 200); do
-  grep -q '^pty ' "$work/camera.txt" && break
-  sleep 0.05
-done
-pty=$(awk '/^pty /{print $2; exit}' "$work/camera.txt")
+pty=$(announced "$work/camera.txt" pty)
 [ -n "$pty" ] || { echo "the camera printed no pseudo-terminal"; cat "$work/camera.txt"; exit 1; }
 
 status=0

@@ -6,11 +6,7 @@ source "$2/e2e_lib.sh"
 
 "$bin/virtual_camera" --pty --state "$work/state.txt" >"$work/camera.txt" 2>&1 &
 background+=($!)
-for _ in $(seq 200); do
-  grep -q '^pty ' "$work/camera.txt" && break
-  sleep 0.05
-done
-pty=$(awk '/^pty /{print $2; exit}' "$work/camera.txt")
+pty=$(announced "$work/camera.txt" pty)
 [ -n "$pty" ] || { echo "the camera printed no pseudo-terminal"; cat "$work/camera.txt"; exit 1; }
 
 status=0
@@ -75,11 +71,7 @@ expect_count "$work/host.txt" "  = 0" 1
 # it as its port and ends when tavrinode closes it.
 "$bin/tavrinode" --pty 'wait 1000' 'rel tilt 2' >"$work/host2.txt" 2>&1 &
 host_pid=$!
-for _ in $(seq 200); do
-  grep -q '^pty ' "$work/host2.txt" && break
-  sleep 0.05
-done
-pty2=$(awk '/^pty /{print $2; exit}' "$work/host2.txt")
+pty2=$(announced "$work/host2.txt" pty)
 "$bin/virtual_camera" --port "$pty2" >"$work/camera2.txt" 2>&1 &
 background+=($!)
 wait "$host_pid" || fail "tavrinode --pty exited with an error"
