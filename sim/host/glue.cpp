@@ -201,8 +201,8 @@ bool parse_options(int argc, char **argv, Options *o) {
     }
     const bool line = o->pty || !o->port_device.empty();
     if (line && o->camera_options) {
-        fprintf(stderr, "tavrinode: --timeline, --replies, --buffer-limit and --exec-ms are for the built-in "
-                        "camera; they do nothing with --port or --pty\n");
+        fprintf(stderr, "tavrinode: --profile, --timeline, --replies, --buffer-limit and --exec-ms are for the "
+                        "built-in camera; they do nothing with --port or --pty\n");
         return false;
     }
     if (pty_wait_given && !o->pty) {
