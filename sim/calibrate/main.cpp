@@ -298,7 +298,7 @@ int main(int argc, char **argv) {
                 mo.long_target = 20;
                 mo.max_drive = 2.0;
                 mo.short_target = 3;
-                mo.times = 4;
+                mo.times = o.quick ? 2 : 4;
             }
             if (!measurer.measure(axis, g, todo, 0, mo, &curves, &samples, &error)) {
                 return abort(interrupted ? "interrupted" : error);

@@ -88,6 +88,8 @@ void usage(FILE *out) {
         "                     (without --port or --pty the built-in virtual camera takes them)\n"
         "  --script FILE      run the commands of FILE, one per line\n"
         "  --trace            also show sleeps, parameter requests and bytes coming back\n"
+        "  --verify           run the verification plan (console command \"verify\") and leave\n"
+        "  --verify-plot FILE with it, draw requested against reached and the error per move (SVG)\n"
         "  --timeline FILE    built-in camera: write a picture of the session (SVG) at the end\n"
         "  --replies          built-in camera: send acknowledge and completion replies\n"
         "  --buffer-limit     built-in camera: two commands in execution at most (\"buffer full\")\n"
@@ -120,6 +122,10 @@ bool parse_options(int argc, char **argv, Options *o) {
             if (!value(&o->script)) return false;
         } else if (a == "--timeline") {
             if (!value(&o->timeline)) return false;
+        } else if (a == "--verify") {
+            o->commands.push_back("verify");
+        } else if (a == "--verify-plot") {
+            if (!value(&o->verify_plot)) return false;
         } else if (a == "--replies") {
             o->camera_model.replies = true;
         } else if (a == "--buffer-limit") {

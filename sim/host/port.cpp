@@ -1,5 +1,7 @@
 #include "port.h"
 
+#include "reply_box.h"
+
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -91,6 +93,20 @@ public:
 
     std::string describe() const override { return name_; }
 
+    std::optional<visca::Bytes> inquire(const visca::Bytes &frame, std::string *error) override {
+        replies_box_.clear();
+        if (!line::write_all(fd_, frame.data(), frame.size(), error)) return std::nullopt;
+        const auto answer = replies_box_.wait_answer(1.0);
+        if (!answer) {
+            *error = "no answer to " + visca::hex(frame) + " on " + name_;
+        } else if ((*answer)[1] != 0x50) {
+            *error = "the camera answered " + visca::hex(frame) + " with " + visca::hex(*answer);
+        } else {
+            return visca::Bytes(answer->begin() + 2, answer->end() - 1);
+        }
+        return std::nullopt;
+    }
+
 private:
     void read_loop() {
         visca::Assembler assembler;
@@ -108,6 +124,7 @@ private:
                 if (got > 0) {
                     const double t = line::monotonic_seconds() - start_;
                     for (const auto &piece : assembler.feed(buf, static_cast<size_t>(got))) {
+                        if (piece.type == visca::Assembler::Piece::Message) replies_box_.push(piece.bytes);
                         if (replies_) replies_(reply_line(t, piece));
                     }
                     continue;
@@ -129,6 +146,7 @@ private:
     double start_;
     TraceSink replies_;
     int wake_[2] = {-1, -1};
+    ReplyBox replies_box_;
     std::thread reader_;
 };
 
