@@ -28,12 +28,19 @@ void usage(FILE *out) {
 struct Decoder {
     visca::Assembler assembler;
     bool ok = true;
+    // A zoom and a focus position reply look alike: the inquiry before tells.
+    visca::Kind last_inquiry = visca::Kind::Unknown;
 
     void show(const std::vector<visca::Assembler::Piece> &pieces, std::optional<double> time) {
         for (const auto &piece : pieces) {
             std::string meaning;
             switch (piece.type) {
-            case visca::Assembler::Piece::Message: meaning = visca::describe(visca::decode(piece.bytes)); break;
+            case visca::Assembler::Piece::Message: {
+                const visca::Message m = visca::decode(piece.bytes);
+                meaning = visca::describe(m, last_inquiry);
+                if (m.is_inquiry()) last_inquiry = m.kind;
+                break;
+            }
             case visca::Assembler::Piece::Stray: meaning = "stray bytes outside a message"; break;
             case visca::Assembler::Piece::Overlong: meaning = "no terminator within 16 bytes, discarded"; break;
             case visca::Assembler::Piece::Incomplete: meaning = "unterminated message at the end"; break;

@@ -408,6 +408,7 @@ void VirtualCamera::apply(Received &r) {
 }
 
 std::vector<Reply> VirtualCamera::take_replies(double time) {
+    advance(time);  // commands whose frame has come may answer
     std::vector<Reply> due;
     auto it = pending_.begin();
     while (it != pending_.end() && it->time <= time) {
@@ -418,7 +419,14 @@ std::vector<Reply> VirtualCamera::take_replies(double time) {
     return due;
 }
 
-double VirtualCamera::next_reply_time() const { return pending_.empty() ? -1 : pending_.front().time; }
+double VirtualCamera::next_reply_time() const {
+    double next = pending_.empty() ? -1 : pending_.front().time;
+    if (!queued_.empty()) {
+        const double acts = history_[queued_.front().first].effective;
+        next = next < 0 ? acts : std::min(next, acts);
+    }
+    return next;
+}
 
 std::string VirtualCamera::summary() const {
     const CameraState &s = state_;

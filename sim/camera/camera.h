@@ -104,9 +104,11 @@ public:
     const CameraState &state() const { return state_; }
     double now() const { return now_; }
 
-    // Replies whose time has come by `time`, in order; each is handed out once.
+    // Replies whose time has come by `time` (advancing to it), in order; each
+    // is handed out once.
     std::vector<Reply> take_replies(double time);
-    // Time of the next pending reply, or a negative value when none is pending.
+    // Time of the next pending reply or of the next command still waiting for
+    // its frame (which may bring one), or a negative value when there is none.
     double next_reply_time() const;
 
     const std::vector<Received> &history() const { return history_; }

@@ -18,6 +18,7 @@
 
 #include "camera.h"
 #include "line.h"
+#include "pacer.h"
 #include "visca.h"
 
 namespace {
@@ -219,15 +220,19 @@ int main(int argc, char **argv) {
     }
 
     sim::VirtualCamera camera(o.model);
+    sim::Pacer pacer(sim::byte_seconds(settings.baud, settings.data_bits, settings.parity != 'N',
+                                       settings.stop_bits));
     visca::Assembler assembler;
     const double start = line::monotonic_seconds();
     auto now = [&] { return line::monotonic_seconds() - start; };
     int status = 0;
+    visca::Kind last_inquiry = visca::Kind::Unknown;  // names a lens position reply
 
     auto handle = [&](const std::vector<visca::Assembler::Piece> &pieces, double t) {
         for (const auto &piece : pieces) {
             if (piece.type == visca::Assembler::Piece::Message) {
                 const sim::Received &r = camera.receive(piece.bytes, t);
+                if (r.message.is_inquiry()) last_inquiry = r.message.kind;
                 if (!o.quiet) print_received(r);
                 if (o.positions) {
                     const double *p = camera.state().position.axis;
@@ -246,7 +251,8 @@ int main(int argc, char **argv) {
     while (!stop_requested) {
         struct timespec timeout;
         struct timespec *wait = nullptr;
-        const double next = camera.next_reply_time();
+        double next = camera.next_reply_time();
+        if (pacer.next_time() >= 0) next = next < 0 ? pacer.next_time() : std::min(next, pacer.next_time());
         if (next >= 0) {
             const double in = std::max(0.0, next - now());
             timeout.tv_sec = static_cast<time_t>(in);
@@ -284,13 +290,17 @@ int main(int argc, char **argv) {
             printf("the other end closed the line\n");
             break;
         }
-        for (const sim::Reply &reply : camera.take_replies(now())) {
-            if (!line::write_all(fd, reply.bytes.data(), reply.bytes.size(), &error)) {
-                fprintf(stderr, "virtual_camera: reply not sent: %s\n", error.c_str());
-            } else if (!o.quiet) {
+        const double t = now();
+        for (const sim::Reply &reply : camera.take_replies(t)) {
+            pacer.push(reply.bytes, reply.time);
+            if (!o.quiet) {
                 printf("%s  -> %s  %s\n", visca::format_time(reply.time).c_str(),
-                       visca::hex(reply.bytes).c_str(), visca::describe(visca::decode(reply.bytes)).c_str());
+                       visca::hex(reply.bytes).c_str(), visca::describe(visca::decode(reply.bytes), last_inquiry).c_str());
             }
+        }
+        const visca::Bytes out = pacer.due(t);
+        if (!out.empty() && !line::write_all(fd, out.data(), out.size(), &error)) {
+            fprintf(stderr, "virtual_camera: reply not sent: %s\n", error.c_str());
         }
     }
 

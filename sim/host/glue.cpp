@@ -90,6 +90,8 @@ void usage(FILE *out) {
         "  --trace            also show sleeps, parameter requests and bytes coming back\n"
         "  --verify           run the verification plan (console command \"verify\") and leave\n"
         "  --verify-plot FILE with it, draw requested against reached and the error per move (SVG)\n"
+        "  --profile NAME|FILE  built-in camera: camera profile (proportional, linear, geometric,\n"
+        "                     stepped, or a profile file; default proportional)\n"
         "  --timeline FILE    built-in camera: write a picture of the session (SVG) at the end\n"
         "  --replies          built-in camera: send acknowledge and completion replies\n"
         "  --buffer-limit     built-in camera: two commands in execution at most (\"buffer full\")\n"
@@ -126,6 +128,13 @@ bool parse_options(int argc, char **argv, Options *o) {
             o->commands.push_back("verify");
         } else if (a == "--verify-plot") {
             if (!value(&o->verify_plot)) return false;
+        } else if (a == "--profile") {
+            if (!value(&v)) return false;
+            std::string error;
+            if (!sim::load_profile(v, &o->camera_model.profile, &error)) {
+                fprintf(stderr, "tavrinode: %s\n", error.c_str());
+                return false;
+            }
         } else if (a == "--replies") {
             o->camera_model.replies = true;
         } else if (a == "--buffer-limit") {

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "camera.h"
+#include "pacer.h"
 
 namespace {
 
@@ -299,6 +300,162 @@ TEST(Profile, FaultsNameTheFileAndLine) {
     EXPECT_FALSE(sim::load_profile("no-such-camera", &p, &error));
     EXPECT_NE(error.find("/no-such-camera.ini: cannot read the profile"), std::string::npos) << error;
     std::remove(path.c_str());
+}
+
+}  // namespace
+
+// Motion under the shipped profiles, worked by hand. A command takes effect
+// at the first frame boundary after it arrives (k * frame); a drive from rest
+// starts `latency` later; a stopped axis slows evenly to rest over `coast`,
+// covering speed * coast / 2 more.
+namespace {
+
+sim::CameraModel model_of(const std::string &profile) {
+    sim::CameraModel m;
+    m.profile = load(profile);
+    return m;
+}
+
+std::vector<std::string> replies_until(sim::VirtualCamera &c, double time) {
+    std::vector<std::string> out;
+    for (const sim::Reply &r : c.take_replies(time)) {
+        char t[16];
+        snprintf(t, sizeof t, "%.3f ", r.time);
+        out.push_back(t + visca::hex(r.bytes));
+    }
+    return out;
+}
+
+TEST(ProfileMotion, LatencyTableLookupAndCoast) {
+    const double fl = 0.033367, fg = 0.016683;
+    const struct {
+        const char *profile;
+        Bytes drive;
+        double drive_at, still_at, stop_at, mid_coast_at, mid_coast, rest;
+    } cases[] = {
+        // 0x09 at 500/69 deg/s for 1 s; acts at once, no latency, no coast.
+        {"proportional", pan_right_09, 1.0, 0.999, 2.0, 2.0, 500.0 / 69.0, 500.0 / 69.0},
+        // 0x0C: 40 deg/s. Drive acts at 30 frames, moves from 30 frames + 50 ms;
+        // the stop acts at 60 frames; half-way through the 60 ms coast it has
+        // covered 40 * 0.03 - (40 / 0.06) * 0.03^2 / 2 = 0.9 of the 1.2 degrees.
+        {"linear", {0x81, 0x01, 0x06, 0x01, 0x0C, 0x00, 0x02, 0x03, 0xFF}, 1.0, 30 * fl + 0.049, 2.0,
+         60 * fl + 0.030, 40 * (30 * fl - 0.050) + 0.9, 40 * (30 * fl - 0.050) + 40 * 0.060 / 2},
+        // 0x0A: 14 deg/s; 30 and 90 frames of 16.683 ms, 30 ms latency, 40 ms coast.
+        {"geometric", {0x81, 0x01, 0x06, 0x01, 0x0A, 0x00, 0x02, 0x03, 0xFF}, 0.5, 30 * fg + 0.029, 1.5,
+         90 * fg + 0.020, 14 * (60 * fg - 0.030) + 14 * 0.020 - 14 / 0.040 * 0.020 * 0.020 / 2,
+         14 * (60 * fg - 0.030) + 14 * 0.040 / 2},
+        // 0x05: 2.6 deg/s; drive acts at 0.44, moves from 0.52; stop acts at 1.44; 120 ms coast.
+        {"stepped", {0x81, 0x01, 0x06, 0x01, 0x05, 0x00, 0x02, 0x03, 0xFF}, 0.41, 0.519, 1.41, 1.50,
+         2.6 * 0.92 + 2.6 * 0.06 - 2.6 / 0.12 * 0.06 * 0.06 / 2, 2.6 * 0.92 + 2.6 * 0.12 / 2},
+    };
+    for (const auto &k : cases) {
+        sim::VirtualCamera c(model_of(k.profile));
+        c.receive(k.drive, k.drive_at);
+        EXPECT_NEAR(pan(c, k.still_at), 0.0, 1e-9) << k.profile;
+        c.receive(pan_tilt_stop, k.stop_at);
+        EXPECT_NEAR(pan(c, k.mid_coast_at), k.mid_coast, 1e-9) << k.profile;
+        EXPECT_NEAR(pan(c, k.stop_at + 1.0), k.rest, 1e-9) << k.profile;
+        EXPECT_FALSE(c.state().moving()) << k.profile;
+    }
+}
+
+TEST(ProfileMotion, AStopBeforeTheLatencyEndsCancelsTheStart) {
+    sim::VirtualCamera c(model_of("stepped"));
+    c.receive(pan_right_12, 0.41);  // acts at 0.44, would move from 0.52
+    c.receive(pan_tilt_stop, 0.45); // acts at 0.48
+    EXPECT_EQ(pan(c, 2.0), 0.0);
+    EXPECT_FALSE(c.state().moving());
+}
+
+TEST(ProfileMotion, InquiriesAnsweredWithTheStandardReplies) {
+    sim::VirtualCamera c;  // proportional: 14.4 units per degree, replies 10 ms after
+    const Bytes pan_tilt_inquiry = {0x81, 0x09, 0x06, 0x12, 0xFF};
+    const Bytes status_inquiry = {0x81, 0x09, 0x06, 0x10, 0xFF};
+    c.receive(pan_right_12, 1.0);
+    c.receive(pan_tilt_stop, 1.69);   // pan 10: 144 units
+    c.receive(tilt_down_0e, 2.0);
+    c.receive(pan_tilt_stop, 2.34);   // tilt -5: -72 units, 0xFFB8
+    c.receive(pan_tilt_inquiry, 3.0);
+    c.receive(zoom_tele_7, 4.0);
+    c.receive(zoom_stop, 4.525);      // 999.9 steps
+    c.receive({0x81, 0x09, 0x04, 0x47, 0xFF}, 5.0);
+    c.receive({0x81, 0x09, 0x04, 0x48, 0xFF}, 5.1);  // focus 9999, 0x270F
+    c.receive(pan_right_12, 6.0);
+    c.receive(status_inquiry, 6.1);
+    c.receive(pan_tilt_stop, 6.2);
+    c.receive(status_inquiry, 6.3);
+    c.receive({0x81, 0x09, 0x00, 0x02, 0xFF}, 7.0);
+    c.receive({0x81, 0x09, 0x04, 0x99, 0xFF}, 8.0);
+    const std::vector<std::string> expected = {
+        "3.010 90 50 00 00 09 00 0F 0F 0B 08 FF", "5.010 90 50 00 03 0E 08 FF",
+        "5.110 90 50 02 07 00 0F FF",             "6.110 90 50 04 00 FF",
+        "6.310 90 50 08 00 FF",                   "7.010 90 50 00 70 00 01 01 00 02 FF",
+        "8.000 90 60 02 FF",
+    };
+    EXPECT_EQ(replies_until(c, 9.0), expected);  // command replies are off: inquiries only
+}
+
+TEST(ProfileMotion, EndStopAndReversedCounter) {
+    sim::VirtualCamera c(model_of("geometric"));  // pan -170..170, 8.8 units per degree, counted leftwards
+    c.receive({0x81, 0x01, 0x06, 0x01, 0x18, 0x00, 0x02, 0x03, 0xFF}, 0.5);  // 300 deg/s
+    EXPECT_EQ(pan(c, 1.9), 170.0);
+    EXPECT_FALSE(c.state().moving());
+    c.receive({0x81, 0x09, 0x06, 0x12, 0xFF}, 2.0);  // acts at 120 frames, 2.00196
+    c.receive({0x81, 0x09, 0x06, 0x10, 0xFF}, 2.0);
+    // -1496 units = 0xFA28; stopped at the pan right end.
+    const std::vector<std::string> expected = {"2.014 90 50 0F 0A 02 08 00 00 00 00 FF", "2.014 90 50 08 02 FF"};
+    EXPECT_EQ(replies_until(c, 3.0), expected);
+}
+
+TEST(ProfileMotion, TwoSlotsPerVideoFrame) {
+    sim::CameraModel m = model_of("linear");  // slots = 2, frames of 33.367 ms
+    m.replies = true;
+    sim::VirtualCamera c(m);
+    c.receive(relay2_on, 1.0);           // acts at 30 frames (1.00101), in execution 30 ms
+    c.receive(menu_open, 1.0);
+    EXPECT_FALSE(c.state().menu_open);   // not before its frame
+    EXPECT_TRUE(c.state_at(1.002).menu_open);
+    EXPECT_TRUE(c.receive(zoom_tele_7, 1.01).dropped);
+    EXPECT_FALSE(c.receive(zoom_stop, 1.04).dropped);  // acts at 32 frames (1.06774)
+    const std::vector<std::string> expected = {
+        "1.000 90 41 FF", "1.000 90 42 FF", "1.010 90 60 03 FF", "1.031 90 51 FF",
+        "1.031 90 52 FF", "1.040 90 41 FF", "1.098 90 51 FF",
+    };
+    EXPECT_EQ(replies_until(c, 2.0), expected);
+}
+
+TEST(ProfileMotion, ACameraThatRejectsZeroSpeedBytesMissesTheDriversStop) {
+    sim::CameraModel m = model_of("proportional");
+    m.profile.rejects_zero_speed = true;
+    m.replies = true;
+    sim::VirtualCamera c(m);
+    const Bytes both_speeds = {0x81, 0x01, 0x06, 0x01, 0x12, 0x0E, 0x02, 0x03, 0xFF};
+    c.receive(both_speeds, 0.0);
+    EXPECT_EQ(c.receive(pan_tilt_stop, 0.69).note, "rejected: speed byte 00");
+    EXPECT_EQ(c.receive(pan_right_12, 1.0).note, "rejected: speed byte 00");  // the driver's pan drive too
+    EXPECT_NEAR(pan(c, 1.38), 20.0, 1e-9);  // still turning
+    const std::vector<std::string> expected = {"0.000 90 41 FF", "0.030 90 51 FF", "0.690 90 60 02 FF",
+                                               "1.000 90 60 02 FF"};
+    EXPECT_EQ(replies_until(c, 2.0), expected);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(Pacer, RepliesFollowEachOtherAtTheLinesByteTime) {
+    const double byte = sim::byte_seconds(9600, 8, false, 1);  // 10 bits
+    EXPECT_DOUBLE_EQ(byte, 10.0 / 9600);
+    sim::Pacer p(byte);
+    p.push({0x90, 0x41, 0xFF}, 1.0);
+    p.push({0x90, 0x51, 0xFF}, 1.001);  // queued behind the first: starts at 1.0 + 3 bytes
+    EXPECT_EQ(p.due(0.999), Bytes{});
+    EXPECT_EQ(p.due(1.0 + 2.5 * byte), (Bytes{0x90, 0x41, 0xFF}));
+    EXPECT_DOUBLE_EQ(p.next_time(), 1.0 + 3 * byte);
+    EXPECT_EQ(p.due(1.0 + 4.5 * byte), (Bytes{0x90, 0x51}));
+    EXPECT_EQ(p.due(2.0), (Bytes{0xFF}));
+    p.push({0x90, 0x50, 0xFF}, 3.0);  // an idle line sends at the reply's own time
+    EXPECT_DOUBLE_EQ(p.next_time(), 3.0);
 }
 
 }  // namespace

@@ -25,6 +25,13 @@ expect_equal "sniffer log" "$("$decode" "$work/sniffed.log")" \
    0.100000  81 01 04 99 02 FF  unknown: 81 01 04 99 02 FF
   81 01 04  unterminated message at the end"
 
+expect_equal "inquiries and their replies" \
+  "$("$decode" --hex '81 09 04 48 FF 90 50 02 07 00 0F FF' '81 09 04 47 FF 90 50 00 03 0E 08 FF')" \
+"  81 09 04 48 FF  inquiry: focus position
+  90 50 02 07 00 0F FF  focus position 9999 (0x270F)
+  81 09 04 47 FF  inquiry: zoom position
+  90 50 00 03 0E 08 FF  zoom position 1000 (0x03E8)"
+
 printf '\x81\x01\x06\x00\xb3\xff\x81\x01\x06\x00\xa2\xff\x81\x01\x04\x15\x03\xff' >"$work/capture.bin"
 expect_equal "binary capture" "$("$decode" --binary "$work/capture.bin")" \
 "  81 01 06 00 B3 FF  relay 2 off

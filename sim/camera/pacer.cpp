@@ -1,0 +1,29 @@
+#include "pacer.h"
+
+#include <algorithm>
+
+namespace sim {
+
+void Pacer::push(const visca::Bytes &bytes, double time) {
+    double at = std::max(time, line_free_);
+    for (uint8_t b : bytes) {
+        queue_.emplace_back(at, b);
+        at += byte_seconds_;
+    }
+    line_free_ = at;
+}
+
+visca::Bytes Pacer::due(double now) {
+    visca::Bytes out;
+    while (!queue_.empty() && queue_.front().first <= now) {
+        out.push_back(queue_.front().second);
+        queue_.pop_front();
+    }
+    return out;
+}
+
+double byte_seconds(long baud, int data_bits, bool parity, int stop_bits) {
+    return (1.0 + data_bits + (parity ? 1 : 0) + stop_bits) / static_cast<double>(baud);
+}
+
+}  // namespace sim

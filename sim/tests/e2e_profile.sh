@@ -1,0 +1,65 @@
+#!/usr/bin/env bash
+# Camera profiles end to end: tavrinode over a pseudo-terminal to the virtual
+# camera running the stepped profile (frames of 40 ms, 80 ms start latency,
+# 120 ms coast), inquiries answered on the line, and the profile errors.
+source "$2/e2e_lib.sh"
+
+"$bin/virtual_camera" --pty --profile stepped --state "$work/state.txt" >"$work/camera.txt" 2>&1 &
+background+=($!)
+for _ in $(seq 200); do
+  grep -q '^pty ' "$work/camera.txt" && break
+  sleep 0.05
+done
+pty=$(awk '/^pty /{print $2; exit}' "$work/camera.txt")
+[ -n "$pty" ] || { echo "the camera printed no pseudo-terminal"; cat "$work/camera.txt"; exit 1; }
+
+status=0
+"$bin/tavrinode" --port "$pty" 'rel pan 10' >"$work/host.txt" 2>&1 || status=$?
+[ "$status" -eq 0 ] || fail "tavrinode exited with $status"
+
+# Inquiries from a desk program: version, then where the pan came to rest.
+# (Replies are hex-dumped one byte per word.)
+exec 3<>"$pty"
+printf '\x81\x09\x00\x02\xff' >&3
+version=$(timeout 10 head -c 10 <&3 | od -An -tx1 | tr -s ' \n' ' ')
+expect_equal "version reply" "$version" " 90 50 00 70 03 04 03 01 02 ff "
+sleep 0.5  # coasting ends 120 ms after the stop's frame
+printf '\x81\x09\x06\x12\xff' >&3
+position=$(timeout 10 head -c 11 <&3 | od -An -tx1 | tr -s ' \n' ' ')
+exec 3>&-
+
+kill -TERM "${background[0]}"
+wait "${background[0]}" || fail "the camera exited with an error"
+background=()
+
+value() { sed -n "s/^$1=//p" "$work/state.txt"; }
+# Byte 0x12 is 38 deg/s here: 690 ms of drive, less the latency and up to a
+# frame either way, plus 38 * 0.12 / 2 of coast: 25.1 to 26.6 degrees on an
+# idle machine; the bounds allow a stop frame read 100 ms late.
+pan=$(value pan)
+expect_between pan "$pan" 24.5 31
+expect_equal moving "$(value moving)" no
+# 204.8 units per degree, four nibbles: the reply matches the state.
+read -r -a w <<<"$position"
+[ "${#w[@]}" -eq 11 ] || fail "position reply: '$position'"
+units=$((0x${w[2]:1}${w[3]:1}${w[4]:1}${w[5]:1}))
+expect_between "pan units / 204.8" "$(awk -v u="$units" 'BEGIN { print u / 204.8 }')" \
+  "$(awk -v p="$pan" 'BEGIN { print p - 0.01 }')" "$(awk -v p="$pan" 'BEGIN { print p + 0.01 }')"
+expect_line "$work/camera.txt" "inquiry: version"
+expect_line "$work/camera.txt" "pan-tilt position: pan $units, tilt 0"
+
+# Profile errors: a clear message and a nonzero status.
+rc=0
+"$bin/virtual_camera" --pty --profile no-such-camera >"$work/unknown.txt" 2>&1 || rc=$?
+expect_equal "unknown profile exit status" "$rc" 2
+expect_line "$work/unknown.txt" "no-such-camera.ini: cannot read the profile"
+rc=0
+"$bin/virtual_camera" --pty --profile geometric --pan-dps 20 >"$work/scale.txt" 2>&1 || rc=$?
+expect_equal "scale of a table exit status" "$rc" 2
+expect_line "$work/scale.txt" "--pan-dps: profile 'geometric' has a table there"
+printf '[pan]\nfull_speed = 10\nsign = 2\n' >"$work/bad.ini"
+rc=0
+"$bin/tavrinode" --profile "$work/bad.ini" 'rel pan 1' >"$work/bad.txt" 2>&1 || rc=$?
+expect_equal "bad profile exit status" "$rc" 2
+expect_line "$work/bad.txt" "bad.ini:3: sign: not 1 or -1"
+finish
