@@ -80,12 +80,23 @@ double plan_cost(DriverProbe &probe, const Curves &curves, int axis, const std::
     // 1 degree pan) drags every other one off. Pan and tilt moves under 5
     // degrees count a quarter: the long moves set the time per degree, the
     // short ones the compensation.
+    // Zoom and focus times are a pure scale, so a camera's start latency
+    // costs every lens move the same steps: there the median is what a
+    // time can improve, and it is what counts.
     double sum = 0;
+    std::vector<double> errors;
     for (double m : moves) {
         const Prediction p = predict(probe, curves, axis, m);
         if (!p.known) return std::numeric_limits<double>::infinity();
         const bool short_pan_tilt = (axis == Pan || axis == Tilt) && fabs(m) < 5;
         sum += (short_pan_tilt ? 0.25 : 1.0) * p.error();
+        errors.push_back(p.error());
+    }
+    if (axis == Zoom || axis == Focus) {
+        std::sort(errors.begin(), errors.end());
+        const size_t n = errors.size();
+        const double median = n % 2 == 1 ? errors[n / 2] : (errors[n / 2 - 1] + errors[n / 2]) / 2;
+        return median * static_cast<double>(n) + 0.1 * sum;
     }
     return sum;
 }
@@ -124,6 +135,29 @@ void choose_axis(DriverProbe &probe, const Curves &curves, int axis, const std::
         search(probe, curves, axis, moves, t.key, near);
         if (!compensations.empty()) search(probe, curves, axis, moves, compensation_key(axis).key, compensations);
     }
+}
+
+long choose_move_speed(DriverProbe &probe, const Curves &curves, bool pan, bool tilt, double frame_ms) {
+    const long configured = probe.config().at("MoveSpeed");
+    if (frame_ms <= 0) return configured;
+    long chosen = configured;
+    for (long s = configured; s >= 5; s -= 5) {
+        probe.set("MoveSpeed", s);
+        chosen = s;
+        bool fits = true;
+        for (int axis : {Pan, Tilt}) {
+            if ((axis == Pan && !pan) || (axis == Tilt && !tilt)) continue;
+            for (const Drive &d : probe.move(axis, 90)) {
+                for (int dir : {1, -1}) {
+                    const auto it = curves.find(CurveKey{axis, dir, d.speed});
+                    if (it != curves.end() && it->second.rate * frame_ms / 1000 > 0.3) fits = false;
+                }
+            }
+        }
+        if (fits) break;
+    }
+    probe.set("MoveSpeed", configured);
+    return chosen;
 }
 
 }  // namespace calib

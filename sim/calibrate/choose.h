@@ -49,6 +49,11 @@ std::vector<std::string> keys_of(int axis);
 void choose_axis(DriverProbe &probe, const Curves &curves, int axis, const std::vector<double> &moves,
                  bool search_compensation);
 
+// MoveSpeed: the fastest whose long-move speed byte turns at most 0.3
+// degrees (6 % of a 5 degree move) within one video frame of the camera,
+// since a command acts on a frame boundary; frame_ms 0: as configured.
+long choose_move_speed(DriverProbe &probe, const Curves &curves, bool pan, bool tilt, double frame_ms);
+
 }  // namespace calib
 
 #endif

@@ -9,6 +9,8 @@
 #include <string.h>
 #include <unistd.h>
 
+#include <math.h>
+
 #include <memory>
 #include <optional>
 #include <sstream>
@@ -272,6 +274,29 @@ int main(int argc, char **argv) {
         return fail(why + "; the configuration file was left as it was");
     };
 
+    // Long drives for the speeds that carry the long moves.
+    calib::MeasureOptions long_drives;
+    long_drives.long_target = 20;
+    long_drives.max_drive = 2.0;
+    long_drives.short_target = 3;
+    long_drives.times = o.quick ? 2 : 4;
+    double raw_start[4] = {0, 0, 0, 0};
+    auto measure = [&](int axis, const std::set<int> &speeds, const calib::MeasureOptions &mo) {
+        const std::vector<int> todo(speeds.begin(), speeds.end());
+        return todo.empty() || measurer.measure(axis, geometry[axis], todo, 0, mo, &curves, &samples, &error);
+    };
+    auto long_move_speeds = [&](int axis) {
+        std::set<int> speeds;
+        for (double m : plan[axis]) {
+            if (fabs(m) >= 45) {
+                for (const calib::Drive &d : probe.move(axis, m)) speeds.insert(d.speed);
+            }
+        }
+        return speeds;
+    };
+
+    // Every speed first, with short drives: the rates tell which MoveSpeed
+    // suits the camera; then long drives at the speed long moves will use.
     for (int axis = 0; axis < 4; ++axis) {
         if (!o.axes[axis]) continue;
         calib::AxisGeometry &g = geometry[axis];
@@ -284,35 +309,31 @@ int main(int argc, char **argv) {
         }
         const auto start = measurer.position(axis, &error);
         if (!start) return abort(error);
-        const double raw_start = *start;
-
-        // First the speeds the current configuration uses, then, with the
-        // time per unit roughly right, every speed the candidates may use.
-        std::set<int> speeds = calib::speeds_used(probe, axis, plan[axis], 1.0, 1.0, false);
-        std::set<int> done;
-        for (int round = 0; round < 2 && !speeds.empty(); ++round) {
-            std::vector<int> todo(speeds.begin(), speeds.end());
-            // The speeds of long moves carry the most: they get long drives.
-            calib::MeasureOptions mo;
-            if (round == 0) {
-                mo.long_target = 20;
-                mo.max_drive = 2.0;
-                mo.short_target = 3;
-                mo.times = o.quick ? 2 : 4;
-            }
-            if (!measurer.measure(axis, g, todo, 0, mo, &curves, &samples, &error)) {
-                return abort(interrupted ? "interrupted" : error);
-            }
-            done.insert(todo.begin(), todo.end());
-            if (axis > calib::Tilt) break;
-            calib::choose_axis(probe, curves, axis, plan[axis], false);
-            speeds.clear();
-            for (int s : calib::speeds_used(probe, axis, plan[axis], 0.7, 1.4, !o.quick)) {
-                if (done.count(s) == 0) speeds.insert(s);
-            }
+        raw_start[axis] = *start;
+        std::set<int> speeds;
+        if (axis <= calib::Tilt && !o.quick) {
+            speeds = calib::speeds_used(probe, axis, plan[axis], 0.1, 10, true);
+            if (!measure(axis, speeds, calib::MeasureOptions())) return abort(interrupted ? "interrupted" : error);
+        } else {
+            speeds = calib::speeds_used(probe, axis, plan[axis], 1.0, 1.0, false);
+            if (!measure(axis, speeds, long_drives)) return abort(interrupted ? "interrupted" : error);
         }
+    }
+    if (!o.quick && (o.axes[calib::Pan] || o.axes[calib::Tilt])) {
+        const double frame_ms = profile ? profile->frame_ms : 33.367;
+        const long move_speed = calib::choose_move_speed(probe, curves, o.axes[0], o.axes[1], frame_ms);
+        probe.set("MoveSpeed", move_speed);
+        for (int axis = calib::Pan; axis <= calib::Tilt; ++axis) {
+            if (!o.axes[axis]) continue;
+            if (!measure(axis, long_move_speeds(axis), long_drives)) return abort(interrupted ? "interrupted" : error);
+            calib::choose_axis(probe, curves, axis, plan[axis], true);
+        }
+    }
+    for (int axis = 0; axis < 4; ++axis) {
+        if (!o.axes[axis]) continue;
         // The counter's direction is known by now.
-        start_position[axis] = raw_start * (g.sign == 0 ? 1 : g.sign) / g.units_per_unit;
+        const calib::AxisGeometry &g = geometry[axis];
+        start_position[axis] = raw_start[axis] * (g.sign == 0 ? 1 : g.sign) / g.units_per_unit;
         if (!measurer.go_to(axis, g, start_position[axis], curves, &error)) return abort(error);
     }
     if (focus_was_auto && *focus_was_auto && !link->command(calib::focus_mode(true), &error)) return abort(error);
@@ -322,6 +343,12 @@ int main(int argc, char **argv) {
 
     printf("measured in %.1f s of camera time\n\n", camera_time);
     calib::Settings chosen;
+    if (probe.config().at("MoveSpeed") != config.at("MoveSpeed")) {
+        printf("MoveSpeed = %ld  (was %ld): at the camera's video frame (%.1f ms) a faster speed moves too far "
+               "within one frame for moves of 5 degrees\n\n",
+               probe.config().at("MoveSpeed"), config.at("MoveSpeed"), profile ? profile->frame_ms : 33.367);
+        chosen.emplace_back("MoveSpeed", probe.config().at("MoveSpeed"));
+    }
     for (const auto &[axis, moves] : plan) {
         calib::print_curves(stdout, curves, axis);
         calib::choose_axis(probe, curves, axis, moves, !o.quick);

@@ -73,7 +73,19 @@ void print_predictions(FILE *out, DriverProbe &probe, const Curves &curves, int 
     // What limits the moves still off by more than 2 %: the best any
     // compensation (the only other value that shapes them) would do.
     const std::vector<std::string> keys = keys_of(axis);
-    if (keys.size() < 2) return;
+    if (keys.size() < 2) {
+        // A lens time scales every drive alike; the fitted offset is what
+        // no time can take away.
+        double offset = 0;
+        for (const auto &[key, line] : curves) {
+            if (std::get<0>(key) == axis) offset = std::max(offset, fabs(line.offset));
+        }
+        if (offset > 0) {
+            fprintf(out, "  limit: %s is a pure scale; the camera's start and stop cost %.0f steps per move, "
+                    "%.0f %% of a %.0f step move\n", keys[0].c_str(), offset, 100 * offset / 1000, 1000.0);
+        }
+        return;
+    }
     const long chosen = probe.config().at(keys[1]);
     for (double m : moves) {
         const Prediction p = predict(probe, curves, axis, m);
