@@ -1,8 +1,13 @@
 // The calibration's line fit and its configuration-file update.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
+#include "choose.h"
+#include "driver_probe.h"
 #include "fit.h"
 #include "ini_update.h"
+#include "plan.h"
 
 namespace {
 
@@ -86,6 +91,94 @@ TEST(CalibrateIni, FileReplacedWholeAndMissingFileCreated) {
     std::remove(path.c_str());
     EXPECT_FALSE(calib::update_ini_file("/nonexistent-folder/x.ini", 1, {{"ZoomTime", 1}}, &error));
     EXPECT_NE(error.find("/nonexistent-folder/x.ini"), std::string::npos);
+}
+
+}  // namespace
+
+// ---- choosing the values with the driver's own arithmetic ----
+
+namespace {
+
+calib::Curves same_both_ways(int axis, std::initializer_list<std::pair<int, calib::Line>> lines) {
+    calib::Curves curves;
+    for (const auto &[speed, line] : lines) {
+        curves[calib::CurveKey{axis, 1, speed}] = line;
+        curves[calib::CurveKey{axis, -1, speed}] = line;
+    }
+    return curves;
+}
+
+TEST(CalibrateChoose, FindsTheTimeThatLandsLongMovesExactly) {
+    // A camera turning 20 deg/s at the full-speed byte lands every move of
+    // 5 degrees and more exactly at 50 ms per degree, i.e. 500 in the
+    // driver's tenths; likewise for tilt and for a zoom of 19998 steps in 4 s.
+    struct Case {
+        int axis;
+        int speed;
+        calib::Line line;
+        const char *key;
+        long expected;
+    };
+    const Case cases[] = {
+        {calib::Pan, 0x12, {20.0, 0, 0, 2}, "PanMoveTimePerDegree", 500},
+        {calib::Tilt, 0x0E, {25.0, 0, 0, 2}, "TiltMoveTimePerDegree", 400},
+        {calib::Zoom, 7, {19998.0 / 4, 0, 0, 2}, "ZoomTime", 4000},
+    };
+    for (const Case &c : cases) {
+        calib::DriverProbe probe(calib::driver_defaults());
+        const auto curves = same_both_ways(c.axis, {{c.speed, c.line}});
+        const auto moves = calib::plan_moves(c.axis, std::nullopt, true);
+        calib::choose_axis(probe, curves, c.axis, moves, false);
+        EXPECT_EQ(probe.config().at(c.key), c.expected) << c.key;
+        // Only the whole milliseconds of the driver's drive times are left.
+        EXPECT_LT(calib::plan_cost(probe, curves, c.axis, moves), 0.002) << c.key;
+    }
+}
+
+TEST(CalibrateChoose, PredictsFromTheDriversBytesAndTimes) {
+    calib::DriverProbe probe(calib::driver_defaults());
+    // With the defaults a 1 degree pan is a short move: 69 ms at a lowered byte.
+    const calib::Prediction p0 = calib::predict(probe, {}, calib::Pan, 1.0);
+    ASSERT_EQ(p0.drives.size(), 1u);
+    EXPECT_FALSE(p0.known);
+    EXPECT_DOUBLE_EQ(p0.drives[0].seconds, 0.069);
+    EXPECT_LT(p0.drives[0].speed, 0x12);
+    const int byte = p0.drives[0].speed;
+    const calib::Prediction p = calib::predict(probe, same_both_ways(calib::Pan, {{byte, {4.0, 0.1, 0, 2}}}), calib::Pan, -1.0);
+    EXPECT_TRUE(p.known);
+    EXPECT_NEAR(p.reached, -(4.0 * 0.069 + 0.1), 1e-12);
+    // A drive shorter than the start latency moves nothing, never backwards.
+    const calib::Prediction late = calib::predict(probe, same_both_ways(calib::Pan, {{byte, {4.0, -0.5, 0, 2}}}), calib::Pan, 1.0);
+    EXPECT_EQ(late.reached, 0.0);
+    EXPECT_EQ(late.error(), 1.0);
+}
+
+TEST(CalibrateChoose, MoveSpeedKeepsOneVideoFrameUnderAThirdOfADegree) {
+    // Speed byte b turns b deg/s: at 33.4 ms per frame bytes up to 8 fit.
+    calib::Curves curves;
+    for (int b = 1; b <= 0x12; ++b) {
+        for (int axis : {calib::Pan, calib::Tilt}) {
+            curves[calib::CurveKey{axis, 1, b}] = curves[calib::CurveKey{axis, -1, b}] = {double(b), 0, 0, 2};
+        }
+    }
+    calib::DriverProbe probe(calib::driver_defaults());
+    EXPECT_EQ(calib::choose_move_speed(probe, curves, true, true, 0), 100);
+    const long s = calib::choose_move_speed(probe, curves, true, true, 33.4);
+    EXPECT_EQ(probe.config().at("MoveSpeed"), 100);  // the probe is left as it was
+    auto top_byte = [&](long move_speed) {
+        probe.set("MoveSpeed", move_speed);
+        int top = 0;
+        for (int axis : {calib::Pan, calib::Tilt}) top = std::max(top, probe.move(axis, 90).at(0).speed);
+        return top;
+    };
+    EXPECT_LE(top_byte(s), 8);
+    EXPECT_GT(top_byte(s + 5), 8);
+}
+
+TEST(CalibrateChoose, PlanFitsTheTravel) {
+    EXPECT_EQ(calib::plan_moves(calib::Tilt, 50.0, true), (std::vector<double>{5, -5, 10, -10, 20, -20, 45, -45}));
+    EXPECT_EQ(calib::plan_moves(calib::Pan, std::nullopt, false).size(), 14u);
+    EXPECT_EQ(calib::plan_moves(calib::Focus, 4096.0, false), (std::vector<double>{200, -200, 500, -500, 1000, -1000, 2000, -2000}));
 }
 
 }  // namespace
