@@ -281,9 +281,27 @@ int main(int argc, char **argv) {
     long_drives.short_target = 3;
     long_drives.times = o.quick ? 2 : 4;
     double raw_start[4] = {0, 0, 0, 0};
+    // The speeds of the first pass, known before anything moves, so that
+    // the progress can tell the camera time left.
+    std::set<int> first_speeds[4];
+    int drives_left = 0;
+    for (int axis = 0; axis < 4; ++axis) {
+        if (!o.axes[axis]) continue;
+        calib::AxisGeometry &g = geometry[axis];
+        std::optional<double> travel;
+        if (g.min && g.max) travel = *g.max - *g.min;
+        plan[axis] = calib::plan_moves(axis, travel, o.quick);
+        const bool all = axis <= calib::Tilt && !o.quick;
+        first_speeds[axis] = all ? calib::speeds_used(probe, axis, plan[axis], 0.1, 10, true)
+                                 : calib::speeds_used(probe, axis, plan[axis], 1.0, 1.0, false);
+        drives_left += static_cast<int>(first_speeds[axis].size()) * 2 * (all ? 2 : long_drives.times);
+        if (all) drives_left += 2 * long_drives.times;  // the long-move speed, later
+    }
     auto measure = [&](int axis, const std::set<int> &speeds, const calib::MeasureOptions &mo) {
         const std::vector<int> todo(speeds.begin(), speeds.end());
-        return todo.empty() || measurer.measure(axis, geometry[axis], todo, 0, mo, &curves, &samples, &error);
+        drives_left -= static_cast<int>(todo.size()) * 2 * mo.times;
+        return todo.empty() ||
+               measurer.measure(axis, geometry[axis], todo, drives_left, mo, &curves, &samples, &error);
     };
     auto long_move_speeds = [&](int axis) {
         std::set<int> speeds;
@@ -299,10 +317,6 @@ int main(int argc, char **argv) {
     // suits the camera; then long drives at the speed long moves will use.
     for (int axis = 0; axis < 4; ++axis) {
         if (!o.axes[axis]) continue;
-        calib::AxisGeometry &g = geometry[axis];
-        std::optional<double> travel;
-        if (g.min && g.max) travel = *g.max - *g.min;
-        plan[axis] = calib::plan_moves(axis, travel, o.quick);
         if (axis == calib::Focus) {
             focus_was_auto = calib::read_focus_auto(*link);
             if (!link->command(calib::focus_mode(false), &error)) return abort(error);
@@ -310,13 +324,9 @@ int main(int argc, char **argv) {
         const auto start = measurer.position(axis, &error);
         if (!start) return abort(error);
         raw_start[axis] = *start;
-        std::set<int> speeds;
-        if (axis <= calib::Tilt && !o.quick) {
-            speeds = calib::speeds_used(probe, axis, plan[axis], 0.1, 10, true);
-            if (!measure(axis, speeds, calib::MeasureOptions())) return abort(interrupted ? "interrupted" : error);
-        } else {
-            speeds = calib::speeds_used(probe, axis, plan[axis], 1.0, 1.0, false);
-            if (!measure(axis, speeds, long_drives)) return abort(interrupted ? "interrupted" : error);
+        const bool all = axis <= calib::Tilt && !o.quick;
+        if (!measure(axis, first_speeds[axis], all ? calib::MeasureOptions() : long_drives)) {
+            return abort(interrupted ? "interrupted" : error);
         }
     }
     if (!o.quick && (o.axes[calib::Pan] || o.axes[calib::Tilt])) {
