@@ -82,7 +82,7 @@ bool Measurer::measure(int axis, AxisGeometry &g, const std::vector<int> &speeds
             const int dir = start_value < low ? 1 : -1;
             const double goal = dir > 0 ? low : high;
             rest_[axis].reset();
-            if (!link_.command(drive_frame(axis, static_cast<int>(dir * sign), speeds.back()), error)) return false;
+            if (!link_.command(drive_frame(axis, dir, speeds.back()), error)) return false;
             const double give_up = link_.now() + 60;
             while (link_.now() < give_up && !stopped()) {
                 link_.wait(0.03);
