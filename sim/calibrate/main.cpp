@@ -281,6 +281,7 @@ int main(int argc, char **argv) {
     long_drives.short_target = 3;
     long_drives.times = o.quick ? 2 : 4;
     double raw_start[4] = {0, 0, 0, 0};
+    std::string restored;
     // The speeds of the first pass, known before anything moves, so that
     // the progress can tell the camera time left.
     std::set<int> first_speeds[4];
@@ -345,13 +346,19 @@ int main(int argc, char **argv) {
         const calib::AxisGeometry &g = geometry[axis];
         start_position[axis] = raw_start[axis] * (g.sign == 0 ? 1 : g.sign) / g.units_per_unit;
         if (!measurer.go_to(axis, g, start_position[axis], curves, &error)) return abort(error);
+        const auto back = measurer.position(axis, &error);
+        if (!back) return abort(error);
+        char text[96];
+        snprintf(text, sizeof text, "%s %s %.2f (started %.2f)", restored.empty() ? "back at the start:" : ",",
+                 calib::axis_label(axis), *back * (g.sign == 0 ? 1 : g.sign) / g.units_per_unit, start_position[axis]);
+        restored += text;
     }
     if (focus_was_auto && *focus_was_auto && !link->command(calib::focus_mode(true), &error)) return abort(error);
     const double camera_time = link->now() - began;
     if (isatty(STDERR_FILENO)) fputc('\n', stderr);
     if (interrupted) return abort("interrupted");
 
-    printf("measured in %.1f s of camera time\n\n", camera_time);
+    printf("measured in %.1f s of camera time; %s\n\n", camera_time, restored.c_str());
     calib::Settings chosen;
     if (probe.config().at("MoveSpeed") != config.at("MoveSpeed")) {
         printf("MoveSpeed = %ld  (was %ld): at the camera's video frame (%.1f ms) a faster speed moves too far "
