@@ -3,8 +3,9 @@
 # calibration: tavrinode drives its built-in virtual camera running the
 # profile, waits until the camera has come to rest, and reads the pan angle
 # from the camera's closing line. Each run is a fresh process starting at pan
-# 0, so the drive frame lands at a different point of the camera's video
-# frame each time; it prints the median, lowest and highest angle reached.
+# 0; run i first waits i * 40 / RUNS ms, so the drive frame lands at a
+# different point of the camera's video frame (40 ms or shorter) each time.
+# It prints the median, lowest and highest angle reached.
 # Usage: sim/measure_profile_pans.sh [BUILD_DIR [RUNS [PROFILE...]]]
 #   BUILD_DIR holds tavrinode (default build/native), RUNS per angle
 #   (default 5), PROFILE names or files (default the four shipped ones).
@@ -21,8 +22,8 @@ for profile in "${profiles[@]}"; do
   row="| $profile"
   for angle in 1 10 90; do
     reached=()
-    for _ in $(seq "$runs"); do
-      out=$("$bin/tavrinode" --profile "$profile" "rel pan $angle" "wait 1000" 2>&1) || {
+    for i in $(seq 0 $((runs - 1))); do
+      out=$("$bin/tavrinode" --profile "$profile" "wait $((i * 40 / runs))" "rel pan $angle" "wait 1000" 2>&1) || {
         echo "tavrinode failed on profile $profile:" >&2
         echo "$out" >&2
         exit 1

@@ -244,6 +244,9 @@ std::string check(Parser &p) {
     for (const auto &a : pan_tilt) {
         const std::string n = a.name;
         if (!a.speed) return "[" + n + "] needs speeds (a table) or full_speed";
+        if (!a.axis.speed.table.empty() && a.axis.speed.full_rate > 0) {
+            return "[" + n + "] has both speeds and full_speed; give one";
+        }
         if (a.min != a.max) return "[" + n + "] needs both min and max, or neither (no end stops)";
         a.axis.end_stops = a.min;
         if (a.min && !(a.axis.min_degrees < 0 && a.axis.max_degrees > 0)) {
@@ -272,7 +275,6 @@ std::string check(Parser &p) {
 
 bool read_profile(const std::string &path, Profile *out, std::string *error) {
     Parser p;
-    p.profile.pan.speed = p.profile.tilt.speed = SpeedCurve();
     const int result = ini_parse(path.c_str(), on_entry, &p);
     if (result < 0) {
         *error = path + ": cannot read the profile";

@@ -285,6 +285,7 @@ TEST(Profile, FaultsNameTheFileAndLine) {
         {base + "[tilt]\nmin = -30\n", ": [tilt] needs both min and max"},
         {base + "[zoom]\ntravel_ms = 1 2 3 4 5 6 7\n", ": [zoom] travel_ms needs 8 times"},
         {"[pan]\nfull_byte = 0x12\n", ": [pan] needs speeds (a table) or full_speed"},
+        {base + "[pan]\nspeeds = 1 2 3\n", ": [pan] has both speeds and full_speed"},
         {base + "[focus]\nmin = 10\nmax = 20\nstart = 30\n", ": [focus] start is outside min..max"},
     };
     const std::string path = ::testing::TempDir() + "profile_test.ini";
