@@ -3,10 +3,12 @@
 
 #include <algorithm>
 
+#include "builtin_link.h"
 #include "choose.h"
 #include "driver_probe.h"
 #include "fit.h"
 #include "ini_update.h"
+#include "measure.h"
 #include "plan.h"
 
 namespace {
@@ -179,6 +181,83 @@ TEST(CalibrateChoose, PlanFitsTheTravel) {
     EXPECT_EQ(calib::plan_moves(calib::Tilt, 50.0, true), (std::vector<double>{5, -5, 10, -10, 20, -20, 45, -45}));
     EXPECT_EQ(calib::plan_moves(calib::Pan, std::nullopt, false).size(), 14u);
     EXPECT_EQ(calib::plan_moves(calib::Focus, 4096.0, false), (std::vector<double>{200, -200, 500, -500, 1000, -1000, 2000, -2000}));
+}
+
+}  // namespace
+
+// ---- measuring a built-in virtual camera (simulated time) ----
+
+namespace {
+
+struct Measured {
+    calib::Curves curves;
+    calib::AxisGeometry geometry;
+    double start = 0, end = 0;
+    bool ok = false;
+    std::string error;
+};
+
+Measured measure_builtin(const std::string &profile_name, int axis, std::vector<int> speeds, int sign,
+                         const volatile int *stop = nullptr) {
+    Measured m;
+    sim::Profile profile;
+    EXPECT_TRUE(sim::load_profile(profile_name, &profile, &m.error)) << m.error;
+    auto link = calib::builtin_link(profile);
+    if (axis <= calib::Tilt) {
+        const sim::PanTiltAxis &a = axis == calib::Pan ? profile.pan : profile.tilt;
+        m.geometry.units_per_unit = a.units_per_degree;
+        m.geometry.sign = sign;
+    } else {
+        const sim::LensAxis &a = axis == calib::Zoom ? profile.zoom : profile.focus;
+        m.geometry.min = a.min;
+        m.geometry.max = a.max;
+    }
+    calib::Measurer measurer(*link, stop, nullptr);
+    std::map<calib::CurveKey, std::vector<calib::Sample>> samples;
+    m.start = measurer.position(axis, &m.error).value_or(-1e9);
+    m.ok = measurer.measure(axis, m.geometry, speeds, 0, calib::MeasureOptions(), &m.curves, &samples, &m.error);
+    if (m.ok) m.end = measurer.position(axis, &m.error).value_or(1e9);
+    return m;
+}
+
+TEST(CalibrateMeasure, FitsTheSpeedsTheProfileGives) {
+    struct Case {
+        const char *profile;
+        int axis, speed, sign;
+        double rate;       // the profile's speed, degrees or steps per second
+        double tolerance;  // relative: video frames make the camera's drive times steps
+    };
+    const Case cases[] = {
+        {"proportional", calib::Pan, 0x12, 1, 1000.0 / 69, 0.01},
+        {"proportional", calib::Tilt, 0x07, 0, 1000.0 / 68 / 2, 0.01},
+        // The counter runs the other way: found from the first drive.
+        {"geometric", calib::Pan, 0x08, 0, 9.1, 0.05},
+        {"stepped", calib::Tilt, 0x03, 1, 2.2, 0.05},
+        // The zoom rests at wide: it first moves inwards.
+        {"linear", calib::Zoom, 7, 0, 16384 / 4.6, 0.05},
+    };
+    for (const Case &c : cases) {
+        const Measured m = measure_builtin(c.profile, c.axis, {c.speed}, c.sign);
+        ASSERT_TRUE(m.ok) << c.profile << ": " << m.error;
+        for (int dir : {1, -1}) {
+            const auto it = m.curves.find(calib::CurveKey{c.axis, dir, c.speed});
+            ASSERT_NE(it, m.curves.end()) << c.profile;
+            EXPECT_NEAR(it->second.rate, c.rate, c.rate * c.tolerance) << c.profile << " dir " << dir;
+        }
+        EXPECT_NE(m.geometry.sign, 0) << c.profile;
+    }
+    EXPECT_EQ(measure_builtin("geometric", calib::Pan, {0x08}, 0).geometry.sign, -1);
+}
+
+TEST(CalibrateMeasure, StaysAroundTheStartAndStopsWhenAsked) {
+    const Measured m = measure_builtin("proportional", calib::Pan, {0x06, 0x12}, 1);
+    ASSERT_TRUE(m.ok) << m.error;
+    // Each drive is followed by one the other way: the pan ends within a degree.
+    EXPECT_NEAR(m.end / 14.4, m.start / 14.4, 1.0);
+    const volatile int stop = 1;
+    const Measured stopped = measure_builtin("proportional", calib::Pan, {0x12}, 1, &stop);
+    EXPECT_FALSE(stopped.ok);
+    EXPECT_TRUE(stopped.curves.empty());
 }
 
 }  // namespace
