@@ -11,6 +11,7 @@
 #include <sstream>
 
 #include "input.h"
+#include "verify.h"
 
 namespace host {
 
@@ -242,6 +243,14 @@ void cmd_rel(Runtime &r, const Args &a) {
     summarise_relative(r, v, cam ? &before : nullptr, cam ? &after : nullptr);
 }
 
+void cmd_verify(Runtime &r, const Args &a) {
+    need(a, 0, 2);
+    const bool quick = !a.empty() && a[0] == "quick";
+    const size_t plot = quick ? 1 : 0;
+    run_verify(r, [&](const std::function<void()> &f) { call(r, f); },
+               a.size() > plot ? a[plot] : r.options.verify_plot, quick);
+}
+
 void cmd_preset(Runtime &r, const Args &a) {
     need(a, 1, 2);
     if (a[0] == "range") {
@@ -438,6 +447,7 @@ const Command commands[] = {
      "relative move: pan|tilt -360..360 degrees, zoom|focus -19998..19998 steps, iris -9998..9998 "
      "units (624 per brightness step); e.g. rel pan 10 zoom 1000",
      cmd_rel},
+    {"verify", "[quick] [PLOT.svg]", "the verification plan as relative moves; where each landed", cmd_verify},
     {"preset", "set N | goto N | range", "store, recall, or show the range of device presets", cmd_preset},
     {"speed", "[1..100]", "set the move speed in percent, or show it", cmd_speed},
     {"bars", "", "pan and tilt bar ranges", cmd_bars},

@@ -99,8 +99,11 @@ void usage(FILE *out) {
         "  --trace            also show sleeps (with lateness), parameter requests, bytes coming back\n"
         "  --realtime         real-time scheduling and locked memory, where permitted\n"
         "  --raw              pass any console value to the driver (no range checks)\n"
-        "  --profile NAME|FILE  built-in camera: camera profile (proportional, linear, geometric,\n"
-        "                     stepped, or a profile file; default proportional)\n"
+        "  --verify           run the verification plan (console command \"verify\") and leave\n"
+        "  --verify-plot FILE with it, draw requested against reached and the error per move (SVG)\n"
+        "  --profile NAME|FILE  camera profile (proportional, linear, geometric, stepped, or a\n"
+        "                     profile file; default proportional): how the built-in camera moves;\n"
+        "                     on a line, the camera's position units for verify\n"
         "  --timeline FILE    built-in camera: write a picture of the session (SVG) at the end\n"
         "  --replies          built-in camera: send acknowledge and completion replies\n"
         "  --buffer-limit     built-in camera: two commands in execution at most (\"buffer full\")\n"
@@ -154,6 +157,10 @@ bool parse_options(int argc, char **argv, Options *o) {
         } else if (a == "--timeline") {
             if (!value(&o->timeline)) return false;
             o->camera_options = true;
+        } else if (a == "--verify") {
+            o->commands.push_back("verify");
+        } else if (a == "--verify-plot") {
+            if (!value(&o->verify_plot)) return false;
         } else if (a == "--profile") {
             if (!value(&v)) return false;
             std::string error;
@@ -161,7 +168,6 @@ bool parse_options(int argc, char **argv, Options *o) {
                 fprintf(stderr, "tavrinode: %s\n", error.c_str());
                 return false;
             }
-            o->camera_options = true;
         } else if (a == "--replies") {
             o->camera_model.replies = true;
             o->camera_options = true;
@@ -201,8 +207,8 @@ bool parse_options(int argc, char **argv, Options *o) {
     }
     const bool line = o->pty || !o->port_device.empty();
     if (line && o->camera_options) {
-        fprintf(stderr, "tavrinode: --profile, --timeline, --replies, --buffer-limit and --exec-ms are for the "
-                        "built-in camera; they do nothing with --port or --pty\n");
+        fprintf(stderr, "tavrinode: --timeline, --replies, --buffer-limit and --exec-ms are for the built-in "
+                        "camera; they do nothing with --port or --pty\n");
         return false;
     }
     if (pty_wait_given && !o->pty) {

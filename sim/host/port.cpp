@@ -1,5 +1,7 @@
 #include "port.h"
 
+#include "reply_box.h"
+
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -123,6 +125,20 @@ public:
 
     bool was_lost() const override { return ever_lost_; }
 
+    std::optional<visca::Bytes> inquire(const visca::Bytes &frame, std::string *error) override {
+        replies_box_.clear();
+        if (!write(frame.data(), frame.size(), nullptr, error)) return std::nullopt;
+        const auto answer = replies_box_.wait_answer(1.0);
+        if (!answer) {
+            *error = "no answer to " + visca::hex(frame) + " on " + name_;
+        } else if ((*answer)[1] != 0x50) {
+            *error = "the camera answered " + visca::hex(frame) + " with " + visca::hex(*answer);
+        } else {
+            return visca::Bytes(answer->begin() + 2, answer->end() - 1);
+        }
+        return std::nullopt;
+    }
+
 private:
     bool reconnect_possible() const { return context_.reconnect && !device_.empty(); }
 
@@ -179,6 +195,7 @@ private:
                 if (got > 0) {
                     const double t = line::monotonic_seconds() - context_.start;
                     for (const auto &piece : assembler.feed(buf, static_cast<size_t>(got))) {
+                        if (piece.type == visca::Assembler::Piece::Message) replies_box_.push(piece.bytes);
                         if (context_.replies) context_.replies(reply_line(t, piece));
                     }
                     continue;
@@ -204,6 +221,7 @@ private:
     std::string lost_reason_;
     double last_try_ = 0;
     int wake_[2] = {-1, -1};
+    ReplyBox replies_box_;
     std::thread reader_;
 };
 

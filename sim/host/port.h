@@ -8,6 +8,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -27,6 +28,13 @@ public:
     virtual bool write(const uint8_t *frame, size_t length, std::string *note, std::string *error) = 0;
     // The built-in camera, when that is where the frames go.
     virtual sim::VirtualCamera *camera() { return nullptr; }
+    // Sends an inquiry and waits for its answer (the data between 90 50 and
+    // FF); only lines can, and only the verification asks.
+    virtual std::optional<visca::Bytes> inquire(const visca::Bytes &frame, std::string *error) {
+        (void)frame;
+        *error = "this port takes no inquiries";
+        return std::nullopt;
+    }
     virtual std::string describe() const = 0;
     // Whether the line was lost at some point of the session.
     virtual bool was_lost() const { return false; }

@@ -1,0 +1,71 @@
+#include "builtin_link.h"
+
+#include <algorithm>
+
+#include "camera.h"
+
+namespace calib {
+
+namespace {
+
+// 10 bits per byte at 9600 baud, as on the driver's line.
+constexpr double byte_seconds = 10.0 / 9600.0;
+
+class BuiltinLink : public CameraLink {
+public:
+    explicit BuiltinLink(const sim::Profile &profile) : camera_(model(profile)), name_(profile.name) {}
+
+    // A command arrives the moment it is sent, as the stand-in host's own
+    // built-in camera takes it; inquiries and replies take their line time.
+    bool command(const visca::Bytes &frame, std::string *) override {
+        camera_.receive(frame, clock_);
+        camera_.take_replies(clock_);  // replies to commands: nobody waits for them
+        return true;
+    }
+
+    std::optional<visca::Bytes> inquire(const visca::Bytes &frame, std::string *error) override {
+        clock_ += frame.size() * byte_seconds;
+        camera_.take_replies(clock_);
+        camera_.receive(frame, clock_);
+        // The camera takes the inquiry at its next video frame and answers a
+        // little later: step its clock until the reply is there (2 s at most).
+        for (int i = 0; i < 400; ++i) {
+            const double at = camera_.next_reply_time();
+            clock_ = at >= 0 ? std::max(clock_, at) : clock_ + 0.005;
+            camera_.advance(clock_);
+            for (const sim::Reply &r : camera_.take_replies(clock_)) {
+                clock_ += r.bytes.size() * byte_seconds;
+                if (r.bytes.size() >= 3 && r.bytes[1] == 0x50) {
+                    return visca::Bytes(r.bytes.begin() + 2, r.bytes.end() - 1);
+                }
+            }
+        }
+        *error = "the built-in camera did not answer " + visca::hex(frame);
+        return std::nullopt;
+    }
+
+    void wait(double seconds) override {
+        if (seconds > 0) clock_ += seconds;
+    }
+    double now() override { return clock_; }
+    std::string describe() const override { return "built-in virtual camera (" + name_ + ")"; }
+
+private:
+    static sim::CameraModel model(const sim::Profile &profile) {
+        sim::CameraModel m;
+        m.profile = profile;
+        return m;
+    }
+
+    sim::VirtualCamera camera_;
+    std::string name_;
+    double clock_ = 0;
+};
+
+}  // namespace
+
+std::unique_ptr<CameraLink> builtin_link(const sim::Profile &profile) {
+    return std::make_unique<BuiltinLink>(profile);
+}
+
+}  // namespace calib

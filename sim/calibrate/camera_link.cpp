@@ -1,0 +1,176 @@
+#include "camera_link.h"
+
+#include <errno.h>
+#include <poll.h>
+#include <string.h>
+#include <unistd.h>
+
+#include "line.h"
+
+namespace calib {
+
+namespace {
+
+// How long a camera may take to answer an inquiry.
+constexpr double reply_timeout = 1.0;
+
+class LineLink : public CameraLink {
+public:
+    LineLink(int fd, std::string name) : fd_(fd), name_(std::move(name)) {}
+    ~LineLink() override { close(fd_); }
+
+    bool command(const visca::Bytes &frame, std::string *error) override {
+        drain_input();
+        return line::write_all(fd_, frame.data(), frame.size(), error);
+    }
+
+    std::optional<visca::Bytes> inquire(const visca::Bytes &frame, std::string *error) override {
+        drain_input();
+        if (!line::write_all(fd_, frame.data(), frame.size(), error)) return std::nullopt;
+        const double deadline = line::monotonic_seconds() + reply_timeout;
+        while (true) {
+            for (; !messages_.empty(); messages_.erase(messages_.begin())) {
+                const visca::Bytes &m = messages_.front();
+                if (m.size() >= 3 && (m[0] & 0xF0) == 0x90 && m[1] == 0x50) {
+                    visca::Bytes data(m.begin() + 2, m.end() - 1);
+                    messages_.erase(messages_.begin());
+                    return data;
+                }
+                if (m.size() >= 3 && (m[0] & 0xF0) == 0x90 && (m[1] & 0xF0) == 0x60) {
+                    *error = "the camera answered " + visca::hex(frame) + " with the error " + visca::hex(m);
+                    messages_.erase(messages_.begin());
+                    return std::nullopt;
+                }
+            }
+            const double left = deadline - line::monotonic_seconds();
+            if (left <= 0 || !read_some(left)) {
+                *error = "no answer to the inquiry " + visca::hex(frame) + " on " + name_ +
+                         " (does the camera answer inquiries?)";
+                return std::nullopt;
+            }
+        }
+    }
+
+    void wait(double seconds) override {
+        if (seconds <= 0) return;
+        const double end = line::monotonic_seconds() + seconds;
+        struct timespec ts;
+        for (double left = seconds; left > 0; left = end - line::monotonic_seconds()) {
+            ts.tv_sec = static_cast<time_t>(left);
+            ts.tv_nsec = static_cast<long>((left - static_cast<double>(ts.tv_sec)) * 1e9);
+            // Ctrl-C ends the wait early; the caller looks at its flag.
+            if (nanosleep(&ts, nullptr) != 0) break;
+        }
+    }
+
+    double now() override { return line::monotonic_seconds(); }
+    std::string describe() const override { return name_; }
+
+private:
+    // Replies to commands we did not wait for: keep only what is new.
+    void drain_input() {
+        messages_.clear();
+        while (read_some(0)) {
+        }
+        messages_.clear();
+    }
+
+    // Reads what is there within `seconds`; false when nothing came.
+    bool read_some(double seconds) {
+        struct pollfd p = {fd_, POLLIN, 0};
+        const int n = poll(&p, 1, static_cast<int>(seconds * 1000));
+        if (n <= 0 || (p.revents & POLLIN) == 0) return false;
+        uint8_t buf[256];
+        const ssize_t got = read(fd_, buf, sizeof buf);
+        if (got <= 0) return false;
+        for (auto &piece : assembler_.feed(buf, static_cast<size_t>(got))) {
+            if (piece.type == visca::Assembler::Piece::Message) messages_.push_back(piece.bytes);
+        }
+        return true;
+    }
+
+    int fd_;
+    std::string name_;
+    visca::Assembler assembler_;
+    std::vector<visca::Bytes> messages_;
+};
+
+int nibbles(const visca::Bytes &data, size_t first, size_t count) {
+    int v = 0;
+    for (size_t i = first; i < first + count; ++i) v = (v << 4) | (data[i] & 0x0F);
+    return v;
+}
+
+int signed16(int v) { return v >= 0x8000 ? v - 0x10000 : v; }
+
+}  // namespace
+
+std::unique_ptr<CameraLink> line_link(int fd, std::string name) {
+    return std::make_unique<LineLink>(fd, std::move(name));
+}
+
+std::optional<PanTiltUnits> read_pan_tilt(CameraLink &link, std::string *error) {
+    const auto data = link.inquire({0x81, 0x09, 0x06, 0x12, 0xFF}, error);
+    if (!data) return std::nullopt;
+    if (data->size() != 8) {
+        *error = "unexpected pan-tilt position reply: 90 50 " + visca::hex(*data) + " FF";
+        return std::nullopt;
+    }
+    return PanTiltUnits{signed16(nibbles(*data, 0, 4)), signed16(nibbles(*data, 4, 4))};
+}
+
+std::optional<int> read_lens(CameraLink &link, bool zoom, std::string *error) {
+    const auto data = link.inquire({0x81, 0x09, 0x04, static_cast<uint8_t>(zoom ? 0x47 : 0x48), 0xFF}, error);
+    if (!data) return std::nullopt;
+    if (data->size() != 4) {
+        *error = std::string("unexpected ") + (zoom ? "zoom" : "focus") + " position reply: 90 50 " +
+                 visca::hex(*data) + " FF";
+        return std::nullopt;
+    }
+    return nibbles(*data, 0, 4);
+}
+
+std::optional<std::string> read_version(CameraLink &link, std::string *error) {
+    const auto data = link.inquire({0x81, 0x09, 0x00, 0x02, 0xFF}, error);
+    if (!data) return std::nullopt;
+    if (data->size() != 7) {
+        *error = "unexpected version reply: 90 50 " + visca::hex(*data) + " FF";
+        return std::nullopt;
+    }
+    char text[96];
+    snprintf(text, sizeof text, "vendor 0x%02X%02X, model 0x%02X%02X, ROM 0x%02X%02X", (*data)[0], (*data)[1],
+             (*data)[2], (*data)[3], (*data)[4], (*data)[5]);
+    return std::string(text);
+}
+
+std::optional<bool> read_focus_auto(CameraLink &link) {
+    std::string ignored;
+    const auto data = link.inquire({0x81, 0x09, 0x04, 0x38, 0xFF}, &ignored);
+    if (!data || data->size() != 1 || ((*data)[0] != 2 && (*data)[0] != 3)) return std::nullopt;
+    return (*data)[0] == 2;
+}
+
+visca::Bytes pan_tilt_drive(int axis, int dir, int speed) {
+    const uint8_t code = dir > 0 ? (axis == 0 ? 0x02 : 0x01) : (axis == 0 ? 0x01 : 0x02);
+    const uint8_t byte = static_cast<uint8_t>(speed);
+    return axis == 0 ? visca::Bytes{0x81, 0x01, 0x06, 0x01, byte, 0x00, code, 0x03, 0xFF}
+                     : visca::Bytes{0x81, 0x01, 0x06, 0x01, 0x00, byte, 0x03, code, 0xFF};
+}
+
+// Speed bytes 01 rather than 00: some cameras reject 00 even in a stop.
+visca::Bytes pan_tilt_stop() { return {0x81, 0x01, 0x06, 0x01, 0x01, 0x01, 0x03, 0x03, 0xFF}; }
+
+visca::Bytes lens_drive(bool zoom, int dir, int nibble) {
+    // Zoom 2p tele, 3p wide; focus 2p far, 3p near (the driver's + is near).
+    const uint8_t base = (dir > 0) == zoom ? 0x20 : 0x30;
+    return {0x81, 0x01, 0x04, static_cast<uint8_t>(zoom ? 0x07 : 0x08), static_cast<uint8_t>(base | (nibble & 7)),
+            0xFF};
+}
+
+visca::Bytes lens_stop(bool zoom) { return {0x81, 0x01, 0x04, static_cast<uint8_t>(zoom ? 0x07 : 0x08), 0x00, 0xFF}; }
+
+visca::Bytes focus_mode(bool automatic) {
+    return {0x81, 0x01, 0x04, 0x38, static_cast<uint8_t>(automatic ? 0x02 : 0x03), 0xFF};
+}
+
+}  // namespace calib

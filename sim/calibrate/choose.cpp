@@ -1,0 +1,163 @@
+#include "choose.h"
+
+#include <math.h>
+
+#include <algorithm>
+#include <limits>
+
+namespace calib {
+
+namespace {
+
+struct KeyRange {
+    const char *key;
+    long low, high;
+};
+
+KeyRange time_key(int axis) {
+    switch (axis) {
+    case Pan: return {"PanMoveTimePerDegree", 1, 50000};
+    case Tilt: return {"TiltMoveTimePerDegree", 1, 50000};
+    case Zoom: return {"ZoomTime", 1, 150000};
+    default: return {"FocusTime", 1, 150000};
+    }
+}
+
+KeyRange compensation_key(int axis) {
+    return axis == Pan ? KeyRange{"PanSpeedCompensation", -100, 100} : KeyRange{"TiltSpeedCompensation", -100, 100};
+}
+
+// Tries each value, keeps the cheapest (the current one on a tie).
+void search(DriverProbe &probe, const Curves &curves, int axis, const std::vector<double> &moves,
+            const std::string &key, const std::vector<long> &values) {
+    long best = probe.config().at(key);
+    double best_cost = plan_cost(probe, curves, axis, moves);
+    for (long v : values) {
+        probe.set(key, v);
+        const double c = plan_cost(probe, curves, axis, moves);
+        if (c < best_cost) {
+            best_cost = c;
+            best = v;
+        }
+    }
+    probe.set(key, best);
+}
+
+std::vector<long> around(long centre, double low_factor, double high_factor, int count, const KeyRange &range) {
+    std::vector<long> values;
+    const double a = log(std::max(1.0, centre * low_factor));
+    const double b = log(std::max(1.0, centre * high_factor));
+    for (int i = 0; i <= count; ++i) {
+        const long v = lround(exp(a + (b - a) * i / count));
+        if (v >= range.low && v <= range.high && (values.empty() || values.back() != v)) values.push_back(v);
+    }
+    return values;
+}
+
+}  // namespace
+
+double Prediction::error() const {
+    return fabs(reached - requested) / fabs(requested);
+}
+
+Prediction predict(DriverProbe &probe, const Curves &curves, int axis, double amount) {
+    Prediction p;
+    p.requested = amount;
+    p.drives = probe.move(axis, amount);
+    for (const Drive &d : p.drives) {
+        const auto it = curves.find(CurveKey{d.axis, d.dir, d.speed});
+        if (it == curves.end()) {
+            p.known = false;
+            continue;
+        }
+        p.reached += d.dir * std::max(0.0, it->second.at(d.seconds));
+    }
+    return p;
+}
+
+double plan_cost(DriverProbe &probe, const Curves &curves, int axis, const std::vector<double> &moves) {
+    // Sum of relative errors, so that no single move (a start-latency-bound
+    // 1 degree pan) drags every other one off. Pan and tilt moves under 5
+    // degrees count a quarter: the long moves set the time per degree, the
+    // short ones the compensation.
+    // Zoom and focus times are a pure scale, so a camera's start latency
+    // costs every lens move the same steps: there the median is what a
+    // time can improve, and it is what counts.
+    double sum = 0;
+    std::vector<double> errors;
+    for (double m : moves) {
+        const Prediction p = predict(probe, curves, axis, m);
+        if (!p.known) return std::numeric_limits<double>::infinity();
+        const bool short_pan_tilt = (axis == Pan || axis == Tilt) && fabs(m) < 5;
+        sum += (short_pan_tilt ? 0.25 : 1.0) * p.error();
+        errors.push_back(p.error());
+    }
+    if (axis == Zoom || axis == Focus) {
+        std::sort(errors.begin(), errors.end());
+        const size_t n = errors.size();
+        const double median = n % 2 == 1 ? errors[n / 2] : (errors[n / 2 - 1] + errors[n / 2]) / 2;
+        return median * static_cast<double>(n) + 0.1 * sum;
+    }
+    return sum;
+}
+
+std::vector<std::string> keys_of(int axis) {
+    std::vector<std::string> keys{time_key(axis).key};
+    if (axis == Pan || axis == Tilt) keys.push_back(compensation_key(axis).key);
+    return keys;
+}
+
+void choose_axis(DriverProbe &probe, const Curves &curves, int axis, const std::vector<double> &moves,
+                 bool search_compensation) {
+    if (moves.empty()) return;
+    const KeyRange t = time_key(axis);
+    // Start where the longest move lands right: its drive time scales with
+    // the time per unit.
+    const double longest = *std::max_element(moves.begin(), moves.end(),
+                                             [](double a, double b) { return fabs(a) < fabs(b); });
+    const Prediction p = predict(probe, curves, axis, longest);
+    if (p.known && fabs(p.reached) > 0) {
+        const long scaled = lround(probe.config().at(t.key) * fabs(longest / p.reached));
+        probe.set(t.key, std::clamp(scaled, t.low, t.high));
+    }
+    std::vector<long> compensations;
+    if (search_compensation && (axis == Pan || axis == Tilt)) {
+        for (long c = compensation_key(axis).low; c <= compensation_key(axis).high; ++c) compensations.push_back(c);
+    }
+    for (int round = 0; round < 3; ++round) {
+        const long centre = probe.config().at(t.key);
+        search(probe, curves, axis, moves, t.key, around(centre, 0.6, 1.6, 240, t));
+        const long fine = probe.config().at(t.key);
+        std::vector<long> near;
+        for (long v = fine - 40; v <= fine + 40; ++v) {
+            if (v >= t.low && v <= t.high) near.push_back(v);
+        }
+        search(probe, curves, axis, moves, t.key, near);
+        if (!compensations.empty()) search(probe, curves, axis, moves, compensation_key(axis).key, compensations);
+    }
+}
+
+long choose_move_speed(DriverProbe &probe, const Curves &curves, bool pan, bool tilt, double frame_ms) {
+    const long configured = probe.config().at("MoveSpeed");
+    if (frame_ms <= 0) return configured;
+    long chosen = configured;
+    for (long s = configured; s >= 5; s -= 5) {
+        probe.set("MoveSpeed", s);
+        chosen = s;
+        bool fits = true;
+        for (int axis : {Pan, Tilt}) {
+            if ((axis == Pan && !pan) || (axis == Tilt && !tilt)) continue;
+            for (const Drive &d : probe.move(axis, 90)) {
+                for (int dir : {1, -1}) {
+                    const auto it = curves.find(CurveKey{axis, dir, d.speed});
+                    if (it != curves.end() && it->second.rate * frame_ms / 1000 > 0.3) fits = false;
+                }
+            }
+        }
+        if (fits) break;
+    }
+    probe.set("MoveSpeed", configured);
+    return chosen;
+}
+
+}  // namespace calib

@@ -1,0 +1,28 @@
+// The relative moves the calibration is judged by, and the speeds the
+// driver can send for them.
+#ifndef SIM_CALIBRATE_PLAN_H
+#define SIM_CALIBRATE_PLAN_H
+
+#include <optional>
+#include <set>
+#include <vector>
+
+#include "choose.h"
+#include "driver_probe.h"
+
+namespace calib {
+
+// Both directions of each size that fits the axis's travel (nullopt: any).
+// Pan and tilt: 1, 2, 5, 10, 20, 45, 90 degrees (from 5 only when `long_only`);
+// zoom and focus: 200 .. 10000 steps.
+std::vector<double> plan_moves(int axis, std::optional<double> travel, bool long_only);
+
+// The speed bytes (nibbles) the driver sends for the plan's moves with the
+// current configuration, the time per unit anywhere from `low` to `high`
+// times its current value and, when `all_compensations`, any compensation.
+std::set<int> speeds_used(DriverProbe &probe, int axis, const std::vector<double> &moves, double low, double high,
+                          bool all_compensations);
+
+}  // namespace calib
+
+#endif

@@ -1,0 +1,156 @@
+#include "verify.h"
+
+#include <math.h>
+#include <stdio.h>
+
+#include <algorithm>
+#include <optional>
+
+namespace host {
+
+namespace {
+
+const char *const axis_names[4] = {"pan", "tilt", "zoom", "focus"};
+const char *const units[4] = {"deg", "deg", "steps", "steps"};
+
+int nibbles(const visca::Bytes &d, size_t first) {
+    int v = 0;
+    for (size_t i = first; i < first + 4; ++i) v = (v << 4) | (d[i] & 0x0F);
+    return v;
+}
+
+// Where the axis is, in degrees or steps; read once the camera has come to
+// rest (two equal readings in a row).
+std::optional<double> read_axis(Runtime &r, int axis, std::string *error) {
+    const sim::Profile &profile = r.options.camera_model.profile;
+    Port *port = line_for(r, camindex);
+    if (port == nullptr) {
+        *error = "camera " + std::to_string(camindex + 1) + " has no line";
+        return std::nullopt;
+    }
+    std::optional<double> last;
+    for (int i = 0; i < 60; ++i) {
+        interruptible_sleep(i == 0 ? 0.1 : 0.04);
+        std::optional<double> now;
+        if (sim::VirtualCamera *cam = port->camera()) {
+            const sim::CameraState &s = cam->state_at(elapsed());
+            if (s.moving()) continue;
+            return s.position.axis[axis];
+        }
+        const visca::Bytes inquiry = axis <= 1 ? visca::Bytes{0x81, 0x09, 0x06, 0x12, 0xFF}
+                                               : visca::Bytes{0x81, 0x09, 0x04, uint8_t(axis == 2 ? 0x47 : 0x48), 0xFF};
+        const auto data = port->inquire(inquiry, error);
+        if (!data) return std::nullopt;
+        if (data->size() != (axis <= 1 ? 8u : 4u)) {
+            *error = "unexpected position reply 90 50 " + visca::hex(*data) + " FF";
+            return std::nullopt;
+        }
+        if (axis <= 1) {
+            int v = nibbles(*data, axis == 0 ? 0 : 4);
+            if (v >= 0x8000) v -= 0x10000;
+            const sim::PanTiltAxis &a = axis == 0 ? profile.pan : profile.tilt;
+            now = v * a.sign / a.units_per_degree;
+        } else {
+            now = nibbles(*data, 0);
+        }
+        if (last && *last == *now) return now;
+        last = now;
+    }
+    if (last) return last;
+    *error = "the camera did not come to rest";
+    return std::nullopt;
+}
+
+double median(std::vector<double> v) {
+    if (v.empty()) return 0;
+    std::sort(v.begin(), v.end());
+    const size_t n = v.size();
+    return n % 2 == 1 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+}
+
+std::string pct(double v) {
+    char b[32];
+    snprintf(b, sizeof b, "%.1f%%", 100 * v);
+    return b;
+}
+
+}  // namespace
+
+double VerifiedMove::error() const { return fabs(reached - requested) / fabs(requested); }
+
+std::string verify_summary(const std::vector<VerifiedMove> &moves) {
+    std::vector<double> long_moves, short_moves, lens;
+    for (const VerifiedMove &m : moves) {
+        if (m.axis >= 2) {
+            lens.push_back(m.error());
+            continue;
+        }
+        if (fabs(m.requested) >= 5) long_moves.push_back(m.error());
+        if (fabs(m.requested) <= 5) short_moves.push_back(m.error());
+    }
+    auto worst = [](const std::vector<double> &v) { return v.empty() ? 0 : *std::max_element(v.begin(), v.end()); };
+    return "verify summary: 5-90 deg median " + pct(median(long_moves)) + " worst " + pct(worst(long_moves)) +
+           "; 1-5 deg median " + pct(median(short_moves)) + " worst " + pct(worst(short_moves)) +
+           "; zoom/focus median " + pct(median(lens)) + " worst " + pct(worst(lens)) + "; " +
+           std::to_string(moves.size()) + " moves";
+}
+
+bool run_verify(Runtime &r, const std::function<void(const std::function<void()> &)> &call,
+                const std::string &plot_path, bool quick) {
+    const sim::Profile &profile = r.options.camera_model.profile;
+    const std::vector<double> angles = quick ? std::vector<double>{5, 10} : std::vector<double>{1, 2, 5, 10, 20, 45, 90};
+    const std::vector<double> steps{200, 500, 1000, 2000, 5000, 10000};
+    std::vector<VerifiedMove> done;
+    for (int axis = 0; axis < (quick ? 1 : 4); ++axis) {
+        std::string error;
+        auto here = read_axis(r, axis, &error);
+        if (!here) {
+            say("error: verify: " + std::string(axis_names[axis]) + " position: " + error);
+            return false;
+        }
+        // Room on either side, from the profile's ends.
+        double low = -1e9, high = 1e9;
+        if (axis <= 1) {
+            const sim::PanTiltAxis &a = axis == 0 ? profile.pan : profile.tilt;
+            if (a.end_stops) low = a.min_degrees, high = a.max_degrees;
+        } else {
+            const sim::LensAxis &a = axis == 2 ? profile.zoom : profile.focus;
+            low = a.min, high = a.max;
+        }
+        for (double size : axis <= 1 ? angles : steps) {
+            // Out and back, out towards the side with more room.
+            const int first = high - *here >= *here - low ? 1 : -1;
+            if (size > 0.95 * std::max(high - *here, *here - low)) continue;
+            for (int dir : {first, -first}) {
+                float v[5] = {32765.0f, 32765.0f, 32765.0f, 32765.0f, 32765.0f};
+                v[axis] = static_cast<float>(dir * size);
+                const move_request req{v[0], v[1], v[2], v[3], v[4]};
+                call([&] { r.api.move_rel(&req); });
+                const auto after = read_axis(r, axis, &error);
+                if (!after) {
+                    say("error: verify: " + std::string(axis_names[axis]) + " position: " + error);
+                    return false;
+                }
+                VerifiedMove m{axis, dir * size, *after - *here};
+                char line[160];
+                snprintf(line, sizeof line, "verify %s %+.0f %s: reached %+.3f %s, error %.2f %%", axis_names[axis],
+                         m.requested, units[axis], m.reached, units[axis], 100 * m.error());
+                say(line);
+                done.push_back(m);
+                here = after;
+            }
+        }
+    }
+    say(verify_summary(done));
+    if (!plot_path.empty()) {
+        std::string error;
+        if (!write_verify_plot(plot_path, done, &error)) {
+            say("error: " + error);
+            return false;
+        }
+        say("verify plot written to " + plot_path);
+    }
+    return true;
+}
+
+}  // namespace host

@@ -1,0 +1,61 @@
+#!/usr/bin/env bash
+# visca_calibrate measures the virtual camera program over a pseudo-terminal
+# and writes its choice into a configuration file; tavrinode then verifies
+# the written calibration over the same line. A short plan (pan only, moves
+# of 5 degrees and more) keeps it to seconds. Ctrl-C during a calibration
+# leaves the file alone.
+source "$2/e2e_lib.sh"
+
+"$bin/virtual_camera" --pty --profile proportional --quiet >"$work/camera.txt" 2>&1 &
+background+=($!)
+pty=$(announced "$work/camera.txt" pty)
+[ -n "$pty" ] || { echo "the camera printed no pseudo-terminal"; cat "$work/camera.txt"; exit 1; }
+
+printf '; site file\n[camera1]\nMoveSpeed = 100   ; full speed\nPanMoveTimePerDegree = 1000\n[camera2]\nZoomTime = 1\n' \
+  >"$work/site.ini"
+cp "$work/site.ini" "$work/before.ini"
+
+status=0
+timeout 60 "$bin/visca_calibrate" --port "$pty" --profile proportional --quick --axes pan \
+  --write "$work/site.ini" >"$work/calibrate.txt" 2>"$work/progress.txt" || status=$?
+[ "$status" -eq 0 ] || fail "visca_calibrate exited with $status"
+expect_line "$work/calibrate.txt" "camera: vendor 0x0070, model 0x0001, ROM 0x0100 on $pty"
+expect_line "$work/calibrate.txt" "byte 0x12      right  rate"
+expect_line "$work/progress.txt" "measuring pan byte 18"
+# The camera turns 1000/69 degrees/s at 0x12: about 690 tenths of a ms per
+# degree, whatever the file said before; a late frame on a loaded machine
+# moves it a little.
+chosen=$(sed -n 's/^PanMoveTimePerDegree = //p' "$work/site.ini")
+expect_between PanMoveTimePerDegree "${chosen:-0}" 640 740
+expect_equal "the rest of the file" "$(grep -v '^PanMoveTimePerDegree\|^PanSpeedCompensation' "$work/site.ini")" \
+  "$(printf '; site file\n[camera1]\nMoveSpeed = 100   ; full speed\n[camera2]\nZoomTime = 1')"
+expect_count "$work/site.ini" "PanSpeedCompensation = -50" 1
+
+status=0
+timeout 60 "$bin/tavrinode" --port "$pty" --config "$work/site.ini" 'verify quick' >"$work/verify.txt" 2>&1 || status=$?
+[ "$status" -eq 0 ] || fail "tavrinode exited with $status"
+expect_count "$work/verify.txt" "verify pan " 4
+summary=$(grep '^verify summary' "$work/verify.txt" || true)
+expect_line "$work/verify.txt" "; 4 moves"
+# Timing over a loaded machine: a frame read 100 ms late adds 1.5 degrees
+# to a 5 degree move.
+worst=$(sed -n 's/.*5-90 deg median [0-9.]*% worst \([0-9.]*\)%.*/\1/p' <<<"$summary")
+expect_between "worst verified error (%)" "${worst:-999}" 0 35
+
+# Ctrl-C in the middle: the camera is stopped, the file stays as it was.
+cp "$work/before.ini" "$work/site2.ini"
+"$bin/visca_calibrate" --port "$pty" --profile proportional --axes pan \
+  --write "$work/site2.ini" >"$work/interrupted.txt" 2>&1 &
+calibrate_pid=$!
+for _ in $(seq 200); do
+  grep -q 'measuring pan' "$work/interrupted.txt" && break
+  sleep 0.05
+done
+sleep 0.5
+kill -INT "$calibrate_pid"
+status=0
+wait "$calibrate_pid" || status=$?
+[ "$status" -ne 0 ] || fail "an interrupted calibration exited with 0"
+expect_line "$work/interrupted.txt" "interrupted; the configuration file was left as it was"
+expect_equal "the interrupted calibration's file" "$(cat "$work/site2.ini")" "$(cat "$work/before.ini")"
+finish
