@@ -14,69 +14,19 @@ namespace {
 // How long a camera may take to answer an inquiry.
 constexpr double reply_timeout = 1.0;
 
-class LineLink : public CameraLink {
+// A serial device or pseudo-terminal.
+class LineLink : public MessageLink {
 public:
     LineLink(int fd, std::string name) : fd_(fd), name_(std::move(name)) {}
     ~LineLink() override { close(fd_); }
+    std::string describe() const override { return name_; }
 
-    bool command(const visca::Bytes &frame, std::string *error) override {
-        drain_input();
+protected:
+    bool send(const visca::Bytes &frame, std::optional<uint32_t> *, std::string *error) override {
         return line::write_all(fd_, frame.data(), frame.size(), error);
     }
 
-    std::optional<visca::Bytes> inquire(const visca::Bytes &frame, std::string *error) override {
-        drain_input();
-        if (!line::write_all(fd_, frame.data(), frame.size(), error)) return std::nullopt;
-        const double deadline = line::monotonic_seconds() + reply_timeout;
-        while (true) {
-            for (; !messages_.empty(); messages_.erase(messages_.begin())) {
-                const visca::Bytes &m = messages_.front();
-                if (m.size() >= 3 && (m[0] & 0xF0) == 0x90 && m[1] == 0x50) {
-                    visca::Bytes data(m.begin() + 2, m.end() - 1);
-                    messages_.erase(messages_.begin());
-                    return data;
-                }
-                if (m.size() >= 3 && (m[0] & 0xF0) == 0x90 && (m[1] & 0xF0) == 0x60) {
-                    *error = "the camera answered " + visca::hex(frame) + " with the error " + visca::hex(m);
-                    messages_.erase(messages_.begin());
-                    return std::nullopt;
-                }
-            }
-            const double left = deadline - line::monotonic_seconds();
-            if (left <= 0 || !read_some(left)) {
-                *error = "no answer to the inquiry " + visca::hex(frame) + " on " + name_ +
-                         " (does the camera answer inquiries?)";
-                return std::nullopt;
-            }
-        }
-    }
-
-    void wait(double seconds) override {
-        if (seconds <= 0) return;
-        const double end = line::monotonic_seconds() + seconds;
-        struct timespec ts;
-        for (double left = seconds; left > 0; left = end - line::monotonic_seconds()) {
-            ts.tv_sec = static_cast<time_t>(left);
-            ts.tv_nsec = static_cast<long>((left - static_cast<double>(ts.tv_sec)) * 1e9);
-            // Ctrl-C ends the wait early; the caller looks at its flag.
-            if (nanosleep(&ts, nullptr) != 0) break;
-        }
-    }
-
-    double now() override { return line::monotonic_seconds(); }
-    std::string describe() const override { return name_; }
-
-private:
-    // Replies to commands we did not wait for: keep only what is new.
-    void drain_input() {
-        messages_.clear();
-        while (read_some(0)) {
-        }
-        messages_.clear();
-    }
-
-    // Reads what is there within `seconds`; false when nothing came.
-    bool read_some(double seconds) {
+    bool receive(double seconds, std::deque<Message> *messages, std::string *) override {
         struct pollfd p = {fd_, POLLIN, 0};
         const int n = poll(&p, 1, static_cast<int>(seconds * 1000));
         if (n <= 0 || (p.revents & POLLIN) == 0) return false;
@@ -84,15 +34,15 @@ private:
         const ssize_t got = read(fd_, buf, sizeof buf);
         if (got <= 0) return false;
         for (auto &piece : assembler_.feed(buf, static_cast<size_t>(got))) {
-            if (piece.type == visca::Assembler::Piece::Message) messages_.push_back(piece.bytes);
+            if (piece.type == visca::Assembler::Piece::Message) messages->push_back({piece.bytes, std::nullopt});
         }
         return true;
     }
 
+private:
     int fd_;
     std::string name_;
     visca::Assembler assembler_;
-    std::vector<visca::Bytes> messages_;
 };
 
 int nibbles(const visca::Bytes &data, size_t first, size_t count) {
@@ -104,6 +54,65 @@ int nibbles(const visca::Bytes &data, size_t first, size_t count) {
 int signed16(int v) { return v >= 0x8000 ? v - 0x10000 : v; }
 
 }  // namespace
+
+bool MessageLink::command(const visca::Bytes &frame, std::string *error) {
+    drain_input();
+    return send(frame, nullptr, error);
+}
+
+std::optional<visca::Bytes> MessageLink::inquire(const visca::Bytes &frame, std::string *error) {
+    drain_input();
+    std::optional<uint32_t> sequence;
+    if (!send(frame, &sequence, error)) return std::nullopt;
+    const double deadline = line::monotonic_seconds() + reply_timeout;
+    std::string problem;
+    while (true) {
+        for (; !messages_.empty(); messages_.pop_front()) {
+            const visca::Bytes &m = messages_.front().bytes;
+            // On a numbered line, an answer to another request is not ours.
+            const std::optional<uint32_t> answers = messages_.front().sequence;
+            if (sequence && answers && *answers != *sequence) continue;
+            if (m.size() >= 3 && (m[0] & 0xF0) == 0x90 && m[1] == 0x50) {
+                visca::Bytes data(m.begin() + 2, m.end() - 1);
+                messages_.pop_front();
+                return data;
+            }
+            if (m.size() >= 3 && (m[0] & 0xF0) == 0x90 && (m[1] & 0xF0) == 0x60) {
+                *error = "the camera answered " + visca::hex(frame) + " with the error " + visca::hex(m);
+                messages_.pop_front();
+                return std::nullopt;
+            }
+        }
+        const double left = deadline - line::monotonic_seconds();
+        if (left <= 0 || !receive(left, &messages_, &problem)) {
+            *error = "no answer to the inquiry " + visca::hex(frame) + " on " + describe() +
+                     (problem.empty() ? " (does the camera answer inquiries?)" : ": " + problem);
+            return std::nullopt;
+        }
+    }
+}
+
+void MessageLink::wait(double seconds) {
+    if (seconds <= 0) return;
+    const double end = line::monotonic_seconds() + seconds;
+    struct timespec ts;
+    for (double left = seconds; left > 0; left = end - line::monotonic_seconds()) {
+        ts.tv_sec = static_cast<time_t>(left);
+        ts.tv_nsec = static_cast<long>((left - static_cast<double>(ts.tv_sec)) * 1e9);
+        // Ctrl-C ends the wait early; the caller looks at its flag.
+        if (nanosleep(&ts, nullptr) != 0) break;
+    }
+}
+
+double MessageLink::now() { return line::monotonic_seconds(); }
+
+void MessageLink::drain_input() {
+    messages_.clear();
+    std::string ignored;
+    while (receive(0, &messages_, &ignored)) {
+    }
+    messages_.clear();
+}
 
 std::unique_ptr<CameraLink> line_link(int fd, std::string name) {
     return std::make_unique<LineLink>(fd, std::move(name));

@@ -1,9 +1,12 @@
 // The calibration's side of a camera: commands out, inquiries answered. A
-// desk line (serial device, pseudo-terminal, ...) or a built-in virtual
-// camera that runs on simulated time.
+// desk line (serial device, pseudo-terminal, ...), a network camera, or a
+// built-in virtual camera that runs on simulated time.
 #ifndef SIM_CALIBRATE_CAMERA_LINK_H
 #define SIM_CALIBRATE_CAMERA_LINK_H
 
+#include <stdint.h>
+
+#include <deque>
 #include <memory>
 #include <optional>
 #include <string>
@@ -26,6 +29,34 @@ public:
     // Camera time in seconds.
     virtual double now() = 0;
     virtual std::string describe() const = 0;
+};
+
+// A real camera on some line, on the wall clock: what the serial and the
+// network links share. Replies are read and matched the same way on both.
+class MessageLink : public CameraLink {
+public:
+    bool command(const visca::Bytes &frame, std::string *error) override;
+    std::optional<visca::Bytes> inquire(const visca::Bytes &frame, std::string *error) override;
+    void wait(double seconds) override;
+    double now() override;
+
+protected:
+    struct Message {
+        visca::Bytes bytes;
+        std::optional<uint32_t> sequence;  // the request it answers, on a line that says so
+    };
+    // Sends one message; `sequence` gets the number it went under, on a line
+    // that numbers them.
+    virtual bool send(const visca::Bytes &frame, std::optional<uint32_t> *sequence, std::string *error) = 0;
+    // Reads what arrives within `seconds` into `messages`; false when nothing
+    // came, with `problem` set when the line itself reported one.
+    virtual bool receive(double seconds, std::deque<Message> *messages, std::string *problem) = 0;
+
+private:
+    // Replies to commands we did not wait for: keep only what is new.
+    void drain_input();
+
+    std::deque<Message> messages_;
 };
 
 // A line the caller has opened; the link owns `fd` from then on.

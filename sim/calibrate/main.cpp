@@ -22,6 +22,8 @@
 #include "driver_probe.h"
 #include "ini_update.h"
 #include "line.h"
+#include "net_address.h"
+#include "net_link.h"
 #include "measure.h"
 #include "plan.h"
 #include "profile.h"
@@ -46,9 +48,11 @@ struct Options {
 
 void usage(FILE *out) {
     fputs(
-        "usage: visca_calibrate (--port DEVICE | --profile NAME|FILE) [options]\n"
+        "usage: visca_calibrate (--port LINE | --profile NAME|FILE) [options]\n"
         "Measures the camera's speeds, chooses the driver's calibration values and prints them.\n"
-        "  --port DEVICE              the camera's line (serial device or pseudo-terminal, 9600 8N1)\n"
+        "  --port LINE                the camera's line: a serial device or pseudo-terminal (9600 8N1),\n"
+        "                             or a network camera: udp:HOST:PORT (with the IP header),\n"
+        "                             udp-raw:HOST:PORT or tcp:HOST:PORT (bare messages)\n"
         "  --profile NAME|FILE        the camera's profile: without --port, a built-in virtual camera\n"
         "                             running it; with --port, where its position units and ends are\n"
         "  --pan-units-per-degree U   pan position units per degree (datasheet figure)\n"
@@ -127,7 +131,7 @@ bool parse_options(int argc, char **argv, Options *o) {
         }
     }
     if (o->port.empty() && o->profile.empty()) {
-        fprintf(stderr, "visca_calibrate: give --port DEVICE or --profile NAME|FILE\n");
+        fprintf(stderr, "visca_calibrate: give --port LINE or --profile NAME|FILE\n");
         return false;
     }
     if (o->config.empty()) o->config = o->write;
@@ -214,7 +218,12 @@ int main(int argc, char **argv) {
     if (!read_config(o.config, o.camera, &config, &error)) return fail(error);
 
     std::unique_ptr<calib::CameraLink> link;
-    if (!o.port.empty()) {
+    if (line::is_net_address(o.port)) {
+        const auto net = line::parse_net_address(o.port, line::Side::Client, &error);
+        if (!net) return fail(error);
+        link = calib::net_link(*net, &error);
+        if (!link) return fail(error);
+    } else if (!o.port.empty()) {
         const int fd = line::open_serial(o.port, line::Settings(), &error);
         if (fd < 0) return fail(error);
         link = calib::line_link(fd, o.port);

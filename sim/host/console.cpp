@@ -247,8 +247,12 @@ void cmd_verify(Runtime &r, const Args &a) {
     need(a, 0, 2);
     const bool quick = !a.empty() && a[0] == "quick";
     const size_t plot = quick ? 1 : 0;
-    run_verify(r, [&](const std::function<void()> &f) { call(r, f); },
-               a.size() > plot ? a[plot] : r.options.verify_plot, quick);
+    // A verification that could not read the camera fails the session's
+    // exit status, as a refused command does.
+    if (!run_verify(r, [&](const std::function<void()> &f) { call(r, f); },
+                    a.size() > plot ? a[plot] : r.options.verify_plot, quick)) {
+        r.rejected = true;
+    }
 }
 
 void cmd_preset(Runtime &r, const Args &a) {

@@ -2,8 +2,10 @@
 # visca_calibrate measures the virtual camera program over a pseudo-terminal
 # and writes its choice into a configuration file; tavrinode then verifies
 # the written calibration over the same line. A short plan (pan only, moves
-# of 5 degrees and more) keeps it to seconds. Ctrl-C during a calibration
-# leaves the file alone.
+# of 5 degrees and more) keeps it to seconds. The same over the network:
+# calibration and verification over udp with the IP header, verification
+# over tcp, and a camera nobody runs. Ctrl-C during a calibration leaves the
+# file alone.
 source "$2/e2e_lib.sh"
 
 "$bin/virtual_camera" --pty --profile proportional --quiet >"$work/camera.txt" 2>&1 &
@@ -41,6 +43,52 @@ expect_line "$work/verify.txt" "; 4 moves"
 # to a 5 degree move.
 worst=$(sed -n 's/.*5-90 deg median [0-9.]*% worst \([0-9.]*\)%.*/\1/p' <<<"$summary")
 expect_between "worst verified error (%)" "${worst:-999}" 0 35
+
+# A network camera with the IP header that also acknowledges and completes
+# every command: the inquiries pass those replies over and take the answer
+# under their own sequence number.
+"$bin/virtual_camera" --listen udp:127.0.0.1:0 --replies --profile proportional --quiet >"$work/camera-udp.txt" 2>&1 &
+background+=($!)
+udp=$(announced "$work/camera-udp.txt" listen)
+[ -n "$udp" ] || { echo "the camera printed no address"; cat "$work/camera-udp.txt"; exit 1; }
+cp "$work/before.ini" "$work/net.ini"
+status=0
+timeout 60 "$bin/visca_calibrate" --port "$udp" --profile proportional --quick --axes pan \
+  --write "$work/net.ini" >"$work/calibrate-udp.txt" 2>&1 || status=$?
+[ "$status" -eq 0 ] || fail "visca_calibrate over udp exited with $status"
+expect_line "$work/calibrate-udp.txt" "camera: vendor 0x0070, model 0x0001, ROM 0x0100 on $udp"
+chosen=$(sed -n 's/^PanMoveTimePerDegree = //p' "$work/net.ini")
+expect_between "PanMoveTimePerDegree over udp" "${chosen:-0}" 640 740
+
+# verify_over LINE NAME: the quick verification over LINE with the values
+# calibrated over udp; all four moves land within the bounds above.
+verify_over() {
+  status=0
+  timeout 60 "$bin/tavrinode" --port "$1" --config "$work/net.ini" 'verify quick' >"$work/verify-$2.txt" 2>&1 || status=$?
+  [ "$status" -eq 0 ] || fail "tavrinode verify over $2 exited with $status"
+  expect_count "$work/verify-$2.txt" "verify pan " 4
+  worst=$(sed -n 's/^verify summary: 5-90 deg median [0-9.]*% worst \([0-9.]*\)%.*; 4 moves$/\1/p' \
+    "$work/verify-$2.txt")
+  expect_between "worst verified error over $2 (%)" "${worst:-999}" 0 35
+}
+verify_over "$udp" udp
+"$bin/virtual_camera" --listen tcp:127.0.0.1:0 --profile proportional --quiet >"$work/camera-tcp.txt" 2>&1 &
+background+=($!)
+tcp=$(announced "$work/camera-tcp.txt" listen)
+verify_over "$tcp" tcp
+
+# Nobody at the address: both programs name the line and fail at once.
+kill -TERM "${background[1]}"
+wait "${background[1]}" || true
+status=0
+timeout 30 "$bin/visca_calibrate" --port "$udp" --profile proportional --quick --axes pan \
+  >"$work/calibrate-gone.txt" 2>&1 || status=$?
+[ "$status" -eq 1 ] || fail "visca_calibrate without a camera exited with $status"
+expect_line "$work/calibrate-gone.txt" "no answer to the inquiry 81 09 00 02 FF on $udp"
+status=0
+timeout 30 "$bin/tavrinode" --port "$udp" 'verify quick' >"$work/verify-gone.txt" 2>&1 || status=$?
+[ "$status" -eq 1 ] || fail "tavrinode verify without a camera exited with $status"
+expect_line "$work/verify-gone.txt" "error: verify: pan position: no answer to 81 09 06 12 FF on $udp"
 
 # Ctrl-C in the middle: the camera is stopped, the file stays as it was.
 cp "$work/before.ini" "$work/site2.ini"

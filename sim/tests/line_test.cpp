@@ -1,12 +1,19 @@
 // The network lines: the address parser, the IP header's encoding and
 // checks, which request a reply answers, and both ends over loopback.
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include "net_socket.h"
+#include <thread>
+
+#include "camera_link.h"
+#include "line.h"
 #include "net_address.h"
+#include "net_link.h"
+#include "net_socket.h"
+#include "reply_box.h"
 #include "visca_ip.h"
 
 namespace {
@@ -192,6 +199,99 @@ TEST(NetLines, UdpListenerAndClientOverLoopback) {
     EXPECT_TRUE(client_reads(300).empty());
     close(stranger);
     close(client);
+}
+
+// The calibration over udp: the link resets the numbering, numbers its
+// inquiries from 1 and takes as the answer only a reply under the
+// inquiry's number; a late answer to an earlier request is passed over.
+TEST(NetLines, CalibrationTakesTheAnswerUnderTheInquirysNumber) {
+    const int camera = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    ASSERT_GE(camera, 0);
+    struct sockaddr_in at = {};
+    at.sin_family = AF_INET;
+    at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t at_length = sizeof at;
+    ASSERT_EQ(bind(camera, reinterpret_cast<struct sockaddr *>(&at), sizeof at), 0);
+    ASSERT_EQ(getsockname(camera, reinterpret_cast<struct sockaddr *>(&at), &at_length), 0);
+
+    struct Round {
+        std::vector<std::pair<uint32_t, Bytes>> replies;  // under these numbers, given the inquiry's as 0
+        bool ok;
+        int value;
+        const char *error;
+    };
+    const Round rounds[] = {
+        {{{0, {0x90, 0x50, 0x01, 0x02, 0x03, 0x04, 0xFF}}}, true, 0x1234, ""},
+        // The earlier inquiry's answer, late, then this one's.
+        {{{99, {0x90, 0x50, 0x0F, 0x0F, 0x0F, 0x0F, 0xFF}}, {0, {0x90, 0x50, 0x00, 0x01, 0x02, 0x03, 0xFF}}},
+         true,
+         0x0123,
+         ""},
+        {{{99, {0x90, 0x60, 0x02, 0xFF}}, {0, {0x90, 0x60, 0x03, 0xFF}}}, false, 0, "with the error 90 60 03 FF"},
+    };
+    std::vector<visca_ip::Datagram> heard;
+    std::thread fake([&] {
+        for (size_t i = 0; i <= sizeof rounds / sizeof rounds[0]; ++i) {
+            struct pollfd p = {camera, POLLIN, 0};
+            if (poll(&p, 1, 5000) != 1) return;
+            uint8_t buf[64];
+            struct sockaddr_storage from;
+            socklen_t from_length = sizeof from;
+            const ssize_t n =
+                recvfrom(camera, buf, sizeof buf, 0, reinterpret_cast<struct sockaddr *>(&from), &from_length);
+            visca_ip::Datagram d;
+            std::string why;
+            if (n <= 0 || !visca_ip::decode(buf, static_cast<size_t>(n), &d, &why)) return;
+            heard.push_back(d);
+            if (i == 0) continue;  // the reset
+            for (const auto &[offset, reply] : rounds[i - 1].replies) {
+                const Bytes out = visca_ip::encode(visca_ip::Reply, d.sequence + offset, reply.data(), reply.size());
+                sendto(camera, out.data(), out.size(), 0, reinterpret_cast<struct sockaddr *>(&from), from_length);
+            }
+        }
+    });
+
+    std::string error;
+    const auto net = line::parse_net_address("udp:127.0.0.1:" + std::to_string(ntohs(at.sin_port)), Side::Client,
+                                             &error);
+    ASSERT_TRUE(net) << error;
+    auto link = calib::net_link(*net, &error);
+    ASSERT_TRUE(link) << error;
+    for (const Round &r : rounds) {
+        error.clear();
+        const auto zoom = calib::read_lens(*link, true, &error);
+        EXPECT_EQ(zoom.has_value(), r.ok) << error;
+        EXPECT_EQ(zoom.value_or(0), r.value);
+        EXPECT_NE(error.find(r.error), std::string::npos) << error;
+    }
+    fake.join();
+    close(camera);
+    ASSERT_EQ(heard.size(), 4u);
+    EXPECT_EQ(heard[0].type, visca_ip::ControlCommand);
+    EXPECT_EQ(heard[0].sequence, 0u);
+    for (uint32_t i = 1; i < 4; ++i) {
+        EXPECT_EQ(heard[i].type, visca_ip::Inquiry);
+        EXPECT_EQ(heard[i].sequence, i);
+        EXPECT_EQ(heard[i].payload, (Bytes{0x81, 0x09, 0x04, 0x47, 0xFF}));
+    }
+}
+
+// The host's wait for an answer: replies to other requests and
+// acknowledgements are passed over; a line fault ends the wait at once.
+TEST(NetLines, HostWaitsForTheAnswerToItsInquiry) {
+    host::ReplyBox box;
+    box.push({0x90, 0x41, 0xFF}, 5);
+    box.push({0x90, 0x50, 0x0F, 0xFF}, 4);
+    box.push({0x90, 0x50, 0x01, 0xFF}, 5);
+    EXPECT_EQ(box.wait_answer(0, 5), (Bytes{0x90, 0x50, 0x01, 0xFF}));
+    box.push({0x90, 0x60, 0x02, 0xFF});  // unnumbered lines: the first answer
+    EXPECT_EQ(box.wait_answer(0, 6), (Bytes{0x90, 0x60, 0x02, 0xFF}));
+    box.fail("Connection refused");
+    std::string failure;
+    const double began = line::monotonic_seconds();
+    EXPECT_FALSE(box.wait_answer(5, 7, &failure));
+    EXPECT_LT(line::monotonic_seconds() - began, 1.0);
+    EXPECT_EQ(failure, "Connection refused");
 }
 
 }  // namespace
