@@ -87,7 +87,7 @@ void usage(FILE *out) {
         "Runs the driver under the stand-in host. Commands come from the arguments, from\n"
         "--script FILE, or from standard input (an interactive console on a terminal).\n"
         "  --config FILE      camera configuration (INI: [host] cameras = N, [cameraN] key = value)\n"
-        "  --port DEVICE      write the frames to a serial device (the driver's port settings)\n"
+        "  --port LINE        write the frames to a serial device (the driver's port settings)\n"
         "                     or a network camera: udp:HOST:PORT (with the IP header),\n"
         "                     udp-raw:HOST:PORT or tcp:HOST:PORT (bare messages)\n"
         "  --pty              create a pseudo-terminal, print its path and write the frames there\n"

@@ -64,7 +64,6 @@ struct Runtime {
     // Per slot, the values the driver read, as it read them (last request).
     std::vector<std::map<std::string, std::string>> read_values;
     bool rejected = false;       // a command line was refused
-    bool output_failed = false;  // an output file could not be written
     double start = 0;
     std::vector<LineEvent> events;
     int last_status[14] = {};
