@@ -1,7 +1,12 @@
 // The calibration's line fit and its configuration-file update.
 #include <gtest/gtest.h>
 
+#include <math.h>
+#include <stdio.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <thread>
 
 #include "builtin_link.h"
 #include "choose.h"
@@ -10,6 +15,9 @@
 #include "ini_update.h"
 #include "measure.h"
 #include "plan.h"
+#include "reply_box.h"
+#include "report.h"
+#include "verify_summary.h"
 
 namespace {
 
@@ -36,10 +44,17 @@ TEST(CalibrateFit, RecoversRateAndOffset) {
     }
 }
 
-TEST(CalibrateFit, NeedsTwoDriveTimes) {
-    EXPECT_FALSE(calib::fit_line({}));
-    EXPECT_FALSE(calib::fit_line({{0.5, 3}}));
-    EXPECT_FALSE(calib::fit_line({{0.5, 3}, {0.5, 3.2}}));
+TEST(CalibrateFit, NeedsTwoDriveTimesAndFiniteSamples) {
+    const double nan = std::nan(""), inf = HUGE_VAL;
+    const std::vector<std::vector<calib::Sample>> cases = {
+        {},
+        {{0.5, 3}},
+        {{0.5, 3}, {0.5, 3.2}},
+        {{0.3, 1}, {0.8, nan}},
+        {{nan, 1}, {0.8, 2}, {0.3, 1}},
+        {{0.3, 1}, {inf, 2}},
+    };
+    for (size_t i = 0; i < cases.size(); ++i) EXPECT_FALSE(calib::fit_line(cases[i])) << "case " << i;
 }
 
 TEST(CalibrateIni, SetsKeysAndKeepsEverythingElse) {
@@ -68,6 +83,26 @@ TEST(CalibrateIni, SetsKeysAndKeepsEverythingElse) {
          "[camera1]\nMoveSpeed = 50",
          "[camera1]\nMoveSpeed = 50\n\n[camera3]\nPanMoveTimePerDegree = 612\nPanSpeedCompensation = -7\n"},
         {"empty file", 1, "", "[camera1]\nPanMoveTimePerDegree = 612\nPanSpeedCompensation = -7\n"},
+        {"key repeated: every line set; camera10 and a longer key name left alone",
+         1,
+         "[camera10]\nPanSpeedCompensation = 1\n[ camera1 ]\npanmovetimeperdegree: 5\n"
+         "PanMoveTimePerDegree = 6;no comment\nPanSpeedCompensationX = 2\nPanSpeedCompensation=\t3 ; # kept\n",
+         "[camera10]\nPanSpeedCompensation = 1\n[ camera1 ]\npanmovetimeperdegree: 612\n"
+         "PanMoveTimePerDegree = 612\nPanSpeedCompensationX = 2\nPanSpeedCompensation=\t-7 ; # kept\n"},
+        {"section repeated: missing key added to the last one",
+         1,
+         "[camera1]\nPanMoveTimePerDegree = 5\n[camera2]\nA = 1\n[CAMERA1]\nB = 2\n\n",
+         "[camera1]\nPanMoveTimePerDegree = 612\n[camera2]\nA = 1\n[CAMERA1]\nB = 2\n"
+         "PanSpeedCompensation = -7\n\n"},
+        {"CRLF file gets a CRLF section; a comment-only file keeps its comment",
+         2,
+         "; only a note\r\n",
+         "; only a note\r\n\r\n[camera2]\r\nPanMoveTimePerDegree = 612\r\nPanSpeedCompensation = -7\r\n"},
+        {"keys outside any section and in a commented-out section untouched",
+         1,
+         "PanMoveTimePerDegree = 1\n;[camera1]\n[camera1]\n",
+         "PanMoveTimePerDegree = 1\n;[camera1]\n[camera1]\nPanMoveTimePerDegree = 612\n"
+         "PanSpeedCompensation = -7\n"},
         {"CRLF line ends and an empty value",
          1,
          "[Camera1]\r\nPanMoveTimePerDegree =\r\n# keep\r\n",
