@@ -611,3 +611,152 @@ TEST(CalibrateReport, CurveTableAndTheLensLimit) {
 }
 
 }  // namespace
+
+// ---- the measurement's drives against a camera on a clock of our own ----
+
+namespace {
+
+// One axis that runs `rate_per_speed` x speed units per second once its
+// start latency has passed, stops dead and is held at the ends of its range.
+// Records every drive's length and whether an end was ever hit.
+class ClockedCamera : public calib::CameraLink {
+public:
+    struct Drive {
+        int dir, speed;
+        double seconds;
+    };
+    ClockedCamera(int axis, double position, double counts_per_unit, int counter_sign, double low, double high)
+        : axis_(axis), pos_(position), counts_(counts_per_unit), sign_(counter_sign), low_(low), high_(high) {
+        rate_per_speed = axis >= calib::Zoom ? 500 : 2;
+    }
+
+    bool command(const visca::Bytes &frame, std::string *) override {
+        advance();
+        const visca::Message m = visca::decode(frame);
+        const bool lens = axis_ >= calib::Zoom;
+        const int dir = lens ? m.lens_dir : axis_ == calib::Pan ? m.pan_dir : m.tilt_dir;
+        const int speed = lens ? m.lens_speed + 1 : axis_ == calib::Pan ? m.pan_speed : m.tilt_speed;
+        if (dir_ != 0) drives.push_back({dir_, speed_, clock_ - began_});
+        dir_ = dir;
+        speed_ = speed;
+        began_ = clock_;
+        return true;
+    }
+    std::optional<visca::Bytes> inquire(const visca::Bytes &, std::string *) override {
+        clock_ += 0.01;
+        advance();
+        const int counter = static_cast<int>(lround(pos_ * counts_ * sign_)) & 0xFFFF;
+        visca::Bytes data;
+        for (int shift = 12; shift >= 0; shift -= 4) data.push_back(static_cast<uint8_t>(counter >> shift & 15));
+        if (axis_ <= calib::Tilt) data.insert(axis_ == calib::Pan ? data.end() : data.begin(), 4, 0);
+        return data;
+    }
+    void wait(double seconds) override { clock_ += seconds; }
+    double now() override { return clock_; }
+    std::string describe() const override { return "clocked"; }
+
+    static constexpr double latency = 0.05;
+    double rate_per_speed;  // units per second per speed byte (lens: per nibble + 1)
+    std::vector<Drive> drives;
+    bool hit_end = false;
+    double position() const { return pos_; }
+
+private:
+    void advance() {
+        if (dir_ != 0) {
+            const double from = std::max(last_, began_ + latency);
+            if (clock_ > from) pos_ += dir_ * rate_per_speed * speed_ * (clock_ - from);
+            if (pos_ < low_ || pos_ > high_) hit_end = true;
+            pos_ = std::clamp(pos_, low_, high_);
+        }
+        last_ = clock_;
+    }
+
+    int axis_;
+    double pos_, counts_;
+    int sign_;
+    double low_, high_;
+    int dir_ = 0, speed_ = 0;
+    double began_ = 0, last_ = 0, clock_ = 0;
+};
+
+TEST(CalibrateMeasure, DriveTimesDirectionsAndFitsOnAKnownCamera) {
+    struct Case {
+        const char *what;
+        int axis;
+        double start, counts_per_unit;
+        int counter_sign;
+        std::optional<double> min, max;
+        std::vector<int> speeds;
+        // Drive lengths per speed, worked out from the measurement's targets.
+        std::vector<double> seconds;
+    };
+    const Case cases[] = {
+        // 1 degree at 8 deg/s: 0.3 s first, then 4 degrees, but at least 0.3 s more: 0.6 s.
+        // At 0x12 (36 deg/s) the estimate of 8 deg/s gives 0.125 s, then at
+        // least 0.3 s more: 0.425 s. The counter crosses 0 and runs the
+        // other way.
+        {"pan", calib::Pan, 0, 14.4, -1, std::nullopt, std::nullopt, {4, 0x12}, {0.3, 0.3, 0.6, 0.6, 0.125, 0.125, 0.425, 0.425}},
+        {"tilt", calib::Tilt, -3, 10, 1, std::nullopt, std::nullopt, {0x0E}, {0.3, 0.3, 0.6, 0.6}},
+        // A zoom at wide first moves to 30 % of its travel; at 4000 steps/s
+        // 0.3 s, then 1000 steps at once: at least 0.3 s more.
+        {"zoom at an end", calib::Zoom, 0, 1, 1, 0.0, 16384.0, {7}, {0.3, 0.3, 0.6, 0.6}},
+        // Nibble 0 (500 steps/s): 0.3 s, then 1000 steps: the most, 0.8 s.
+        // Nibble 7 (4000 steps/s): 250 steps at the estimate of 500 take
+        // 0.5 s; 0.8 s would run 3000 steps into the end 2900 steps away:
+        // the long drive stays within 80 % of the room at the crude
+        // 1800 / 0.5 steps/s, 2320 / 3600 s.
+        {"focus, room for a short drive only", calib::Focus, 2900, 1, 1, 0.0, 5800.0, {0, 7},
+         {0.3, 0.3, 0.8, 0.8, 0.5, 0.5, 2320.0 / 3600, 2320.0 / 3600}},
+    };
+    for (const Case &c : cases) {
+        ClockedCamera cam(c.axis, c.start, c.counts_per_unit, c.counter_sign, c.min.value_or(-1e6), c.max.value_or(1e6));
+        calib::AxisGeometry g;
+        g.units_per_unit = c.counts_per_unit;
+        g.min = c.min;
+        g.max = c.max;
+        calib::Measurer measurer(cam, nullptr, nullptr);
+        calib::Curves curves;
+        std::map<calib::CurveKey, std::vector<calib::Sample>> samples;
+        std::string error;
+        ASSERT_TRUE(measurer.measure(c.axis, g, c.speeds, 0, calib::MeasureOptions(), &curves, &samples, &error))
+            << c.what << ": " << error;
+        EXPECT_EQ(g.sign, c.counter_sign) << c.what;
+        EXPECT_FALSE(cam.hit_end) << c.what;
+        // The inward move of the zoom comes first: only the timed drives count.
+        const std::vector<ClockedCamera::Drive> timed(cam.drives.end() - static_cast<long>(c.seconds.size()),
+                                                      cam.drives.end());
+        for (size_t i = 0; i < timed.size(); ++i) {
+            // (after the first speed the time rests on a fitted rate)
+            EXPECT_NEAR(timed[i].seconds, c.seconds[i], 0.005) << c.what << " drive " << i;
+            // Out and back in turn: the axis stays near its start.
+            EXPECT_EQ(timed[i].dir, i % 2 == 1 ? -timed[i - 1].dir : timed[i].dir) << c.what << " drive " << i;
+        }
+        for (int speed : c.speeds) {
+            const int nominal = c.axis >= calib::Zoom ? speed + 1 : speed;
+            for (int dir : {1, -1}) {
+                const auto it = curves.find(calib::CurveKey{c.axis, dir, speed});
+                ASSERT_NE(it, curves.end()) << c.what;
+                const double rate = cam.rate_per_speed * nominal, offset = -rate * ClockedCamera::latency;
+                EXPECT_NEAR(it->second.rate, rate, 0.03 * rate) << c.what << " speed " << speed << " dir " << dir;
+                EXPECT_NEAR(it->second.offset, offset, 0.15 + 0.03 * fabs(offset)) << c.what << " speed " << speed;
+            }
+        }
+    }
+}
+
+TEST(CalibrateMeasure, RefusesARangeTooSmallToMeasure) {
+    ClockedCamera cam(calib::Focus, 100, 1, 1, 0, 200);
+    calib::AxisGeometry g;
+    g.min = 0.0;
+    g.max = 200.0;
+    calib::Measurer measurer(cam, nullptr, nullptr);
+    calib::Curves curves;
+    std::map<calib::CurveKey, std::vector<calib::Sample>> samples;
+    std::string error;
+    EXPECT_FALSE(measurer.measure(calib::Focus, g, {7}, 0, calib::MeasureOptions(), &curves, &samples, &error));
+    EXPECT_NE(error.find("focus: the start position is too close to an end"), std::string::npos) << error;
+    EXPECT_TRUE(cam.drives.empty());
+}
+
+}  // namespace
