@@ -455,17 +455,6 @@ TEST(CalibratePositions, DecodesSignedCountersAndUnsignedLensSteps) {
     EXPECT_FALSE(host::decode_position(3, {1, 2, 3, 4, 5, 6, 7, 8}, 1, 1));
 }
 
-TEST(CalibratePositions, VersionAndFocusModeReplies) {
-    std::string error;
-    ScriptedLink version({0x00, 0x70, 0x02, 0x03, 0x01, 0x05, 0x02});
-    EXPECT_EQ(calib::read_version(version, &error), "vendor 0x0070, model 0x0203, ROM 0x0105");
-    for (const auto &[data, expected] : std::vector<std::pair<visca::Bytes, std::optional<bool>>>{
-             {{2}, true}, {{3}, false}, {{4}, std::nullopt}, {{2, 2}, std::nullopt}}) {
-        ScriptedLink link(data);
-        EXPECT_EQ(calib::read_focus_auto(link), expected) << visca::hex(data);
-    }
-}
-
 }  // namespace
 
 // ---- the reply box of the host's lines ----
