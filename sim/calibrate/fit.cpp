@@ -1,6 +1,6 @@
 #include "fit.h"
 
-#include <math.h>
+#include <cmath>
 
 namespace calib {
 
@@ -9,6 +9,8 @@ std::optional<Line> fit_line(const std::vector<Sample> &samples) {
     if (samples.size() < 2) return std::nullopt;
     double mean_t = 0, mean_d = 0;
     for (const Sample &s : samples) {
+        // A broken reading would make every value of the fit NaN.
+        if (!std::isfinite(s.seconds) || !std::isfinite(s.distance)) return std::nullopt;
         mean_t += s.seconds;
         mean_d += s.distance;
     }

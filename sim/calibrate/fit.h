@@ -22,8 +22,8 @@ struct Line {
     double at(double seconds) const { return rate * seconds + offset; }
 };
 
-// Least squares over the samples. Needs at least two distinct drive times;
-// nullopt otherwise.
+// Least squares over the samples. Needs at least two distinct drive times
+// and finite samples; nullopt otherwise.
 std::optional<Line> fit_line(const std::vector<Sample> &samples);
 
 }  // namespace calib

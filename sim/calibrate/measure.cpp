@@ -144,7 +144,10 @@ bool Measurer::measure(int axis, AxisGeometry &g, const std::vector<int> &speeds
                 const double moved = std::max(a.back().distance, b.back().distance);
                 const double crude = std::max(moved / t, 1e-3);
                 const double far = std::min(o.long_target * scale, 0.8 * room);
-                const double t_long = std::clamp(far / crude, std::min(t + 0.3, o.max_drive), o.max_drive);
+                // At least 0.3 s longer for a well-spread fit, but never
+                // further than the room: an end stop would cut the drive short.
+                const double t_long = std::min(std::clamp(far / crude, std::min(t + 0.3, o.max_drive), o.max_drive),
+                                               0.8 * room / crude);
                 // Several times in between average out the camera's video-frame steps.
                 for (int i = 1; i < o.times; ++i) times.push_back(t + (t_long - t) * i / (o.times - 1));
                 if (moved > 0.8 * room) {

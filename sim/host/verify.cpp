@@ -13,12 +13,6 @@ namespace {
 const char *const axis_names[4] = {"pan", "tilt", "zoom", "focus"};
 const char *const units[4] = {"deg", "deg", "steps", "steps"};
 
-int nibbles(const visca::Bytes &d, size_t first) {
-    int v = 0;
-    for (size_t i = first; i < first + 4; ++i) v = (v << 4) | (d[i] & 0x0F);
-    return v;
-}
-
 // Where the axis is, in degrees or steps; read once the camera has come to
 // rest (two equal readings in a row).
 std::optional<double> read_axis(Runtime &r, int axis, std::string *error) {
@@ -41,17 +35,11 @@ std::optional<double> read_axis(Runtime &r, int axis, std::string *error) {
                                                : visca::Bytes{0x81, 0x09, 0x04, uint8_t(axis == 2 ? 0x47 : 0x48), 0xFF};
         const auto data = port->inquire(inquiry, error);
         if (!data) return std::nullopt;
-        if (data->size() != (axis <= 1 ? 8u : 4u)) {
+        const sim::PanTiltAxis &a = axis == 0 ? profile.pan : profile.tilt;
+        now = decode_position(axis, *data, a.units_per_degree, a.sign);
+        if (!now) {
             *error = "unexpected position reply 90 50 " + visca::hex(*data) + " FF";
             return std::nullopt;
-        }
-        if (axis <= 1) {
-            int v = nibbles(*data, axis == 0 ? 0 : 4);
-            if (v >= 0x8000) v -= 0x10000;
-            const sim::PanTiltAxis &a = axis == 0 ? profile.pan : profile.tilt;
-            now = v * a.sign / a.units_per_degree;
-        } else {
-            now = nibbles(*data, 0);
         }
         if (last && *last == *now) return now;
         last = now;
@@ -61,39 +49,7 @@ std::optional<double> read_axis(Runtime &r, int axis, std::string *error) {
     return std::nullopt;
 }
 
-double median(std::vector<double> v) {
-    if (v.empty()) return 0;
-    std::sort(v.begin(), v.end());
-    const size_t n = v.size();
-    return n % 2 == 1 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
-}
-
-std::string pct(double v) {
-    char b[32];
-    snprintf(b, sizeof b, "%.1f%%", 100 * v);
-    return b;
-}
-
 }  // namespace
-
-double VerifiedMove::error() const { return fabs(reached - requested) / fabs(requested); }
-
-std::string verify_summary(const std::vector<VerifiedMove> &moves) {
-    std::vector<double> long_moves, short_moves, lens;
-    for (const VerifiedMove &m : moves) {
-        if (m.axis >= 2) {
-            lens.push_back(m.error());
-            continue;
-        }
-        if (fabs(m.requested) >= 5) long_moves.push_back(m.error());
-        if (fabs(m.requested) <= 5) short_moves.push_back(m.error());
-    }
-    auto worst = [](const std::vector<double> &v) { return v.empty() ? 0 : *std::max_element(v.begin(), v.end()); };
-    return "verify summary: 5-90 deg median " + pct(median(long_moves)) + " worst " + pct(worst(long_moves)) +
-           "; 1-5 deg median " + pct(median(short_moves)) + " worst " + pct(worst(short_moves)) +
-           "; zoom/focus median " + pct(median(lens)) + " worst " + pct(worst(lens)) + "; " +
-           std::to_string(moves.size()) + " moves";
-}
 
 bool run_verify(Runtime &r, const std::function<void(const std::function<void()> &)> &call,
                 const std::string &plot_path, bool quick) {

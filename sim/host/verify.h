@@ -9,23 +9,15 @@
 #include <vector>
 
 #include "runtime.h"
+#include "verify_summary.h"
 
 namespace host {
-
-struct VerifiedMove {
-    int axis = 0;  // 0 pan, 1 tilt, 2 zoom, 3 focus
-    double requested = 0, reached = 0;
-    double error() const;  // |reached - requested| / |requested|
-};
 
 // Runs every driver call through `call` (the console's wrapper). `quick`:
 // pan moves of 5 and 10 degrees only. Returns false when a position could
 // not be read (the reason has been printed).
 bool run_verify(Runtime &r, const std::function<void(const std::function<void()> &)> &call,
                 const std::string &plot_path, bool quick);
-
-// The summary line of a set of moves.
-std::string verify_summary(const std::vector<VerifiedMove> &moves);
 
 // requested against reached (pan and tilt), and the error per move size.
 bool write_verify_plot(const std::string &path, const std::vector<VerifiedMove> &moves, std::string *error);

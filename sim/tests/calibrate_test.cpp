@@ -1,15 +1,28 @@
 // The calibration's line fit and its configuration-file update.
 #include <gtest/gtest.h>
 
+#include <math.h>
+#include <stdio.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <set>
+#include <thread>
 
 #include "builtin_link.h"
 #include "choose.h"
 #include "driver_probe.h"
 #include "fit.h"
 #include "ini_update.h"
+#include "line.h"
 #include "measure.h"
 #include "plan.h"
+#include "reply_box.h"
+#include "report.h"
+#include "verify_summary.h"
 
 namespace {
 
@@ -36,10 +49,17 @@ TEST(CalibrateFit, RecoversRateAndOffset) {
     }
 }
 
-TEST(CalibrateFit, NeedsTwoDriveTimes) {
-    EXPECT_FALSE(calib::fit_line({}));
-    EXPECT_FALSE(calib::fit_line({{0.5, 3}}));
-    EXPECT_FALSE(calib::fit_line({{0.5, 3}, {0.5, 3.2}}));
+TEST(CalibrateFit, NeedsTwoDriveTimesAndFiniteSamples) {
+    const double nan = std::nan(""), inf = HUGE_VAL;
+    const std::vector<std::vector<calib::Sample>> cases = {
+        {},
+        {{0.5, 3}},
+        {{0.5, 3}, {0.5, 3.2}},
+        {{0.3, 1}, {0.8, nan}},
+        {{nan, 1}, {0.8, 2}, {0.3, 1}},
+        {{0.3, 1}, {inf, 2}},
+    };
+    for (size_t i = 0; i < cases.size(); ++i) EXPECT_FALSE(calib::fit_line(cases[i])) << "case " << i;
 }
 
 TEST(CalibrateIni, SetsKeysAndKeepsEverythingElse) {
@@ -68,6 +88,26 @@ TEST(CalibrateIni, SetsKeysAndKeepsEverythingElse) {
          "[camera1]\nMoveSpeed = 50",
          "[camera1]\nMoveSpeed = 50\n\n[camera3]\nPanMoveTimePerDegree = 612\nPanSpeedCompensation = -7\n"},
         {"empty file", 1, "", "[camera1]\nPanMoveTimePerDegree = 612\nPanSpeedCompensation = -7\n"},
+        {"key repeated: every line set; camera10 and a longer key name left alone",
+         1,
+         "[camera10]\nPanSpeedCompensation = 1\n[ camera1 ]\npanmovetimeperdegree: 5\n"
+         "PanMoveTimePerDegree = 6;no comment\nPanSpeedCompensationX = 2\nPanSpeedCompensation=\t3 ; # kept\n",
+         "[camera10]\nPanSpeedCompensation = 1\n[ camera1 ]\npanmovetimeperdegree: 612\n"
+         "PanMoveTimePerDegree = 612\nPanSpeedCompensationX = 2\nPanSpeedCompensation=\t-7 ; # kept\n"},
+        {"section repeated: missing key added to the last one",
+         1,
+         "[camera1]\nPanMoveTimePerDegree = 5\n[camera2]\nA = 1\n[CAMERA1]\nB = 2\n\n",
+         "[camera1]\nPanMoveTimePerDegree = 612\n[camera2]\nA = 1\n[CAMERA1]\nB = 2\n"
+         "PanSpeedCompensation = -7\n\n"},
+        {"CRLF file gets a CRLF section; a comment-only file keeps its comment",
+         2,
+         "; only a note\r\n",
+         "; only a note\r\n\r\n[camera2]\r\nPanMoveTimePerDegree = 612\r\nPanSpeedCompensation = -7\r\n"},
+        {"keys outside any section and in a commented-out section untouched",
+         1,
+         "PanMoveTimePerDegree = 1\n;[camera1]\n[camera1]\n",
+         "PanMoveTimePerDegree = 1\n;[camera1]\n[camera1]\nPanMoveTimePerDegree = 612\n"
+         "PanSpeedCompensation = -7\n"},
         {"CRLF line ends and an empty value",
          1,
          "[Camera1]\r\nPanMoveTimePerDegree =\r\n# keep\r\n",
@@ -258,6 +298,454 @@ TEST(CalibrateMeasure, StaysAroundTheStartAndStopsWhenAsked) {
     const Measured stopped = measure_builtin("proportional", calib::Pan, {0x12}, 1, &stop);
     EXPECT_FALSE(stopped.ok);
     EXPECT_TRUE(stopped.curves.empty());
+}
+
+}  // namespace
+
+// ---- the driver's drives, hand-worked from its arithmetic ----
+
+namespace {
+
+TEST(CalibrateProbe, RecordsTheDriversDrivesAsWorkedByHand) {
+    struct Case {
+        const char *what;
+        long move_speed;
+        int axis;
+        double amount;
+        int dir, speed;  // speed byte or nibble
+        double seconds;
+    };
+    const Case cases[] = {
+        {"pan 10 at full speed", 100, calib::Pan, 10, 1, 0x12, 0.690},
+        {"pan -10", 100, calib::Pan, -10, -1, 0x12, 0.690},
+        {"pan 1: speed 46, compensated to 25", 100, calib::Pan, 1, 1, 0x05, 0.069},
+        {"tilt -1: speed 45, compensated to 35", 100, calib::Tilt, -1, -1, 0x05, 0.068},
+        {"pan 0.02: speed 1, no sleep", 100, calib::Pan, 0.02, 1, 0x01, 0},
+        {"zoom 1000", 100, calib::Zoom, 1000, 1, 7, 0.525},
+        {"zoom -1000", 100, calib::Zoom, -1000, -1, 7, 0.525},
+        {"focus 1000 (near)", 100, calib::Focus, 1000, 1, 7, 0.075},
+        {"focus -2.5: three steps far", 100, calib::Focus, -2.5, -1, 7, 0},
+        {"pan 10 at MoveSpeed 50: 28 after compensation", 50, calib::Pan, 10, 1, 0x05, 1.380},
+        {"pan -1 at MoveSpeed 50: 138 ms, speed 46 -> 25", 50, calib::Pan, -1, -1, 0x05, 0.138},
+    };
+    calib::DriverProbe probe(calib::driver_defaults());
+    for (const Case &c : cases) {
+        probe.set("MoveSpeed", c.move_speed);
+        const std::vector<calib::Drive> drives = probe.move(c.axis, c.amount);
+        ASSERT_EQ(drives.size(), 1u) << c.what;
+        EXPECT_EQ(drives[0].axis, c.axis) << c.what;
+        EXPECT_EQ(drives[0].dir, c.dir) << c.what;
+        EXPECT_EQ(drives[0].speed, c.speed) << c.what;
+        EXPECT_DOUBLE_EQ(drives[0].seconds, c.seconds) << c.what;
+    }
+    // 0.01 degree truncates to 0 ms: the driver sends nothing at all.
+    probe.set("MoveSpeed", 100);
+    EXPECT_TRUE(probe.move(calib::Pan, 0.01).empty());
+    EXPECT_TRUE(probe.move(calib::Tilt, 0).empty());
+}
+
+TEST(CalibratePlan, EverySizeBothWaysWithinTheTravel) {
+    struct Case {
+        int axis;
+        std::optional<double> travel;
+        bool long_only;
+        size_t sizes;
+    };
+    const Case cases[] = {
+        {calib::Pan, std::nullopt, true, 5},   {calib::Pan, 340.0, false, 7},  {calib::Tilt, 100.0, false, 7},
+        {calib::Tilt, 50.0, false, 6},         {calib::Tilt, 3.0, false, 2},   {calib::Pan, 1.0, false, 0},
+        {calib::Zoom, 16384.0, true, 6},       {calib::Zoom, 1000.0, false, 2}, {calib::Focus, 100.0, false, 0},
+    };
+    for (const Case &c : cases) {
+        const std::vector<double> moves = calib::plan_moves(c.axis, c.travel, c.long_only);
+        const std::string what = std::string(calib::axis_label(c.axis)) + " travel " +
+                                 std::to_string(c.travel.value_or(-1)) + (c.long_only ? " long" : "");
+        ASSERT_EQ(moves.size(), 2 * c.sizes) << what;
+        for (size_t i = 0; i < moves.size(); i += 2) {
+            EXPECT_GT(moves[i], 0) << what;
+            EXPECT_EQ(moves[i + 1], -moves[i]) << what;  // out and back: the axis ends where it began
+            EXPECT_LE(moves[i], 0.9 * c.travel.value_or(1e9)) << what;
+            EXPECT_GE(moves[i], c.long_only && c.axis <= calib::Tilt ? 5 : 1) << what;
+        }
+    }
+}
+
+TEST(CalibratePlan, SpeedsUsedCoverTheSearchAndLeaveTheConfiguration) {
+    calib::DriverProbe probe(calib::driver_defaults());
+    const calib::Config before = probe.config();
+    // Long moves at full speed: the time per degree changes nothing of the byte.
+    EXPECT_EQ(calib::speeds_used(probe, calib::Pan, {10, -10, 90}, 0.5, 2, false), (std::set<int>{0x12}));
+    // A 1 degree pan with the configured compensation (-50): 25 at 69 ms (byte 5).
+    const std::set<int> one = calib::speeds_used(probe, calib::Pan, {1}, 1, 1, false);
+    EXPECT_EQ(one, (std::set<int>{0x05}));
+    // Any compensation: 46 + (42 c 52) / 5000 runs from 3 (raised to 4) to 89, bytes 1 to 0x10.
+    const std::set<int> all = calib::speeds_used(probe, calib::Pan, {1}, 1, 1, true);
+    EXPECT_EQ(*all.begin(), 0x01);
+    EXPECT_EQ(*all.rbegin(), 0x10);
+    EXPECT_EQ(calib::speeds_used(probe, calib::Zoom, {200, -10000}, 0.2, 5, true), (std::set<int>{7}));
+    EXPECT_EQ(probe.config(), before);
+    // The probe drives as before the search.
+    EXPECT_EQ(probe.move(calib::Pan, 1).at(0).speed, 0x05);
+}
+
+}  // namespace
+
+// ---- position replies, as the calibration and the verification read them ----
+
+namespace {
+
+// A line that answers every inquiry with the data bytes it was given.
+class ScriptedLink : public calib::CameraLink {
+public:
+    explicit ScriptedLink(visca::Bytes data) : data_(std::move(data)) {}
+    bool command(const visca::Bytes &, std::string *) override { return true; }
+    std::optional<visca::Bytes> inquire(const visca::Bytes &frame, std::string *) override {
+        asked.push_back(frame);
+        return data_;
+    }
+    void wait(double) override {}
+    double now() override { return 0; }
+    std::string describe() const override { return "scripted"; }
+    std::vector<visca::Bytes> asked;
+
+private:
+    visca::Bytes data_;
+};
+
+TEST(CalibratePositions, DecodesSignedCountersAndUnsignedLensSteps) {
+    struct Case {
+        visca::Bytes data;
+        int pan, tilt;
+    };
+    const Case cases[] = {
+        {{0, 0, 0, 0, 0, 0, 0, 0}, 0, 0},
+        {{0, 0, 0, 1, 0x0F, 0x0F, 0x0F, 0x0F}, 1, -1},
+        {{0, 7, 0x0F, 0x0F, 0x08, 0, 0, 0}, 0x7FF, -0x8000},
+        {{0x07, 0x0F, 0x0F, 0x0F, 0x0F, 0x0F, 0x03, 0x0F}, 0x7FFF, -0xC1},
+        // Only the low nibble of each byte counts.
+        {{0xF0, 0xA0, 0x31, 0x02, 0x1F, 0x2F, 0x3F, 0x4E}, 0x12, -2},
+    };
+    for (const Case &c : cases) {
+        const std::string what = visca::hex(c.data);
+        ScriptedLink link(c.data);
+        std::string error;
+        const auto pt = calib::read_pan_tilt(link, &error);
+        ASSERT_TRUE(pt) << what << ": " << error;
+        EXPECT_EQ(pt->pan, c.pan) << what;
+        EXPECT_EQ(pt->tilt, c.tilt) << what;
+        EXPECT_EQ(link.asked.at(0), (visca::Bytes{0x81, 0x09, 0x06, 0x12, 0xFF}));
+        // The verification: 14.4 units per degree, a counter that runs the other way.
+        EXPECT_DOUBLE_EQ(*host::decode_position(0, c.data, 14.4, -1), -c.pan / 14.4) << what;
+        EXPECT_DOUBLE_EQ(*host::decode_position(1, c.data, 2.0, 1), c.tilt / 2.0) << what;
+        // Lens steps are 0..0xFFFF, never negative.
+        const visca::Bytes lens(c.data.begin(), c.data.begin() + 4);
+        const int steps = (lens[0] & 15) << 12 | (lens[1] & 15) << 8 | (lens[2] & 15) << 4 | (lens[3] & 15);
+        ScriptedLink lens_link(lens);
+        EXPECT_EQ(calib::read_lens(lens_link, false, &error), steps) << what;
+        EXPECT_EQ(lens_link.asked.at(0), (visca::Bytes{0x81, 0x09, 0x04, 0x48, 0xFF}));
+        EXPECT_EQ(host::decode_position(2, lens, 14.4, -1), steps) << what;
+    }
+    // A reply of the wrong size is refused, with the bytes in the message.
+    ScriptedLink short_reply({1, 2, 3, 4});
+    std::string error;
+    EXPECT_FALSE(calib::read_pan_tilt(short_reply, &error));
+    EXPECT_NE(error.find("90 50 01 02 03 04 FF"), std::string::npos) << error;
+    EXPECT_FALSE(calib::read_lens(*std::make_unique<ScriptedLink>(visca::Bytes{1, 2, 3, 4, 5}), true, &error));
+    EXPECT_FALSE(host::decode_position(0, {1, 2, 3, 4}, 1, 1));
+    EXPECT_FALSE(host::decode_position(3, {1, 2, 3, 4, 5, 6, 7, 8}, 1, 1));
+}
+
+}  // namespace
+
+// ---- the reply box of the host's lines ----
+
+namespace {
+
+TEST(VerifyReplyBox, AnswersTheFirstInquiryOrErrorReplyAndTimesOut) {
+    struct Case {
+        const char *what;
+        std::vector<visca::Bytes> messages;
+        std::optional<visca::Bytes> answer;
+    };
+    const Case cases[] = {
+        {"acknowledge and completion passed over",
+         {{0x90, 0x41, 0xFF}, {0x90, 0x51, 0xFF}, {0x90, 0x50, 0x01, 0x02, 0xFF}, {0x90, 0x50, 0x09, 0xFF}},
+         visca::Bytes{0x90, 0x50, 0x01, 0x02, 0xFF}},
+        {"an error reply ends the wait", {{0x90, 0x42, 0xFF}, {0x90, 0x61, 0x41, 0xFF}}, visca::Bytes{0x90, 0x61, 0x41, 0xFF}},
+        {"a reply from another address is passed over", {{0xA0, 0x50, 0x01, 0xFF}, {0x90, 0x50, 0x02, 0xFF}},
+         visca::Bytes{0x90, 0x50, 0x02, 0xFF}},
+        {"commands and short scraps are no answer", {{0x81, 0x50, 0xFF}, {0x90, 0x50}}, std::nullopt},
+        {"nothing", {}, std::nullopt},
+    };
+    for (const Case &c : cases) {
+        host::ReplyBox box;
+        for (const visca::Bytes &m : c.messages) box.push(m);
+        EXPECT_EQ(box.wait_answer(0.05), c.answer) << c.what;
+    }
+    host::ReplyBox box;
+    box.push({0x90, 0x50, 0x01, 0xFF});
+    box.clear();
+    EXPECT_FALSE(box.wait_answer(0.01));
+    // A reply that arrives while the host waits wakes it long before the timeout.
+    std::thread reader([&] {
+        usleep(50000);
+        box.push({0x90, 0x51, 0xFF});
+        usleep(50000);
+        box.push({0x90, 0x50, 0x07, 0xFF});
+    });
+    const double began = line::monotonic_seconds();
+    EXPECT_EQ(box.wait_answer(20), (visca::Bytes{0x90, 0x50, 0x07, 0xFF}));
+    EXPECT_LT(line::monotonic_seconds() - began, 10);
+    reader.join();
+    const double again = line::monotonic_seconds();
+    EXPECT_FALSE(box.wait_answer(0.2));
+    EXPECT_GE(line::monotonic_seconds() - again, 0.19);
+}
+
+}  // namespace
+
+// ---- the verification's summary ----
+
+namespace {
+
+TEST(VerifySummary, MedianAndWorstPerBucket) {
+    struct Case {
+        const char *what;
+        std::vector<host::VerifiedMove> moves;
+        std::string summary;
+    };
+    const Case cases[] = {
+        {"nothing", {}, "verify summary: 5-90 deg median 0.0% worst 0.0%; 1-5 deg median 0.0% worst 0.0%; "
+                        "zoom/focus median 0.0% worst 0.0%; 0 moves"},
+        // Errors 10 % (1), 50 % (-2), 2 % (5), 4 % (-10), 1 % (90): 5 counts in both buckets.
+        {"pan and tilt",
+         {{0, 1, 1.1}, {1, -2, -1}, {0, 5, 5.1}, {1, -10, -9.6}, {0, 90, 90.9}},
+         "verify summary: 5-90 deg median 2.0% worst 4.0%; 1-5 deg median 10.0% worst 50.0%; "
+         "zoom/focus median 0.0% worst 0.0%; 5 moves"},
+        // Lens moves stay out of the degree buckets, whatever their size.
+        {"lens",
+         {{2, 200, 210}, {3, -1000, -1030}, {2, 5, 0}, {3, 10000, 10100}, {0, -45, -45}},
+         "verify summary: 5-90 deg median 0.0% worst 0.0%; 1-5 deg median 0.0% worst 0.0%; "
+         "zoom/focus median 4.0% worst 100.0%; 5 moves"},
+        {"overshoot past twice the move", {{0, -20, 30}}, "verify summary: 5-90 deg median 250.0% worst 250.0%; "
+                                                          "1-5 deg median 0.0% worst 0.0%; zoom/focus median 0.0% "
+                                                          "worst 0.0%; 1 moves"},
+    };
+    for (const Case &c : cases) EXPECT_EQ(host::verify_summary(c.moves), c.summary) << c.what;
+}
+
+}  // namespace
+
+// ---- the report of the predicted landings ----
+
+namespace {
+
+std::string captured(const std::function<void(FILE *)> &print) {
+    char *text = nullptr;
+    size_t size = 0;
+    FILE *out = open_memstream(&text, &size);
+    print(out);
+    fclose(out);
+    std::string s(text, size);
+    free(text);
+    return s;
+}
+
+TEST(CalibrateReport, PrintsEachMoveTheSummaryAndTheLimit) {
+    calib::DriverProbe probe(calib::driver_defaults());
+    // 0x12 turns 1000/69 deg/s: every long pan lands exactly.
+    calib::Curves curves = same_both_ways(calib::Pan, {{0x12, {1000.0 / 69, 0, 0, 2}}});
+    EXPECT_EQ(captured([&](FILE *f) { calib::print_predictions(f, probe, curves, calib::Pan, {10, -20}); }),
+              "     +10.0 deg: byte 0x12 for 690 ms           ->    +10.00 deg, error   0.0 %\n"
+              "     -20.0 deg: byte 0x12 for 1380 ms          ->    -20.00 deg, error   0.0 %\n"
+              "  predicted median error 0.0 %, worst 0.0 %\n");
+    // The 1 degree pan at byte 5 for 69 ms goes 5 deg/s * 0.069 = 0.345 deg.
+    // Any compensation: byte 0x0E (speed 77..82) for 69 ms is the nearest, 14 * 0.069 = 0.966 deg.
+    for (int b = 1; b <= 0x11; ++b) curves[calib::CurveKey{calib::Pan, 1, b}] = {double(b), 0, 0, 2};
+    const std::string limited =
+        captured([&](FILE *f) { calib::print_predictions(f, probe, curves, calib::Pan, {1, -2}); });
+    EXPECT_NE(limited.find("      +1.0 deg: byte 0x05 for 69 ms            ->     +0.35 deg, error  65.5 %\n"),
+              std::string::npos)
+        << limited;
+    EXPECT_NE(limited.find("      -2 deg: byte 0x0F for 138 ms, not measured\n"), std::string::npos) << limited;
+    EXPECT_NE(limited.find("  limit +1 deg: a drive under 150 ms keeps its time and lowers the speed byte; the best "
+                           "any PanSpeedCompensation gives is 3.4 % (+0.97 deg)\n"),
+              std::string::npos)
+        << limited;
+    EXPECT_EQ(probe.config().at("PanSpeedCompensation"), -50);  // left as chosen
+    // A time per degree so small that the driver sends nothing.
+    probe.set("PanMoveTimePerDegree", 1);
+    EXPECT_EQ(captured([&](FILE *f) { calib::print_predictions(f, probe, curves, calib::Pan, {1}); }),
+              "      +1.0 deg: no drive (the driver's time rounds to 0 ms) ->     +0.00 deg, error 100.0 %\n"
+              "  predicted median error 100.0 %, worst 100.0 %\n");
+}
+
+TEST(CalibrateReport, CurveTableAndTheLensLimit) {
+    calib::Curves curves = same_both_ways(calib::Zoom, {{7, {3000, -40, 1.5, 4}}});
+    curves[calib::CurveKey{calib::Pan, 1, 0x12}] = {14.5, -0.1, 0.02, 3};
+    EXPECT_EQ(captured([&](FILE *f) { calib::print_curves(f, curves, calib::Zoom); }),
+              "zoom: distance = rate x time + offset\n"
+              "  nibble 7       wide   rate   3000.000 steps/s  offset   -40.000 steps  (rms 1.500, 4 drives)\n"
+              "  nibble 7       tele   rate   3000.000 steps/s  offset   -40.000 steps  (rms 1.500, 4 drives)\n");
+    calib::DriverProbe probe(calib::driver_defaults());
+    const std::string text =
+        captured([&](FILE *f) { calib::print_predictions(f, probe, curves, calib::Zoom, {1000}); });
+    // 1000 steps: 525 ms at 3000 steps/s less 40 = 1535 steps.
+    EXPECT_NE(text.find("   +1000.0 steps: nibble 7 for 525 ms            ->  +1535.00 steps, error  53.5 %"), std::string::npos)
+        << text;
+    EXPECT_NE(text.find("limit: ZoomTime is a pure scale; the camera's start and stop cost 40 steps per move, 4 % of "
+                        "a 1000 step move"),
+              std::string::npos)
+        << text;
+}
+
+}  // namespace
+
+// ---- the measurement's drives against a camera on a clock of our own ----
+
+namespace {
+
+// One axis that runs `rate_per_speed` x speed units per second once its
+// start latency has passed, stops dead and is held at the ends of its range.
+// Records every drive's length and whether an end was ever hit.
+class ClockedCamera : public calib::CameraLink {
+public:
+    struct Drive {
+        int dir, speed;
+        double seconds;
+    };
+    ClockedCamera(int axis, double position, double counts_per_unit, int counter_sign, double low, double high)
+        : axis_(axis), pos_(position), counts_(counts_per_unit), sign_(counter_sign), low_(low), high_(high) {
+        rate_per_speed = axis >= calib::Zoom ? 500 : 2;
+    }
+
+    bool command(const visca::Bytes &frame, std::string *) override {
+        advance();
+        const visca::Message m = visca::decode(frame);
+        const bool lens = axis_ >= calib::Zoom;
+        const int dir = lens ? m.lens_dir : axis_ == calib::Pan ? m.pan_dir : m.tilt_dir;
+        const int speed = lens ? m.lens_speed + 1 : axis_ == calib::Pan ? m.pan_speed : m.tilt_speed;
+        if (dir_ != 0) drives.push_back({dir_, speed_, clock_ - began_});
+        dir_ = dir;
+        speed_ = speed;
+        began_ = clock_;
+        return true;
+    }
+    std::optional<visca::Bytes> inquire(const visca::Bytes &, std::string *) override {
+        clock_ += 0.01;
+        advance();
+        const int counter = static_cast<int>(lround(pos_ * counts_ * sign_)) & 0xFFFF;
+        visca::Bytes data;
+        for (int shift = 12; shift >= 0; shift -= 4) data.push_back(static_cast<uint8_t>(counter >> shift & 15));
+        if (axis_ <= calib::Tilt) data.insert(axis_ == calib::Pan ? data.end() : data.begin(), 4, 0);
+        return data;
+    }
+    void wait(double seconds) override { clock_ += seconds; }
+    double now() override { return clock_; }
+    std::string describe() const override { return "clocked"; }
+
+    static constexpr double latency = 0.05;
+    double rate_per_speed;  // units per second per speed byte (lens: per nibble + 1)
+    std::vector<Drive> drives;
+    bool hit_end = false;
+    double position() const { return pos_; }
+
+private:
+    void advance() {
+        if (dir_ != 0) {
+            const double from = std::max(last_, began_ + latency);
+            if (clock_ > from) pos_ += dir_ * rate_per_speed * speed_ * (clock_ - from);
+            if (pos_ < low_ || pos_ > high_) hit_end = true;
+            pos_ = std::clamp(pos_, low_, high_);
+        }
+        last_ = clock_;
+    }
+
+    int axis_;
+    double pos_, counts_;
+    int sign_;
+    double low_, high_;
+    int dir_ = 0, speed_ = 0;
+    double began_ = 0, last_ = 0, clock_ = 0;
+};
+
+TEST(CalibrateMeasure, DriveTimesDirectionsAndFitsOnAKnownCamera) {
+    struct Case {
+        const char *what;
+        int axis;
+        double start, counts_per_unit;
+        int counter_sign;
+        std::optional<double> min, max;
+        std::vector<int> speeds;
+        // Drive lengths per speed, worked out from the measurement's targets.
+        std::vector<double> seconds;
+    };
+    const Case cases[] = {
+        // 1 degree at 8 deg/s: 0.3 s first, then 4 degrees, but at least 0.3 s more: 0.6 s.
+        // At 0x12 (36 deg/s) the estimate of 8 deg/s gives 0.125 s, then at
+        // least 0.3 s more: 0.425 s. The counter crosses 0 and runs the
+        // other way.
+        {"pan", calib::Pan, 0, 14.4, -1, std::nullopt, std::nullopt, {4, 0x12}, {0.3, 0.3, 0.6, 0.6, 0.125, 0.125, 0.425, 0.425}},
+        {"tilt", calib::Tilt, -3, 10, 1, std::nullopt, std::nullopt, {0x0E}, {0.3, 0.3, 0.6, 0.6}},
+        // A zoom at wide first moves to 30 % of its travel; at 4000 steps/s
+        // 0.3 s, then 1000 steps at once: at least 0.3 s more.
+        {"zoom at an end", calib::Zoom, 0, 1, 1, 0.0, 16384.0, {7}, {0.3, 0.3, 0.6, 0.6}},
+        // Nibble 0 (500 steps/s): 0.3 s, then 1000 steps: the most, 0.8 s.
+        // Nibble 7 (4000 steps/s): 250 steps at the estimate of 500 take
+        // 0.5 s; 0.8 s would run 3000 steps into the end 2900 steps away:
+        // the long drive stays within 80 % of the room at the crude
+        // 1800 / 0.5 steps/s, 2320 / 3600 s.
+        {"focus, room for a short drive only", calib::Focus, 2900, 1, 1, 0.0, 5800.0, {0, 7},
+         {0.3, 0.3, 0.8, 0.8, 0.5, 0.5, 2320.0 / 3600, 2320.0 / 3600}},
+    };
+    for (const Case &c : cases) {
+        ClockedCamera cam(c.axis, c.start, c.counts_per_unit, c.counter_sign, c.min.value_or(-1e6), c.max.value_or(1e6));
+        calib::AxisGeometry g;
+        g.units_per_unit = c.counts_per_unit;
+        g.min = c.min;
+        g.max = c.max;
+        calib::Measurer measurer(cam, nullptr, nullptr);
+        calib::Curves curves;
+        std::map<calib::CurveKey, std::vector<calib::Sample>> samples;
+        std::string error;
+        ASSERT_TRUE(measurer.measure(c.axis, g, c.speeds, 0, calib::MeasureOptions(), &curves, &samples, &error))
+            << c.what << ": " << error;
+        EXPECT_EQ(g.sign, c.counter_sign) << c.what;
+        EXPECT_FALSE(cam.hit_end) << c.what;
+        // The inward move of the zoom comes first: only the timed drives count.
+        const std::vector<ClockedCamera::Drive> timed(cam.drives.end() - static_cast<long>(c.seconds.size()),
+                                                      cam.drives.end());
+        for (size_t i = 0; i < timed.size(); ++i) {
+            // (after the first speed the time rests on a fitted rate)
+            EXPECT_NEAR(timed[i].seconds, c.seconds[i], 0.005) << c.what << " drive " << i;
+            // Out and back in turn: the axis stays near its start.
+            EXPECT_EQ(timed[i].dir, i % 2 == 1 ? -timed[i - 1].dir : timed[i].dir) << c.what << " drive " << i;
+        }
+        for (int speed : c.speeds) {
+            const int nominal = c.axis >= calib::Zoom ? speed + 1 : speed;
+            for (int dir : {1, -1}) {
+                const auto it = curves.find(calib::CurveKey{c.axis, dir, speed});
+                ASSERT_NE(it, curves.end()) << c.what;
+                const double rate = cam.rate_per_speed * nominal, offset = -rate * ClockedCamera::latency;
+                EXPECT_NEAR(it->second.rate, rate, 0.03 * rate) << c.what << " speed " << speed << " dir " << dir;
+                EXPECT_NEAR(it->second.offset, offset, 0.15 + 0.03 * fabs(offset)) << c.what << " speed " << speed;
+            }
+        }
+    }
+}
+
+TEST(CalibrateMeasure, RefusesARangeTooSmallToMeasure) {
+    ClockedCamera cam(calib::Focus, 100, 1, 1, 0, 200);
+    calib::AxisGeometry g;
+    g.min = 0.0;
+    g.max = 200.0;
+    calib::Measurer measurer(cam, nullptr, nullptr);
+    calib::Curves curves;
+    std::map<calib::CurveKey, std::vector<calib::Sample>> samples;
+    std::string error;
+    EXPECT_FALSE(measurer.measure(calib::Focus, g, {7}, 0, calib::MeasureOptions(), &curves, &samples, &error));
+    EXPECT_NE(error.find("focus: the start position is too close to an end"), std::string::npos) << error;
+    EXPECT_TRUE(cam.drives.empty());
 }
 
 }  // namespace

@@ -17,6 +17,17 @@ printf '; site file\n[camera1]\nMoveSpeed = 100   ; full speed\nPanMoveTimePerDe
   >"$work/site.ini"
 cp "$work/site.ini" "$work/before.ini"
 
+# A camera number outside 1..255 is refused before anything is measured or written.
+for n in 0 256 1x ""; do
+  status=0
+  timeout 30 "$bin/visca_calibrate" --profile proportional --camera "$n" --write "$work/site.ini" \
+    >"$work/camera_n.txt" 2>&1 || status=$?
+  [ "$status" -ne 0 ] && [ "$status" -ne 124 ] || fail "--camera '$n' ended with $status"
+  expect_line "$work/camera_n.txt" "--camera: '$n' is not a camera number 1..255"
+  expect_no_line "$work/camera_n.txt" "measuring"
+done
+expect_equal "the file after refused camera numbers" "$(cat "$work/site.ini")" "$(cat "$work/before.ini")"
+
 status=0
 timeout 60 "$bin/visca_calibrate" --port "$pty" --profile proportional --quick --axes pan \
   --write "$work/site.ini" >"$work/calibrate.txt" 2>"$work/progress.txt" || status=$?

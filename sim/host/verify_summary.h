@@ -1,0 +1,31 @@
+// The pure part of the verification: decoding the position replies the host
+// reads between moves, and the summary of the moves, apart from the host's
+// runtime so that they can be tested alone.
+#ifndef SIM_HOST_VERIFY_SUMMARY_H
+#define SIM_HOST_VERIFY_SUMMARY_H
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "visca.h"
+
+namespace host {
+
+struct VerifiedMove {
+    int axis = 0;  // 0 pan, 1 tilt, 2 zoom, 3 focus
+    double requested = 0, reached = 0;
+    double error() const;  // |reached - requested| / |requested|
+};
+
+// The data bytes of a position reply (without 90 50 and FF) as degrees
+// (pan, tilt: a signed 16-bit counter times `sign` over `units_per_degree`)
+// or steps (zoom, focus: unsigned); nullopt when the reply has the wrong size.
+std::optional<double> decode_position(int axis, const visca::Bytes &data, double units_per_degree, int sign);
+
+// The summary line of a set of moves.
+std::string verify_summary(const std::vector<VerifiedMove> &moves);
+
+}  // namespace host
+
+#endif
