@@ -3,13 +3,14 @@
 #include <algorithm>
 
 #include "camera.h"
+#include "line.h"
 
 namespace calib {
 
 namespace {
 
-// 10 bits per byte at 9600 baud, as on the driver's line.
-constexpr double byte_seconds = 10.0 / 9600.0;
+// As on the driver's line: 9600 baud 8N1.
+const double byte_seconds = line::byte_seconds(line::Settings());
 
 class BuiltinLink : public CameraLink {
 public:

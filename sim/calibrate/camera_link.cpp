@@ -45,14 +45,6 @@ private:
     visca::Assembler assembler_;
 };
 
-int nibbles(const visca::Bytes &data, size_t first, size_t count) {
-    int v = 0;
-    for (size_t i = first; i < first + count; ++i) v = (v << 4) | (data[i] & 0x0F);
-    return v;
-}
-
-int signed16(int v) { return v >= 0x8000 ? v - 0x10000 : v; }
-
 }  // namespace
 
 bool MessageLink::command(const visca::Bytes &frame, std::string *error) {
@@ -125,7 +117,8 @@ std::optional<PanTiltUnits> read_pan_tilt(CameraLink &link, std::string *error) 
         *error = "unexpected pan-tilt position reply: 90 50 " + visca::hex(*data) + " FF";
         return std::nullopt;
     }
-    return PanTiltUnits{signed16(nibbles(*data, 0, 4)), signed16(nibbles(*data, 4, 4))};
+    const std::vector<int> v = visca::position_values(*data, true);
+    return PanTiltUnits{v[0], v[1]};
 }
 
 std::optional<int> read_lens(CameraLink &link, bool zoom, std::string *error) {
@@ -136,7 +129,7 @@ std::optional<int> read_lens(CameraLink &link, bool zoom, std::string *error) {
                  visca::hex(*data) + " FF";
         return std::nullopt;
     }
-    return nibbles(*data, 0, 4);
+    return visca::position_values(*data, false)[0];
 }
 
 std::optional<std::string> read_version(CameraLink &link, std::string *error) {

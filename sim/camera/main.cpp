@@ -240,8 +240,7 @@ int main(int argc, char **argv) {
     }
 
     sim::VirtualCamera camera(o.model);
-    sim::Pacer pacer(sim::byte_seconds(settings.baud, settings.data_bits, settings.parity != 'N',
-                                       settings.stop_bits));
+    sim::Pacer pacer(line::byte_seconds(settings));
     visca::Assembler assembler;
     const double start = line::monotonic_seconds();
     auto now = [&] { return line::monotonic_seconds() - start; };

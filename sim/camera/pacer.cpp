@@ -22,8 +22,4 @@ visca::Bytes Pacer::due(double now) {
     return out;
 }
 
-double byte_seconds(long baud, int data_bits, bool parity, int stop_bits) {
-    return (1.0 + data_bits + (parity ? 1 : 0) + stop_bits) / static_cast<double>(baud);
-}
-
 }  // namespace sim

@@ -27,9 +27,6 @@ private:
     std::deque<std::pair<double, uint8_t>> queue_;
 };
 
-// Seconds per byte on an asynchronous line: start bit, data, parity, stop bits.
-double byte_seconds(long baud, int data_bits, bool parity, int stop_bits);
-
 }  // namespace sim
 
 #endif

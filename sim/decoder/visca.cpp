@@ -93,13 +93,6 @@ const char *error_name(int code) {
     }
 }
 
-// 0p 0q 0r 0s: one 16-bit value in the low nibbles of four bytes.
-int nibbles(const Bytes &b, size_t at) {
-    return (b[at] & 0x0F) << 12 | (b[at + 1] & 0x0F) << 8 | (b[at + 2] & 0x0F) << 4 | (b[at + 3] & 0x0F);
-}
-
-int signed16(int v) { return v >= 0x8000 ? v - 0x10000 : v; }
-
 // 90 50 ... FF with data; the length tells which inquiry it answers, except
 // that zoom and focus replies have the same length.
 void decode_inquiry_reply(const Bytes &b, Message &m) {
@@ -109,10 +102,8 @@ void decode_inquiry_reply(const Bytes &b, Message &m) {
         if ((n == 7 || n == 11) && b[i] > 0x0F) return;
     }
     m.kind = Kind::InquiryReply;
-    if (n == 11) {
-        m.values = {signed16(nibbles(b, 2)), signed16(nibbles(b, 6))};
-    } else if (n == 7) {
-        m.values = {nibbles(b, 2)};
+    if (n == 11 || n == 7) {
+        m.values = position_values(Bytes(b.begin() + 2, b.end() - 1), n == 11);
     } else if (n == 5) {
         m.values = {b[2], b[3]};
     } else {
@@ -158,6 +149,17 @@ std::string reply_text(const Message &m, Kind inquiry) {
 }
 
 }  // namespace
+
+std::vector<int> position_values(const Bytes &data, bool is_signed) {
+    std::vector<int> values;
+    for (size_t at = 0; at + 4 <= data.size(); at += 4) {
+        // 0p 0q 0r 0s: one 16-bit value in the low nibbles of four bytes.
+        const int v = (data[at] & 0x0F) << 12 | (data[at + 1] & 0x0F) << 8 | (data[at + 2] & 0x0F) << 4 |
+                      (data[at + 3] & 0x0F);
+        values.push_back(is_signed && v >= 0x8000 ? v - 0x10000 : v);
+    }
+    return values;
+}
 
 Bytes position_reply(std::initializer_list<int> values) {
     Bytes out = {0x90, 0x50};

@@ -88,6 +88,10 @@ constexpr int end_tilt_up = 0x08, end_tilt_down = 0x04, end_pan_right = 0x02, en
 
 // Reply bytes: nibbles of 16-bit values (0p 0p 0p 0p per value).
 Bytes position_reply(std::initializer_list<int> values);
+// The other way: the 16-bit values of position reply data (without 90 50 and
+// FF; four bytes a value, low nibbles only), as signed values for pan and
+// tilt, unsigned for zoom and focus.
+std::vector<int> position_values(const Bytes &data, bool is_signed);
 
 // "81 01 06 01 12 00 02 03 FF"
 std::string hex(const Bytes &bytes);

@@ -9,12 +9,6 @@ namespace host {
 
 namespace {
 
-int nibbles(const visca::Bytes &d, size_t first) {
-    int v = 0;
-    for (size_t i = first; i < first + 4; ++i) v = (v << 4) | (d[i] & 0x0F);
-    return v;
-}
-
 double median(std::vector<double> v) {
     if (v.empty()) return 0;
     std::sort(v.begin(), v.end());
@@ -32,10 +26,8 @@ std::string pct(double v) {
 
 std::optional<double> decode_position(int axis, const visca::Bytes &data, double units_per_degree, int sign) {
     if (data.size() != (axis <= 1 ? 8u : 4u)) return std::nullopt;
-    if (axis > 1) return nibbles(data, 0);
-    int v = nibbles(data, axis == 0 ? 0 : 4);
-    if (v >= 0x8000) v -= 0x10000;
-    return v * sign / units_per_degree;
+    if (axis > 1) return visca::position_values(data, false)[0];
+    return visca::position_values(data, true)[static_cast<size_t>(axis)] * sign / units_per_degree;
 }
 
 double VerifiedMove::error() const { return fabs(reached - requested) / fabs(requested); }

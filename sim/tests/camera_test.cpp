@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "camera.h"
+#include "line.h"
 #include "pacer.h"
 
 namespace {
@@ -445,7 +446,7 @@ TEST(ProfileMotion, ACameraThatRejectsZeroSpeedBytesMissesTheDriversStop) {
 namespace {
 
 TEST(Pacer, RepliesFollowEachOtherAtTheLinesByteTime) {
-    const double byte = sim::byte_seconds(9600, 8, false, 1);  // 10 bits
+    const double byte = line::byte_seconds(line::Settings());  // 9600 baud 8N1: 10 bits
     EXPECT_DOUBLE_EQ(byte, 10.0 / 9600);
     sim::Pacer p(byte);
     p.push({0x90, 0x41, 0xFF}, 1.0);
