@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The board build as an integrator runs it: host libraries in an ordinary
-# folder outside the sysroot (stand-ins made here from a few lines of C),
+# folder outside the sysroot (stand-ins made by scripts/stub-host-libs),
 # configured with PTZ_HOST_LIBDIR, built, installed and packaged; then the
 # program's dynamic section, exports and CPU attributes, the installed
 # program and the package are checked, and under the emulator the stand-in
@@ -15,41 +15,7 @@ failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
 entries=$(grep -oE 'PTZ_DRIVER_EXPORT [a-z_ ]+\**driver_[a-z_]+\(' "$src/host/ptz_host.h" | grep -oE 'driver_[a-z_]+' | sort -u)
-names=$(printf '"%s",' $entries)
-cat >"$work/glue.c" <<'C'
-#include <dlfcn.h>
-#include <stdio.h>
-#include "ptz_host.h"
-uint32_t cameras; int *camera_map; int camindex; int suspended; char drivermsg[256];
-int ptz_write_port(const unsigned char *f, int n) { return 1; }
-int ptz_usleep(unsigned int us) { return 1; }
-void ptz_action_started(int c) {}
-void ptz_action_completed(int c, int d) {}
-int ptz_set_status(int a, int b, int c, int d, int e, int f, int g, int h, int i, int j, int k, int l, int m,
-                   int n) { return 1; }
-int ptz_get_int_param(const char *k, int m, int *v, int c) { return 0; }
-int ptz_get_bool_param(const char *k, int m, int *v, int c) { return 0; }
-void ptz_request_poll(int z) {}
-int main(void) {
-  static const char *const names[] = {ENTRY_NAMES};
-  int found = 0;
-  for (unsigned i = 0; i < sizeof names / sizeof names[0]; ++i) {
-    if (dlsym(RTLD_DEFAULT, names[i])) ++found; else printf("unresolved %s\n", names[i]);
-  }
-  const char *name = "?", *version = "?";
-  __typeof__(driver_get_info) *get_info = (__typeof__(driver_get_info) *)dlsym(RTLD_DEFAULT, "driver_get_info");
-  if (get_info) get_info(&name, &version, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0);
-  printf("resolved %d entry points, driver %s %s\n", found, name, version);
-  return found == 24 ? 0 : 1;
-}
-C
-echo 'int tessaryx_driver_stand_in;' >"$work/tessaryx.c"
-flags=(-shared -fPIC -I"$src/host")
-[ -z "$sysroot" ] || flags+=(--sysroot="$sysroot")
-mkdir "$work/hostlibs"
-"${prefix}gcc" "${flags[@]}" "-DENTRY_NAMES=$names" -Wl,-soname,libptz_drivers_glue.so.2 \
-  -o "$work/hostlibs/libptz_drivers_glue.so.2" "$work/glue.c" -ldl
-"${prefix}gcc" "${flags[@]}" -Wl,-soname,libtessaryx_driver.so -o "$work/hostlibs/libtessaryx_driver.so" "$work/tessaryx.c"
+PTZ_CROSS_PREFIX=$prefix PTZ_SYSROOT=$sysroot "$src/scripts/stub-host-libs" "$work/hostlibs" >/dev/null
 
 build=$work/build
 step() { "$@" >"$work/step.log" 2>&1 || { cat "$work/step.log"; echo "FAIL: $*"; exit 1; }; }
@@ -72,6 +38,14 @@ exports() {
     sed 's/@.*//' | grep -vxE '_.*|data_start' | sort -u
 }
 [ "$(exports "$program")" = "$entries" ] || fail "exports: $(exports "$program" | tr '\n' ' ')"
+# The stand-ins define exactly the host symbols the program needs: its
+# undefined symbols without a version (the C library's have one), main included.
+needs=$("$readelf" --dyn-syms -W "$program" | awk '$7 == "UND" && $5 == "GLOBAL" && $8 !~ /@/ {print $8}' | sort)
+stubs=$(for lib in "$work"/hostlibs/*.so*; do
+  "$readelf" --dyn-syms -W "$lib" | awk '$7 != "UND" && ($5 == "GLOBAL" || $5 == "WEAK") {print $8}'
+done | sort)
+grep -qx main <<<"$needs" || fail "the program does not take main from the host"
+[ "$needs" = "$stubs" ] || fail "stand-in symbols differ from the program's needs: $(diff <(echo "$needs") <(echo "$stubs") | grep '^[<>]' | tr '\n' ' ')"
 for tag in 'Tag_CPU_arch: v7' 'Tag_FP_arch: VFPv3-D16' 'Tag_ABI_VFP_args: VFP registers'; do
   grep -qF "$tag" <<<"$("$readelf" -A "$program")" || fail "attributes lack '$tag'"
 done
