@@ -3,7 +3,7 @@
 # folder outside the sysroot (stand-ins made by scripts/stub-host-libs),
 # configured with PTZ_HOST_LIBDIR, built, installed and packaged; then the
 # program's dynamic section, exports and CPU attributes, the installed
-# program and the package are checked, and under the emulator the stand-in
+# programs and both packages (with lintian) are checked, and under the emulator the stand-in
 # glue resolves every entry point by name, as the host does.
 # Usage: target_build.sh SOURCE READELF CROSS_PREFIX SYSROOT EMULATOR...
 set -euo pipefail
@@ -54,17 +54,43 @@ done
 [ "$(exports "$installed")" = "$entries" ] || fail "the installed program lost its exports"
 [ -f "$work/installed/share/doc/tavrinode/examples/cameras.ini" ] || fail "no example configuration installed"
 
-deb=$(find "$build" -maxdepth 1 -name '*.deb')
-[ "$(dpkg-deb -f "$deb" Architecture)" = armhf ] || fail "package architecture $(dpkg-deb -f "$deb" Architecture)"
-contents=$(dpkg-deb -c "$deb")
-for f in ./usr/bin/tavrinode ./usr/share/doc/tavrinode/examples/cameras.ini; do
-  grep -qF " $f" <<<"$contents" || fail "the package lacks $f"
+# Both packages: architecture, contents, a Depends naming the Debian package
+# of every library their programs need (the host's two aside) and the C
+# library version they use; and Debian's own checks, where each override
+# carries its reason (packaging/PACKAGE.lintian-overrides).
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
+debs=$(find "$build" -maxdepth 1 -name '*.deb' -printf '%f\n' | sort | tr '\n' ' ')
+[ "$debs" = "tavrinode-tools_${version}_armhf.deb tavrinode_${version}_armhf.deb " ] || fail "packages: $debs"
+check_package() { # NAME FILE...: the package holds the files; those in usr/bin are its programs
+  local name=$1 deb=$build/$1_${version}_armhf.deb glibc=GLIBC_0 lib owner depends contents out
+  shift
+  [ -f "$deb" ] || return 0
+  [ "$(dpkg-deb -f "$deb" Architecture)" = armhf ] || fail "$name: architecture $(dpkg-deb -f "$deb" Architecture)"
+  contents=$(dpkg-deb -c "$deb") depends=$(dpkg-deb -f "$deb" Depends)
+  for f in "$@"; do
+    grep -qF " ./usr/$f" <<<"$contents" || fail "$name lacks /usr/$f"
+    [[ $f == bin/* ]] || continue
+    for lib in $("$readelf" -dW "$build/${f#bin/}" | sed -n 's/.*Shared library: \[\(.*\)\]/\1/p'); do
+      case $lib in libptz_drivers_glue.so.2 | libtessaryx_driver.so) continue ;; esac
+      owner=$(dpkg -S "/lib/arm-linux-gnueabihf/$lib" "/usr/lib/arm-linux-gnueabihf/$lib" 2>/dev/null | head -1 | cut -d: -f1 || true)
+      sed 's/ ([^)]*)//g; s/, /\n/g' <<<"$depends" | grep -qxF "${owner:-?}" || fail "$name: Depends lacks ${owner:-the package} of $lib: $depends"
+    done
+    glibc=$({ echo "$glibc"; "$readelf" -V "$build/${f#bin/}" | grep -oE 'GLIBC_[0-9.]+'; } | sort -uV | tail -1)
+  done
+  grep -qF "libc6 (>= ${glibc#GLIBC_})" <<<"$depends" || fail "$name: the libc6 dependency is not $glibc: $depends"
+  out=$(lintian --tag-display-limit 0 "$deb" 2>"$work/lintian.err") || fail "lintian on $name: $out $(cat "$work/lintian.err")"
+  [ -z "$out" ] || fail "lintian on $name: $out"
+}
+check_package tavrinode bin/tavrinode share/doc/tavrinode/examples/cameras.ini share/doc/tavrinode/copyright
+check_package tavrinode-tools bin/visca_calibrate bin/visca_decode share/tavrinode/profiles/stepped.ini \
+  share/doc/tavrinode-tools/copyright
+for f in bin/visca_calibrate bin/visca_decode share/tavrinode/profiles/stepped.ini; do
+  [ -f "$work/installed/$f" ] || fail "$f not installed"
 done
-glibc=$("$readelf" -V "$program" | grep -oE 'GLIBC_[0-9.]+' | sort -uV | tail -1)
-grep -qF "libc6 (>= ${glibc#GLIBC_})" <<<"$(dpkg-deb -f "$deb" Depends)" || fail "the package's libc6 dependency is not $glibc"
+! "$readelf" -SW "$work/installed/bin/visca_calibrate" | grep -E '\.symtab|\.debug' || fail "the installed calibrator is not stripped"
 
 run=$(LD_LIBRARY_PATH=$work/hostlibs "$@" "$program" 2>&1) || fail "the program failed: $run"
-[ "$run" = "resolved 24 entry points, driver Tavrinode $(dpkg-deb -f "$deb" Version)" ] || fail "run: $run"
+[ "$run" = "resolved 24 entry points, driver Tavrinode $version" ] || fail "run: $run"
 
 [ "$failures" -eq 0 ] || { echo "$failures check(s) failed"; exit 1; }
 echo "board build: NEEDED, exports, attributes, entry points, install and package as expected"
