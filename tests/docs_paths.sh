@@ -2,8 +2,10 @@
 # The docs' commands against the build of the quick start: every program or
 # file path in a shell block (and every "$ command" line of a transcript)
 # exists after scripts/demo, and no desk program is called by its bare name,
-# which no shell would find. A path under a build folder that the same page
-# configures first (cmake -B DIR) is made by the page's own commands.
+# which no shell would find. A path under a folder that the same page makes
+# first (cmake -B DIR, scripts/stub-host-libs DIR) is made by the page's own
+# commands. Blocks marked "sh on-the-board" run where the packages put the
+# programs on PATH, and are left out.
 # Usage: docs_paths.sh SOURCE DEMO_BUILD   (DEMO_BUILD: where scripts/demo built)
 set -euo pipefail
 src=$1
@@ -37,7 +39,7 @@ for doc in "$src"/README.md "$src"/docs/*.md; do
       if [ -z "$first" ] && [[ $w == *=* && $w != -* ]]; then continue; fi   # VAR=value before the command
       [ -n "$first" ] || first=$w
       # A build folder this page configures: its later paths are made there.
-      if [[ $w == -B ]]; then made+=" ${words[$((i + 1))]}/"; fi
+      if [[ $w == -B || $w == scripts/stub-host-libs ]]; then made+=" ${words[$((i + 1))]:-}/"; fi
       [[ $w == build/* || $w == scripts/* || $w == desk/* || $w == packaging/* ]] || continue
       w=${w%%[\'\")]*}
       for m in $made; do [[ $w/ == "$m"* ]] && continue 2; done
