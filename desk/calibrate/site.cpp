@@ -1,5 +1,7 @@
 #include "site.h"
 
+#include "ini_update.h"
+
 #include <errno.h>
 #include <fcntl.h>
 #include <ini.h>
@@ -98,6 +100,18 @@ bool read_cameras(const std::string &path, std::vector<Camera> *cameras, std::st
     return true;
 }
 
+namespace {
+
+// What one child run left behind.
+struct Outcome {
+    bool ok = false;
+    std::string why;           // when not ok
+    calib::Settings values;    // the chosen keys
+    double camera_time = -1;   // seconds, < 0: not reported
+    std::string errors;        // predicted error per axis, "pan 1.2 % (worst 7.8 %)"
+};
+
+// The child's result from its exit status, its output and its --write file.
 Outcome read_outcome(int status, const std::string &out_path, const std::string &err_path,
                      const std::string &ini_path, int camera) {
     Outcome o;
@@ -163,6 +177,7 @@ Outcome read_outcome(int status, const std::string &out_path, const std::string 
     return o;
 }
 
+// The closing table, one row per camera.
 std::string table(const std::vector<Camera> &cameras, const std::vector<Outcome> &outcomes) {
     std::vector<std::vector<std::string>> rows = {{"camera", "line", "camera time", "predicted error", "values"}};
     for (size_t i = 0; i < cameras.size(); ++i) {
@@ -185,8 +200,6 @@ std::string table(const std::vector<Camera> &cameras, const std::vector<Outcome>
     }
     return out;
 }
-
-namespace {
 
 constexpr int max_jobs = 255;
 volatile sig_atomic_t interrupted = 0;

@@ -2,16 +2,15 @@
 // own line, lines in parallel, values written back in one update.
 //
 // Each camera is calibrated by a child run of this same program (--port,
-// --camera, a private --write file), so a camera that fails, hangs or
-// crashes takes nothing else with it, and the site run depends only on the
-// single-camera command line, not on how that run is built inside.
+// --camera, a private --write file), so a camera that fails or crashes takes
+// nothing else with it, and the site run depends only on the single-camera
+// command line, its --write file and the summary lines it prints (camera
+// time, predicted error), not on how that run is built inside.
 #ifndef SIM_CALIBRATE_SITE_H
 #define SIM_CALIBRATE_SITE_H
 
 #include <string>
 #include <vector>
-
-#include "ini_update.h"
 
 namespace site {
 
@@ -25,22 +24,6 @@ struct Camera {
 // `configured = false` belong to another driver and are left out), in
 // camera order. False with a reason naming the file and line.
 bool read_cameras(const std::string &path, std::vector<Camera> *cameras, std::string *error);
-
-// What one child run left behind.
-struct Outcome {
-    bool ok = false;
-    std::string why;           // when not ok
-    calib::Settings values;    // the chosen keys
-    double camera_time = -1;   // seconds, < 0: not reported
-    std::string errors;        // predicted error per axis, "pan 1.2 % (worst 7.8 %)"
-};
-
-// The child's result from its exit status, its output and its --write file.
-Outcome read_outcome(int status, const std::string &out_path, const std::string &err_path,
-                     const std::string &ini_path, int camera);
-
-// The closing table, one row per camera.
-std::string table(const std::vector<Camera> &cameras, const std::vector<Outcome> &outcomes);
 
 // --jobs N: 1..255; false with a message.
 bool parse_jobs(const char *text, int *jobs);
