@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # visca_calibrate --config FILE --all: four virtual camera programs on four
-# pseudo-terminals and one camera nobody answers, in one run. Every camera
-# with its own port gets its values in its own section, nothing else in the
-# file changes, the failure stops nobody else, and the lines run in parallel:
-# the run takes less than twice one camera's. Ctrl-C reaches every camera.
+# pseudo-terminals and two cameras on a line nobody answers, in one run.
+# Every camera with its own port gets its values in its own section, nothing
+# else in the file changes, a failure stops nobody else, and the lines run in
+# parallel: the run takes less than twice one camera's. Ctrl-C reaches the
+# cameras and writes nothing.
 source "$2/e2e_lib.sh"
 
 ptys=()
@@ -104,20 +105,21 @@ expect_line "$work/site.txt" "camera 8 on $gone failed; its output:"
 expect_line "$work/site.txt" "4 of 6 camera(s) calibrated"
 expect_no_line "$work/site.txt" "belongs-to-another-driver"
 
-# Ctrl-C in the middle of full calibrations: every camera stops, the file
-# stays as it was.
-sed '/^\[camera8\]/,$d' "$work/before.ini" >"$work/site2.ini"
+# Ctrl-C while the second camera of a shared line runs: it stops, and the
+# file stays as it was although the cameras before it were calibrated.
+{ sed '/^\[camera7\]/,$d' "$work/before.ini"; printf '[camera8]\nport = %s\n' "${ptys[0]}"; } >"$work/site2.ini"
 cp "$work/site2.ini" "$work/before2.ini"
-"$bin/visca_calibrate" --config "$work/site2.ini" --all --profile proportional --axes pan >"$work/interrupted.txt" \
+"$bin/visca_calibrate" --config "$work/site2.ini" --all "${options[@]}" >"$work/interrupted.txt" \
   2>"$work/interrupted-progress.txt" &
 site_pid=$!
-wait_for "$work/interrupted-progress.txt" "camera 6 on ${ptys[3]}: calibrating" || true
-sleep 1.5
+wait_for "$work/interrupted-progress.txt" "camera 8 on ${ptys[0]}: calibrating" || true
+sleep 1
 kill -INT "$site_pid"
 status=0
 wait "$site_pid" || status=$?
 [ "$status" -eq 1 ] || fail "an interrupted site run exited with $status"
-expect_count "$work/interrupted.txt" "failed: interrupted" 4
+grep -qE "^1 +${ptys[0]} +[0-9.]+ s +pan " "$work/interrupted.txt" || fail "camera 1 was not calibrated before Ctrl-C"
+grep -qE "^8 +${ptys[0]} +- +- +failed: interrupted$" "$work/interrupted.txt" || fail "camera 8 was not interrupted"
 expect_line "$work/interrupted-progress.txt" "interrupted; the configuration file was left as it was"
 expect_equal "the interrupted run's file" "$(cat "$work/site2.ini")" "$(cat "$work/before2.ini")"
 finish
