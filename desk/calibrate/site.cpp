@@ -266,6 +266,7 @@ pid_t start(const Run &run, const Camera &c, std::string *error) {
     const std::string out = run.file(c.number, ".out"), err = run.file(c.number, ".err");
     fflush(stdout);
     fflush(stderr);
+    const pid_t parent = getpid();
     const pid_t pid = fork();
     if (pid < 0) {
         *error = std::string("cannot start a calibration: ") + strerror(errno);
@@ -279,6 +280,7 @@ pid_t start(const Run &run, const Camera &c, std::string *error) {
         sigprocmask(SIG_SETMASK, &none, nullptr);
         // A site run that dies does not leave cameras turning.
         prctl(PR_SET_PDEATHSIG, SIGTERM);
+        if (getppid() != parent) _exit(1);
         const int in = open("/dev/null", O_RDONLY);
         const int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
         const int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
