@@ -142,6 +142,11 @@ std::string update_ini_text(const std::string &text, int camera, const Settings 
 }
 
 bool update_ini_file(const std::string &path, int camera, const Settings &settings, std::string *error) {
+    return update_ini_file(path, {{camera, settings}}, error);
+}
+
+bool update_ini_file(const std::string &path, const std::vector<std::pair<int, Settings>> &cameras,
+                     std::string *error) {
     std::string text;
     struct stat st;
     const bool exists = stat(path.c_str(), &st) == 0;
@@ -155,7 +160,8 @@ bool update_ini_file(const std::string &path, int camera, const Settings &settin
         }
         text = all.str();
     }
-    const std::string updated = update_ini_text(text, camera, settings);
+    std::string updated = text;
+    for (const auto &[camera, settings] : cameras) updated = update_ini_text(updated, camera, settings);
     const std::string temp = path + ".new";
     {
         std::ofstream out(temp, std::ios::binary | std::ios::trunc);

@@ -21,6 +21,10 @@ std::string update_ini_text(const std::string &text, int camera, const Settings 
 // in one step (a new file renamed over the old one). False with a reason.
 bool update_ini_file(const std::string &path, int camera, const Settings &settings, std::string *error);
 
+// The same for several cameras' sections at once: one replacement of FILE.
+bool update_ini_file(const std::string &path, const std::vector<std::pair<int, Settings>> &cameras,
+                     std::string *error);
+
 }  // namespace calib
 
 #endif

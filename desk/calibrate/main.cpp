@@ -28,6 +28,7 @@
 #include "plan.h"
 #include "profile.h"
 #include "report.h"
+#include "site.h"
 
 namespace {
 
@@ -44,11 +45,13 @@ struct Options {
     int camera = 1;
     bool axes[4] = {true, true, true, true};
     bool quick = false;
+    bool all = false;
+    int jobs = 16;
 };
 
 void usage(FILE *out) {
     fputs(
-        "usage: visca_calibrate (--port LINE | --profile NAME|FILE) [options]\n"
+        "usage: visca_calibrate (--port LINE | --profile NAME|FILE | --config FILE --all) [options]\n"
         "Measures the camera's speeds, chooses the driver's calibration values and prints them.\n"
         "  --port LINE                the camera's line: a serial device or pseudo-terminal (9600 8N1),\n"
         "                             or a network camera: udp:HOST:PORT (with the IP header),\n"
@@ -61,7 +64,10 @@ void usage(FILE *out) {
         "  --write FILE               set the chosen values in FILE's [cameraN] section\n"
         "  --camera N                 the camera number of that section (default 1)\n"
         "  --axes LIST                comma-separated axes to calibrate (default pan,tilt,zoom,focus)\n"
-        "  --quick                    fewer drives: moves of 5 degrees and more, compensation kept\n",
+        "  --quick                    fewer drives: moves of 5 degrees and more, compensation kept\n"
+        "  --all                      every camera of --config FILE with its own port, lines in parallel;\n"
+        "                             each one's values go into its own section\n"
+        "  --jobs N                   with --all: at most N lines at a time (default 16)\n",
         out);
 }
 
@@ -90,6 +96,10 @@ bool parse_options(int argc, char **argv, Options *o) {
             exit(0);
         } else if (a == "--quick") {
             o->quick = true;
+        } else if (a == "--all") {
+            o->all = true;
+        } else if (a == "--jobs") {
+            if ((v = value()) == nullptr || !site::parse_jobs(v, &o->jobs)) return false;
         } else if (a == "--port" || a == "--profile" || a == "--config" || a == "--write") {
             if ((v = value()) == nullptr) return false;
             (a == "--port" ? o->port : a == "--profile" ? o->profile : a == "--config" ? o->config : o->write) = v;
@@ -130,7 +140,7 @@ bool parse_options(int argc, char **argv, Options *o) {
             return false;
         }
     }
-    if (o->port.empty() && o->profile.empty()) {
+    if (!o->all && o->port.empty() && o->profile.empty()) {
         fprintf(stderr, "visca_calibrate: give --port LINE or --profile NAME|FILE\n");
         return false;
     }
@@ -205,6 +215,7 @@ int fail(const std::string &what) {
 int main(int argc, char **argv) {
     Options o;
     if (!parse_options(argc, argv, &o)) return 2;
+    if (o.all) return site::calibrate_all(argc, argv, o.config, o.jobs);
 
     std::optional<sim::Profile> profile;
     std::string error;

@@ -1,0 +1,125 @@
+#!/usr/bin/env bash
+# visca_calibrate --config FILE --all: four virtual camera programs on four
+# pseudo-terminals and two cameras on a line nobody answers, in one run.
+# Every camera with its own port gets its values in its own section, nothing
+# else in the file changes, a failure stops nobody else, and the lines run in
+# parallel: the run takes less than twice one camera's. Ctrl-C reaches the
+# cameras and writes nothing.
+source "$2/e2e_lib.sh"
+
+ptys=()
+for n in 1 2 3 4; do
+  "$bin/virtual_camera" --pty --profile proportional --quiet >"$work/camera$n.txt" 2>&1 &
+  background+=($!)
+  ptys+=("$(announced "$work/camera$n.txt" pty)")
+done
+# A network camera that is gone: its inquiries go unanswered.
+"$bin/virtual_camera" --listen udp:127.0.0.1:0 --profile proportional --quiet >"$work/camera-gone.txt" 2>&1 &
+gone_pid=$!
+gone=$(announced "$work/camera-gone.txt" listen)
+kill -TERM "$gone_pid"
+wait "$gone_pid" || true
+
+cat >"$work/site.ini" <<EOF
+; site file
+[host]
+cameras = 8
+[camera1]
+port = ${ptys[0]}
+MoveSpeed = 100   ; full speed
+[camera2]
+port = ${ptys[1]}
+[camera3]
+configured = false
+port = /dev/belongs-to-another-driver
+[camera4]
+PanMoveTimePerDegree = 1000
+port = ${ptys[2]}
+[camera5]
+ZoomTime = 1
+[camera6]
+port = ${ptys[3]}
+[camera7]
+port = $gone
+[camera8]
+port = $gone
+EOF
+cp "$work/site.ini" "$work/before.ini"
+options=(--profile proportional --quick --axes pan)
+
+# Refused before anything runs.
+for bad in "--all" "--all --config $work/site.ini --port ${ptys[0]}" "--all --config $work/site.ini --camera 2"; do
+  status=0
+  # shellcheck disable=SC2086
+  timeout 30 "$bin/visca_calibrate" $bad "${options[@]}" >"$work/refused.txt" 2>&1 || status=$?
+  [ "$status" -eq 2 ] || fail "'$bad' ended with $status"
+  expect_no_line "$work/refused.txt" "calibrating"
+done
+for file in '[camera1]\nMoveSpeed = 50\n|no camera has its own port' '[camera1]\nport =\n|noport.ini:2: [camera1] port = needs a line'; do
+  printf "${file%|*}" >"$work/noport.ini"
+  status=0
+  timeout 30 "$bin/visca_calibrate" --config "$work/noport.ini" --all "${options[@]}" >"$work/noport.txt" 2>&1 ||
+    status=$?
+  [ "$status" -eq 1 ] || fail "'${file%|*}' ended with $status"
+  expect_line "$work/noport.txt" "${file#*|}"
+done
+
+seconds() { date +%s.%N; }
+began=$(seconds)
+status=0
+timeout 60 "$bin/visca_calibrate" --port "${ptys[0]}" "${options[@]}" >"$work/one.txt" 2>&1 || status=$?
+one=$(awk -v a="$began" -v b="$(seconds)" 'BEGIN { print b - a }')
+[ "$status" -eq 0 ] || fail "one camera's calibration exited with $status"
+
+began=$(seconds)
+status=0
+timeout 120 "$bin/visca_calibrate" --config "$work/site.ini" --all "${options[@]}" >"$work/site.txt" \
+  2>"$work/site-progress.txt" || status=$?
+site=$(awk -v a="$began" -v b="$(seconds)" 'BEGIN { print b - a }')
+[ "$status" -eq 1 ] || fail "the site run with a camera gone exited with $status"
+echo "one camera ${one} s, the site ${site} s"
+expect_between "the site's time over one camera's" "$(awk -v a="$site" -v b="$one" 'BEGIN { print a / b }')" 0 2
+
+# section_value FILE N KEY
+section_value() {
+  awk -v s="[camera$2]" -v k="$3" '/^\[/ { inside = ($1 == s) } inside && $1 == k { print $3 }' "$1"
+}
+# row N LINE REST: the table has camera N's row.
+row() {
+  grep -qE "^$1 +$2 +$3\$" "$work/site.txt" || fail "the table has no row '$1 $2 $3'"
+}
+declare -A line_of=([1]=${ptys[0]} [2]=${ptys[1]} [4]=${ptys[2]} [6]=${ptys[3]})
+for n in 1 2 4 6; do
+  expect_between "camera $n PanMoveTimePerDegree" "$(section_value "$work/site.ini" $n PanMoveTimePerDegree)" 640 740
+  expect_equal "camera $n PanSpeedCompensation" "$(section_value "$work/site.ini" $n PanSpeedCompensation)" -50
+  row $n "${line_of[$n]}" "[0-9.]+ s +pan [0-9.]+ % \(worst [0-9.]+ %\) +PanMoveTimePerDegree = [0-9]+, PanSpeedCompensation = -50"
+done
+# Two cameras on one line take turns: the second runs after the first failed.
+for n in 7 8; do row $n "$gone" "- +- +failed: no answer to the inquiry 81 09 00 02 FF on $gone.*"; done
+# One update: the file as it was, with the chosen keys set.
+expected=$(grep -v '^PanMoveTimePerDegree' "$work/before.ini")
+expect_equal "the rest of the file" "$(grep -v '^PanMoveTimePerDegree\|^PanSpeedCompensation' "$work/site.ini")" \
+  "$expected"
+expect_count "$work/site.ini" "PanSpeedCompensation = -50" 4
+expect_line "$work/site.txt" "camera 8 on $gone failed; its output:"
+expect_line "$work/site.txt" "4 of 6 camera(s) calibrated"
+expect_no_line "$work/site.txt" "belongs-to-another-driver"
+
+# Ctrl-C while the second camera of a shared line runs: it stops, and the
+# file stays as it was although the cameras before it were calibrated.
+{ sed '/^\[camera7\]/,$d' "$work/before.ini"; printf '[camera8]\nport = %s\n' "${ptys[0]}"; } >"$work/site2.ini"
+cp "$work/site2.ini" "$work/before2.ini"
+"$bin/visca_calibrate" --config "$work/site2.ini" --all "${options[@]}" >"$work/interrupted.txt" \
+  2>"$work/interrupted-progress.txt" &
+site_pid=$!
+wait_for "$work/interrupted-progress.txt" "camera 8 on ${ptys[0]}: calibrating" || true
+sleep 1
+kill -INT "$site_pid"
+status=0
+wait "$site_pid" || status=$?
+[ "$status" -eq 1 ] || fail "an interrupted site run exited with $status"
+grep -qE "^1 +${ptys[0]} +[0-9.]+ s +pan " "$work/interrupted.txt" || fail "camera 1 was not calibrated before Ctrl-C"
+grep -qE "^8 +${ptys[0]} +- +- +failed: interrupted$" "$work/interrupted.txt" || fail "camera 8 was not interrupted"
+expect_line "$work/interrupted-progress.txt" "interrupted; the configuration file was left as it was"
+expect_equal "the interrupted run's file" "$(cat "$work/site2.ini")" "$(cat "$work/before2.ini")"
+finish
