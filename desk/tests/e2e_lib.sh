@@ -55,7 +55,7 @@ expect_equal() {
 # wait_for FILE TEXT: until FILE has a line containing TEXT (at most 20 s).
 wait_for() {
   for _ in $(seq 400); do
-    grep -qF -- "$2" "$1" && return 0
+    grep -qsF -- "$2" "$1" && return 0
     sleep 0.05
   done
   fail "no line with '$2' appeared in $(basename "$1")"
