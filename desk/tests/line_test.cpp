@@ -91,6 +91,7 @@ TEST(ViscaIpHeader, RejectsMalformedDatagrams) {
     } cases[] = {
         {{0x01, 0x00, 0x00, 0x01, 0, 0, 0}, "shorter than the header"},
         {{0x01, 0x00, 0x00, 0x04, 0, 0, 0, 1, 0x81, 0x01, 0xFF}, "length field says 4 bytes, 3 follow"},
+        {{0x01, 0x00, 0x00, 0x02, 0, 0, 0, 1, 0x81, 0x01, 0xFF}, "length field says 2 bytes, 3 follow"},
         {{0x01, 0x00, 0x00, 0x00, 0, 0, 0, 1}, "payload of 0 bytes"},
         {{0x03, 0x00, 0x00, 0x01, 0, 0, 0, 1, 0xFF}, "unknown payload type 0x0300"},
         {[] {
@@ -184,6 +185,14 @@ TEST(NetLines, UdpListenerAndClientOverLoopback) {
         camera_reads(&in);
         EXPECT_TRUE(in.bytes.empty());
     }
+    EXPECT_EQ(listener->dropped(), 2u);
+    // After a reset the numbering starts again: the same number is new.
+    send(visca_ip::encode(visca_ip::ControlCommand, 0, &visca_ip::reset_payload, 1));
+    camera_reads(&in);
+    EXPECT_EQ(client_reads(5000).size(), 9u);
+    send(visca_ip::encode(visca_ip::Command, 7, stop.data(), stop.size()));
+    camera_reads(&in);
+    EXPECT_EQ(in.bytes, stop);
     EXPECT_EQ(listener->dropped(), 2u);
     const Bytes ack = {0x90, 0x41, 0xFF};
     ASSERT_TRUE(listener->send(ack.data(), ack.size(), &error)) << error;
