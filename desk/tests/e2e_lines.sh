@@ -78,6 +78,11 @@ background+=("$pid")
 exec 3>"$work/commands"
 printf 'move 10\nstop\n' >&3
 wait_for "$work/lost.txt" "pan-tilt stop"
+# A second program on the same line is refused at once.
+rc=0
+"$bin/tavrinode" --port "$pty" 'rel pan 1' >"$work/second-host.txt" 2>&1 || rc=$?
+expect_equal "exit status of a second program on the line" "$rc" 1
+expect_line "$work/second-host.txt" "$pty: the line is in use by another program"
 kill -TERM "$cam"
 wait "$cam" || true
 printf 'move 10\nstop\nmove -10\nstatus\n' >&3

@@ -1,6 +1,7 @@
 // The network lines: the address parser, the IP header's encoding and
 // checks, which request a reply answers, and both ends over loopback.
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -304,3 +305,23 @@ TEST(NetLines, HostWaitsForTheAnswerToItsInquiry) {
 }
 
 }  // namespace
+
+// A serial line is one program's: a second open of the same device is
+// refused at once and says why; the first holder's descriptor is blocking.
+TEST(SerialLines, SecondOpenOfALockedLineIsRefused) {
+    line::Settings settings;
+    line::Pty pty;
+    std::string error;
+    ASSERT_TRUE(line::open_pty(settings, &pty, &error)) << error;
+    const int first = line::open_serial(pty.path, settings, &error);
+    ASSERT_GE(first, 0) << error;
+    EXPECT_EQ(fcntl(first, F_GETFL) & O_NONBLOCK, 0);
+    const double began = line::monotonic_seconds();
+    EXPECT_EQ(line::open_serial(pty.path, settings, &error), -1);
+    EXPECT_LT(line::monotonic_seconds() - began, 0.5);
+    EXPECT_EQ(error, pty.path + ": the line is in use by another program (it holds the lock)");
+    close(first);
+    const int again = line::open_serial(pty.path, settings, &error);
+    EXPECT_GE(again, 0) << error;
+    for (int fd : {again, pty.slave, pty.master}) close(fd);
+}
