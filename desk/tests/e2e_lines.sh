@@ -103,7 +103,7 @@ start_camera() {
   ln -sfn "$(announced "$work/$1.txt" pty)" "$work/adapter"
 }
 start_camera first
-{ printf 'move 10\nstop\n'; sleep 0.5; printf 'move 10\nstop\n'; sleep 3; printf 'move -10\nstop\nstatus\n'; } |
+{ printf 'move 10\nstop\n'; sleep 0.5; printf 'move 10\nstop\n'; sleep 4; printf 'move -10\nstop\nstatus\n'; } |
   "$bin/tavrinode" --port "$work/adapter" --reconnect >"$work/back.txt" 2>&1 &
 pid=$!
 background+=("$pid")
@@ -112,6 +112,12 @@ kill -TERM "${background[0]}"
 wait "${background[0]}" || true
 wait_for "$work/back.txt" "line lost: $work/adapter"
 start_camera second
+# Reopened beside the writes (none come for seconds), and locked again.
+sleep 1.5
+rc=0
+"$bin/tavrinode" --port "$work/adapter" status >"$work/probe.txt" 2>&1 || rc=$?
+expect_equal "exit status of a program on the line reopened" "$rc" 1
+expect_line "$work/probe.txt" "the line is in use by another program"
 status=0
 wait "$pid" || status=$?
 expect_equal "reconnected line exit status" "$status" 1
