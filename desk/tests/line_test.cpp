@@ -211,6 +211,51 @@ TEST(NetLines, UdpListenerAndClientOverLoopback) {
     close(client);
 }
 
+// tcp: each client's bytes are cut into messages of their own, replies go
+// to the client that spoke last, and one that takes no replies is dropped.
+TEST(NetLines, TcpListenerServesSeveralClients) {
+    std::string error;
+    auto listener = line::Listener::open(*line::parse_net_address("tcp:0", Side::Listening, &error), &error);
+    ASSERT_TRUE(listener) << error;
+    const auto net = line::parse_net_address(listener->where(), Side::Client, &error);
+    const int a = line::connect_socket(*net, 2.0, &error), b = line::connect_socket(*net, 2.0, &error);
+    ASSERT_GE(a, 0) << error;
+    ASSERT_GE(b, 0) << error;
+    std::vector<Bytes> messages;
+    auto camera_reads = [&] {
+        struct pollfd p = {listener->fd(), POLLIN, 0};
+        ASSERT_EQ(poll(&p, 1, 5000), 1);
+        line::Listener::Input in;
+        ASSERT_TRUE(listener->read(&in, &error)) << error;
+        for (const auto &piece : in.pieces) messages.push_back(piece.bytes);
+    };
+    auto send = [&](int fd, const Bytes &bytes) {
+        ASSERT_TRUE(line::send_bounded(fd, bytes.data(), bytes.size(), 1.0, &error));
+        camera_reads();
+    };
+    camera_reads();
+    camera_reads();
+    EXPECT_EQ(listener->clients(), 2u);
+    send(a, {0x81, 0x01, 0x06});
+    send(b, {0x81, 0x09, 0x06, 0x12, 0xFF});
+    send(a, {0x01, 0x00, 0x00, 0x03, 0x03, 0xFF});
+    EXPECT_EQ(messages, (std::vector<Bytes>{{0x81, 0x09, 0x06, 0x12, 0xFF},
+                                            {0x81, 0x01, 0x06, 0x01, 0x00, 0x00, 0x03, 0x03, 0xFF}}));
+    const Bytes ack = {0x90, 0x41, 0xFF};
+    ASSERT_TRUE(listener->send(ack.data(), ack.size(), &error)) << error;
+    uint8_t got[8];
+    struct pollfd p = {a, POLLIN, 0};
+    ASSERT_EQ(poll(&p, 1, 5000), 1);
+    EXPECT_EQ(recv(a, got, sizeof got, 0), 3);
+    EXPECT_EQ(recv(b, got, sizeof got, MSG_DONTWAIT), -1);
+    size_t sent = 0;
+    while (listener->send(ack.data(), ack.size(), &error) && sent < 10000000) ++sent;
+    EXPECT_NE(error.find("connection dropped"), std::string::npos) << error << " after " << sent;
+    EXPECT_EQ(listener->clients(), 1u);
+    close(a);
+    close(b);
+}
+
 // The calibration over udp: the link resets the numbering, numbers its
 // inquiries from 1 and takes as the answer only a reply under the
 // inquiry's number; a late answer to an earlier request is passed over.
