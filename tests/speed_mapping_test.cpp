@@ -83,6 +83,22 @@ TEST(SpeedMapping, FractionalMagnitudesTruncate) {
     EXPECT_EQ(tilt_speed_byte(-8.7f), 0x02);
     EXPECT_EQ(pan_speed_byte(99.99f), 0x11);
     EXPECT_EQ(tilt_speed_byte(99.99f), 0x0D);
+    // Just under a step, where only the single-precision roundings reach it:
+    // (6.82352877 - 1) * 17 = 98.99998903 rounds to 98.9999924f, / 99 to
+    // 0.99999994f, + 1 to 2.0f. Carried through in double, y = 1.99999989 -> 1.
+    const struct {
+        float speed;
+        bool pan;
+        int byte;
+    } rounded_up[] = {
+        {6.82352877f, true, 0x02},   // double: 0x01
+        {-6.82352877f, true, 0x02},  // double: 0x01
+        {94.1764603f, true, 0x11},   // 1583.99982 -> 1583.99988f, 15.999999f, 17.0f; double 16.99999823 -> 0x10
+        {8.6153841f, false, 0x02},   // 98.99999332 -> 98.9999924f, as the first; double 1.99999993 -> 0x01
+    };
+    for (const auto &c : rounded_up) {
+        EXPECT_EQ(c.pan ? pan_speed_byte(c.speed) : tilt_speed_byte(c.speed), c.byte) << c.speed;
+    }
 }
 
 // Above 100 the mapping keeps growing unchanged until it would pass 0x7F,

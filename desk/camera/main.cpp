@@ -6,6 +6,7 @@
 // line per message received, and on exit (Ctrl-C or SIGTERM) prints the final
 // state and, if asked, writes it to a file and draws the session.
 #include <errno.h>
+#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <stdio.h>
@@ -27,6 +28,9 @@
 namespace {
 
 volatile sig_atomic_t stop_requested = 0;
+
+// How long beyond its wire time a reply may wait for the line to take it.
+constexpr double write_margin = 0.2;
 
 void on_stop_signal(int) { stop_requested = 1; }
 
@@ -50,7 +54,8 @@ void usage(FILE *out) {
         "  --port DEVICE      serve a real serial device (9600 8N1, raw)\n"
         "  --listen ADDRESS   be a network camera: udp:[HOST:]PORT (with the IP header),\n"
         "                     udp-raw:[HOST:]PORT or tcp:[HOST:]PORT; HOST defaults to\n"
-        "                     127.0.0.1, PORT 0 takes a free one; prints \"listen ADDRESS\"\n"
+        "                     127.0.0.1, PORT 0 takes a free one; prints \"listen ADDRESS\";\n"
+        "                     tcp: serves up to 8 clients, replies to the one that spoke last\n"
         "  --profile NAME|FILE  camera profile: proportional (default), linear, geometric, stepped,\n"
         "                     or a profile file\n"
         "  --replies          send acknowledge, completion and error replies\n"
@@ -239,12 +244,18 @@ int main(int argc, char **argv) {
         printf("port %s\n", o.port.c_str());
     }
 
+    // Writes wait in ppoll, never in write(): a line nobody reads must not
+    // hold the camera up.
+    if (fd >= 0) fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+
     sim::VirtualCamera camera(o.model);
     sim::Pacer pacer(line::byte_seconds(settings));
     visca::Assembler assembler;
     const double start = line::monotonic_seconds();
     auto now = [&] { return line::monotonic_seconds() - start; };
     int status = 0;
+    bool stalled = false;    // the line did not take the last bytes
+    size_t bytes_dropped = 0;
     visca::Kind last_inquiry = visca::Kind::Unknown;  // names a lens position reply
 
     auto handle = [&](const std::vector<visca::Assembler::Piece> &pieces, double t) {
@@ -303,10 +314,8 @@ int main(int argc, char **argv) {
                 visca::Assembler one;  // a datagram holds whole messages
                 handle(one.feed(in.bytes.data(), in.bytes.size()), now());
                 handle(one.finish(), now());
-            } else if (!in.bytes.empty()) {
-                handle(assembler.feed(in.bytes.data(), in.bytes.size()), now());
             }
-            if (in.ended) handle(assembler.finish(), now());
+            handle(in.pieces, now());
             continue;
         }
         if (n > 0 && (p.revents & POLLIN) != 0) {
@@ -342,8 +351,21 @@ int main(int argc, char **argv) {
             }
         }
         const visca::Bytes out = pacer.due(t);
-        if (!out.empty() && !line::write_all(fd, out.data(), out.size(), &error)) {
-            fprintf(stderr, "virtual_camera: reply not sent: %s\n", error.c_str());
+        if (!out.empty()) {
+            // Bytes the line does not take in time are dropped, as a real
+            // camera's are lost on a wire nobody listens to. While it stalls,
+            // each write gets its wire time only, so the camera keeps pace.
+            const double deadline = line::monotonic_seconds() +
+                                    static_cast<double>(out.size()) * line::byte_seconds(settings) +
+                                    (stalled ? 0.0 : write_margin);
+            if (line::write_bounded(fd, out.data(), out.size(), deadline, &wait_mask, &error) ==
+                line::WriteResult::Done) {
+                stalled = false;
+            } else {
+                if (!stalled) fprintf(stderr, "virtual_camera: replies dropped: %s\n", error.c_str());
+                stalled = true;
+                bytes_dropped += out.size();
+            }
         }
     }
 
@@ -351,6 +373,7 @@ int main(int argc, char **argv) {
     handle(assembler.finish(), end);
     camera.advance(end);
     printf("final: %s\n", camera.summary().c_str());
+    if (bytes_dropped > 0) printf("reply bytes dropped: %zu (the line did not take them)\n", bytes_dropped);
     if (listener && listener->datagrams()) printf("datagrams dropped: %u\n", listener->dropped());
     if (!o.state_file.empty()) {
         std::ofstream out(o.state_file);

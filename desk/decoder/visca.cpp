@@ -366,7 +366,13 @@ std::vector<Assembler::Piece> Assembler::feed(const uint8_t *data, size_t length
                 }
                 partial_.push_back(b);
             } else {
+                // Noise is handed on in bounded pieces, so a stream of it
+                // never piles up here.
                 stray_.push_back(b);
+                if (stray_.size() >= max_stray) {
+                    out.push_back({Piece::Stray, stray_});
+                    stray_.clear();
+                }
             }
             continue;
         }

@@ -98,9 +98,12 @@ std::string hex(const Bytes &bytes);
 std::string hex(const uint8_t *bytes, size_t length);
 
 // Cuts a byte stream into messages. Feed it bytes in any chunking; it hands
-// back complete messages, and reports bytes that belong to no message.
+// back complete messages, and reports bytes that belong to no message (in
+// pieces of at most `max_stray` bytes, so that it holds no more than that).
 class Assembler {
 public:
+    static constexpr size_t max_stray = 64;
+
     struct Piece {
         enum Type { Message, Stray, Overlong, Incomplete } type;
         Bytes bytes;

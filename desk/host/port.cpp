@@ -9,6 +9,11 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+
 #include "net_port.h"
 
 namespace host {
@@ -83,6 +88,7 @@ public:
             usleep(10000);
         }
         stop_reader();
+        stop_reopener();
         for (int fd : {wake_[0], wake_[1], keep_open_, fd_}) {
             if (fd >= 0) close(fd);
         }
@@ -90,7 +96,14 @@ public:
 
     bool write(const uint8_t *frame, size_t length, std::string *note, std::string *error) override {
         if (lost_) {
-            if (!reopen()) return false;
+            // Only a device the reopener has already opened is taken up
+            // here: an open may wait, a write must not.
+            const int fd = reopened_.exchange(-1);
+            if (fd < 0) return false;
+            stop_reopener();
+            fd_ = fd;
+            lost_ = false;
+            start_reader();
             if (note != nullptr) *note = "line back: " + name_ + " reopened";
         }
         // A line that has just let a frame time out gets no margin until it
@@ -112,6 +125,7 @@ public:
             lost_ = true;
             ever_lost_ = true;
             lost_reason_ = why;
+            if (reconnect_possible()) start_reopener();
             *error = "line lost: " + name_ + ": " + why + "; later frames to it fail" +
                      (reconnect_possible() ? " until it comes back" : "");
             return false;
@@ -142,19 +156,33 @@ public:
 private:
     bool reconnect_possible() const { return context_.reconnect && !device_.empty(); }
 
-    // A lost device is tried again at most twice a second, and only with
-    // --reconnect; the first failure was said, later ones are silent.
-    bool reopen() {
-        const double now = line::monotonic_seconds();
-        if (!reconnect_possible() || now - last_try_ < 0.5) return false;
-        last_try_ = now;
-        std::string why;
-        const int fd = line::open_serial(device_, context_.settings, &why);
-        if (fd < 0) return false;
-        fd_ = fd;
-        lost_ = false;
-        start_reader();
-        return true;
+    // With --reconnect a lost device is tried again twice a second, beside
+    // the writes, until it opens; the first failure was said, later ones
+    // are silent. Frames written meanwhile fail.
+    void start_reopener() {
+        quit_reopener_ = false;
+        reopener_ = std::thread([this] {
+            std::unique_lock<std::mutex> lock(reopener_mutex_);
+            while (!reopener_wakes_.wait_for(lock, std::chrono::milliseconds(500), [this] { return quit_reopener_; })) {
+                std::string why;
+                const int fd = line::open_serial(device_, context_.settings, &why);
+                if (fd >= 0) {
+                    reopened_ = fd;
+                    return;
+                }
+            }
+        });
+    }
+
+    void stop_reopener() {
+        {
+            std::lock_guard<std::mutex> lock(reopener_mutex_);
+            quit_reopener_ = true;
+        }
+        reopener_wakes_.notify_all();
+        if (reopener_.joinable()) reopener_.join();
+        const int fd = reopened_.exchange(-1);
+        if (fd >= 0) close(fd);
     }
 
     void start_reader() {
@@ -219,7 +247,11 @@ private:
     bool stalled_ = false;
     bool ever_lost_ = false;
     std::string lost_reason_;
-    double last_try_ = 0;
+    std::thread reopener_;
+    std::mutex reopener_mutex_;
+    std::condition_variable reopener_wakes_;
+    bool quit_reopener_ = false;
+    std::atomic<int> reopened_{-1};  // a device the reopener opened, not yet taken up
     int wake_[2] = {-1, -1};
     ReplyBox replies_box_;
     std::thread reader_;

@@ -5,6 +5,7 @@
 #include <poll.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <time.h>
@@ -83,21 +84,29 @@ bool configure(int fd, const Settings &s, std::string *error) {
 }  // namespace
 
 int open_serial(const std::string &device, const Settings &settings, std::string *error) {
-    const int fd = open(device.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    // Without O_NONBLOCK the open of a port whose carrier detect is low
+    // waits for the carrier; it is cleared once CLOCAL is set.
+    const int fd = open(device.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         *error = "cannot open " + device + ": " + strerror(errno);
         return -1;
     }
-    if (!isatty(fd)) {
-        *error = device + " is not a serial device";
+    auto fail = [&](const std::string &why) {
+        *error = why;
         close(fd);
         return -1;
+    };
+    if (!isatty(fd)) return fail(device + " is not a serial device");
+    // One program a line: two writing one line would garble each other's frames.
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        return fail(errno == EWOULDBLOCK ? device + ": the line is in use by another program (it holds the lock)"
+                                         : "cannot lock " + device + ": " + strerror(errno));
     }
     std::string why;
-    if (!configure(fd, settings, &why)) {
-        *error = device + ": " + why;
-        close(fd);
-        return -1;
+    if (!configure(fd, settings, &why)) return fail(device + ": " + why);
+    const int flags = fcntl(fd, F_GETFL);
+    if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        return fail(device + ": cannot make it blocking: " + strerror(errno));
     }
     return fd;
 }

@@ -19,7 +19,10 @@ struct Settings {
 };
 
 // Opens a serial device read-write, raw, without flow control, with the
-// given settings. Returns the descriptor, or -1 with an explanation.
+// given settings, and takes an exclusive lock on it (flock), so that a
+// second program opening it is refused at once. The open does not wait for
+// carrier detect; the descriptor returned is blocking. Returns the
+// descriptor, or -1 with an explanation.
 int open_serial(const std::string &device, const Settings &settings, std::string *error);
 
 // A pseudo-terminal: we use `master`; another program opens `path` as its

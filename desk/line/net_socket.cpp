@@ -4,7 +4,9 @@
 #include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <stdio.h>
 #include <string.h>
+#include <sys/epoll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -153,7 +155,8 @@ std::unique_ptr<Listener> Listener::open(const NetAddress &net, std::string *err
         if (!net.datagrams()) setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
         struct sockaddr_storage bound;
         socklen_t length = sizeof bound;
-        if (bind(fd, a->ai_addr, a->ai_addrlen) != 0 || (!net.datagrams() && listen(fd, 1) != 0) ||
+        if (bind(fd, a->ai_addr, a->ai_addrlen) != 0 ||
+            (!net.datagrams() && listen(fd, static_cast<int>(max_clients)) != 0) ||
             getsockname(fd, reinterpret_cast<struct sockaddr *>(&bound), &length) != 0) {
             why = strerror(errno);
             close(fd);
@@ -165,14 +168,26 @@ std::unique_ptr<Listener> Listener::open(const NetAddress &net, std::string *err
                         NI_NUMERICSERV) == 0) {
             actual.port = port;
         }
-        return std::unique_ptr<Listener>(new Listener(actual, fd));
+        std::unique_ptr<Listener> listener(new Listener(actual, fd));
+        if (!net.datagrams()) {
+            listener->events_ = epoll_create1(EPOLL_CLOEXEC);
+            struct epoll_event ev = {};
+            ev.events = EPOLLIN;
+            ev.data.fd = fd;
+            if (listener->events_ < 0 || epoll_ctl(listener->events_, EPOLL_CTL_ADD, fd, &ev) != 0) {
+                *error = net.text() + ": cannot watch the connections: " + strerror(errno);
+                return nullptr;
+            }
+        }
+        return listener;
     }
     *error = net.text() + ": cannot listen: " + why;
     return nullptr;
 }
 
 Listener::~Listener() {
-    if (connection_ >= 0) close(connection_);
+    for (const auto &client : clients_) close(client.first);
+    if (events_ >= 0) close(events_);
     if (socket_ >= 0) close(socket_);
 }
 
@@ -259,42 +274,96 @@ bool Listener::read_datagram(Input *in, std::string *error) {
 }
 
 bool Listener::read_stream(Input *in, std::string *error) {
-    if (connection_ < 0) {
-        struct sockaddr_storage from;
-        socklen_t from_length = sizeof from;
-        const int fd = accept4(socket_, reinterpret_cast<struct sockaddr *>(&from), &from_length,
-                               SOCK_NONBLOCK | SOCK_CLOEXEC);
-        if (fd < 0) {
-            if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR || errno == ECONNABORTED) return true;
-            *error = where() + ": " + strerror(errno);
-            return false;
+    // One ready descriptor a call; a level-triggered set hands them out in turn.
+    struct epoll_event ev;
+    const int n = epoll_wait(events_, &ev, 1, 0);
+    if (n < 0 && errno != EINTR) {
+        *error = where() + ": " + strerror(errno);
+        return false;
+    }
+    if (n <= 0) return true;
+    if (ev.data.fd == socket_) return accept_client(in, error);
+    const auto it = clients_.find(ev.data.fd);
+    if (it == clients_.end()) return true;
+    Client &client = it->second;
+    uint8_t buf[4096];
+    const ssize_t got = recv(it->first, buf, sizeof buf, MSG_DONTWAIT);
+    if (got > 0) {
+        client.last_heard = monotonic_seconds();
+        in->pieces = client.assembler.feed(buf, static_cast<size_t>(got));
+        for (const auto &piece : in->pieces) {
+            if (piece.type != visca::Assembler::Piece::Message || answer_ == it->first) continue;
+            if (answer_ >= 0) in->note = "replies go to " + client.from + " now";
+            answer_ = it->first;
         }
-        connection_ = fd;
-        in->note = "connection from " + address_text(&from, from_length);
         return true;
     }
-    uint8_t buf[256];
-    const ssize_t n = recv(connection_, buf, sizeof buf, MSG_DONTWAIT);
-    if (n > 0) {
-        in->bytes.assign(buf, buf + n);
-        return true;
-    }
-    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return true;
-    in->ended = true;
-    in->note = n == 0 ? "connection closed; listening again"
-                      : std::string("connection lost (") + strerror(errno) + "); listening again";
-    close(connection_);
-    connection_ = -1;
+    if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return true;
+    in->pieces = client.assembler.finish();
+    in->note = got == 0 ? "connection closed by " + client.from
+                        : "connection lost (" + client.from + ": " + strerror(errno) + ")";
+    close_client(it->first);
+    if (clients_.empty()) in->note += "; listening again";
     return true;
+}
+
+bool Listener::accept_client(Input *in, std::string *error) {
+    struct sockaddr_storage from;
+    socklen_t from_length = sizeof from;
+    const int fd = accept4(socket_, reinterpret_cast<struct sockaddr *>(&from), &from_length,
+                           SOCK_NONBLOCK | SOCK_CLOEXEC);
+    if (fd < 0) {
+        if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR || errno == ECONNABORTED) return true;
+        *error = where() + ": " + strerror(errno);
+        return false;
+    }
+    const std::string who = address_text(&from, from_length);
+    const double now = monotonic_seconds();
+    if (clients_.size() >= max_clients) {
+        const auto idle = std::min_element(clients_.begin(), clients_.end(), [](const auto &a, const auto &b) {
+            return a.second.last_heard < b.second.last_heard;
+        });
+        char silent[32];
+        snprintf(silent, sizeof silent, "%.1f", now - idle->second.last_heard);
+        in->note = "all " + std::to_string(max_clients) + " places taken: " + idle->second.from + " (silent for " +
+                   silent + " s) dropped; ";
+        close_client(idle->first);
+    }
+    struct epoll_event ev = {};
+    ev.events = EPOLLIN;
+    ev.data.fd = fd;
+    if (epoll_ctl(events_, EPOLL_CTL_ADD, fd, &ev) != 0) {
+        in->note += "connection from " + who + " refused: " + strerror(errno);
+        close(fd);
+        return true;
+    }
+    Client &client = clients_[fd];
+    client.from = who;
+    client.last_heard = now;
+    in->note += "connection from " + who;
+    return true;
+}
+
+void Listener::close_client(int fd) {
+    epoll_ctl(events_, EPOLL_CTL_DEL, fd, nullptr);
+    close(fd);
+    clients_.erase(fd);
+    if (answer_ == fd) answer_ = -1;
 }
 
 bool Listener::send(const uint8_t *bytes, size_t length, std::string *error) {
     if (!net_.datagrams()) {
-        if (connection_ < 0) {
+        if (answer_ < 0) {
             *error = "no connection to answer";
             return false;
         }
-        return send_bounded(connection_, bytes, length, 1.0, error);
+        std::string why;
+        if (send_bounded(answer_, bytes, length, reply_timeout, &why)) return true;
+        // A client that does not read its replies would hold the camera up
+        // at every reply; it goes, the others stay.
+        *error = clients_[answer_].from + ": " + why + "; connection dropped";
+        close_client(answer_);
+        return false;
     }
     if (peer_.empty()) {
         *error = "nobody to answer";

@@ -178,6 +178,15 @@ TEST(Assembler, NoiseOverlongAndUnterminated) {
     ASSERT_EQ(pieces.size(), 1u);
     EXPECT_EQ(pieces[0].type, visca::Assembler::Piece::Incomplete);
     EXPECT_EQ(pieces[0].bytes, tail);
+
+    // A long run of noise comes back in bounded pieces as it arrives.
+    const Bytes zeros(1000, 0x00);
+    size_t handed = 0;
+    for (const auto &p : a.feed(zeros.data(), zeros.size())) {
+        EXPECT_TRUE(p.type == visca::Assembler::Piece::Stray && p.bytes.size() <= visca::Assembler::max_stray);
+        handed += p.bytes.size();
+    }
+    EXPECT_GT(handed + visca::Assembler::max_stray, zeros.size());
 }
 
 TEST(HexText, SnifferAndTraceFormats) {

@@ -24,6 +24,38 @@ expect_equal "stalled line exit status" "$status" 0
 expect_line "$work/stall.txt" "bytes in time (nothing reads it?)"
 expect_line "$work/stall.txt" "teardown"
 
+# The camera's side: its line takes nothing (output stopped with tcflow on a
+# pseudo-terminal made here). Replies are dropped and counted, messages still
+# come in, and SIGTERM ends the camera at once.
+mkfifo "$work/to-camera"
+perl -MPOSIX -e '
+  sysopen(my $m, "/dev/ptmx", O_RDWR | O_NOCTTY) or die "ptmx: $!";
+  my $zero = pack("i", 0); ioctl($m, 0x40045431, $zero) or die "unlock: $!";  # TIOCSPTLCK
+  my $n = pack("i", 0); ioctl($m, 0x80045430, $n) or die "number: $!";  # TIOCGPTN
+  my $path = "/dev/pts/" . unpack("i", $n);
+  sysopen(my $s, $path, O_RDWR | O_NOCTTY) or die "$path: $!";
+  tcflow(fileno($s), TCOOFF) or die "tcflow: $!";
+  $| = 1; print "pty $path\n";
+  while (my $hex = <STDIN>) { $hex =~ s/\s//g; syswrite($m, pack("H*", $hex)); }
+  sleep 30;' <"$work/to-camera" >"$work/stopped-pty.txt" 2>&1 &
+background+=($!)
+exec 4>"$work/to-camera"
+stopped=$(announced "$work/stopped-pty.txt" pty)
+"$bin/virtual_camera" --port "$stopped" --replies >"$work/mute.txt" 2>&1 &
+cam=$!
+background+=("$cam")
+wait_for "$work/mute.txt" "port $stopped" || true  # (a stuck camera ignores SIGTERM: go on)
+for _ in $(seq 10); do echo 81090612FF >&4; done
+wait_for "$work/mute.txt" "replies dropped:" || true
+echo 8101060100000303FF >&4
+wait_for "$work/mute.txt" "pan-tilt stop" || true
+kill -TERM "$cam"
+sleep 1
+kill -KILL "$cam" 2>/dev/null && fail "the camera did not end within 1 s of SIGTERM while its line took nothing"
+wait "$cam" || fail "the camera with a stopped line exited with an error"
+exec 4>&-
+expect_line "$work/mute.txt" "reply bytes dropped: "
+
 # --pty waits for a program to open the other side, and says when none did.
 rc=0
 "$bin/tavrinode" --pty --pty-wait 0.5 'rel pan 1' >"$work/nobody.txt" 2>&1 || rc=$?
@@ -63,7 +95,7 @@ start_camera() {
   ln -sfn "$(announced "$work/$1.txt" pty)" "$work/adapter"
 }
 start_camera first
-{ printf 'move 10\nstop\n'; sleep 0.5; printf 'move 10\nstop\n'; sleep 3; printf 'move -10\nstop\nstatus\n'; } |
+{ printf 'move 10\nstop\n'; sleep 0.5; printf 'move 10\nstop\n'; sleep 4; printf 'move -10\nstop\nstatus\n'; } |
   "$bin/tavrinode" --port "$work/adapter" --reconnect >"$work/back.txt" 2>&1 &
 pid=$!
 background+=("$pid")
@@ -72,6 +104,12 @@ kill -TERM "${background[0]}"
 wait "${background[0]}" || true
 wait_for "$work/back.txt" "line lost: $work/adapter"
 start_camera second
+# Reopened beside the writes (none come for seconds), and locked again.
+sleep 1.5
+rc=0
+"$bin/tavrinode" --port "$work/adapter" status >"$work/probe.txt" 2>&1 || rc=$?
+expect_equal "exit status of a program on the line reopened" "$rc" 1
+expect_line "$work/probe.txt" "the line is in use by another program"
 status=0
 wait "$pid" || status=$?
 expect_equal "reconnected line exit status" "$status" 1

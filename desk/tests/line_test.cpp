@@ -1,6 +1,7 @@
 // The network lines: the address parser, the IP header's encoding and
 // checks, which request a reply answers, and both ends over loopback.
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -91,6 +92,7 @@ TEST(ViscaIpHeader, RejectsMalformedDatagrams) {
     } cases[] = {
         {{0x01, 0x00, 0x00, 0x01, 0, 0, 0}, "shorter than the header"},
         {{0x01, 0x00, 0x00, 0x04, 0, 0, 0, 1, 0x81, 0x01, 0xFF}, "length field says 4 bytes, 3 follow"},
+        {{0x01, 0x00, 0x00, 0x02, 0, 0, 0, 1, 0x81, 0x01, 0xFF}, "length field says 2 bytes, 3 follow"},
         {{0x01, 0x00, 0x00, 0x00, 0, 0, 0, 1}, "payload of 0 bytes"},
         {{0x03, 0x00, 0x00, 0x01, 0, 0, 0, 1, 0xFF}, "unknown payload type 0x0300"},
         {[] {
@@ -185,6 +187,14 @@ TEST(NetLines, UdpListenerAndClientOverLoopback) {
         EXPECT_TRUE(in.bytes.empty());
     }
     EXPECT_EQ(listener->dropped(), 2u);
+    // After a reset the numbering starts again: the same number is new.
+    send(visca_ip::encode(visca_ip::ControlCommand, 0, &visca_ip::reset_payload, 1));
+    camera_reads(&in);
+    EXPECT_EQ(client_reads(5000).size(), 9u);
+    send(visca_ip::encode(visca_ip::Command, 7, stop.data(), stop.size()));
+    camera_reads(&in);
+    EXPECT_EQ(in.bytes, stop);
+    EXPECT_EQ(listener->dropped(), 2u);
     const Bytes ack = {0x90, 0x41, 0xFF};
     ASSERT_TRUE(listener->send(ack.data(), ack.size(), &error)) << error;
     EXPECT_EQ(client_reads(5000), (Bytes{0x01, 0x11, 0x00, 0x03, 0, 0, 0, 7, 0x90, 0x41, 0xFF}));
@@ -199,6 +209,44 @@ TEST(NetLines, UdpListenerAndClientOverLoopback) {
     EXPECT_TRUE(client_reads(300).empty());
     close(stranger);
     close(client);
+}
+
+// tcp: each client's bytes are cut into messages of their own, replies go
+// to the client that spoke last, and one that takes no replies is dropped.
+TEST(NetLines, TcpListenerServesSeveralClients) {
+    std::string error;
+    auto listener = line::Listener::open(*line::parse_net_address("tcp:0", Side::Listening, &error), &error);
+    ASSERT_TRUE(listener) << error;
+    const auto net = line::parse_net_address(listener->where(), Side::Client, &error);
+    const int a = line::connect_socket(*net, 2.0, &error), b = line::connect_socket(*net, 2.0, &error);
+    std::vector<Bytes> messages;
+    auto camera_reads = [&](int fd, const Bytes &bytes) {
+        EXPECT_TRUE(fd < 0 || line::send_bounded(fd, bytes.data(), bytes.size(), 1.0, &error)) << error;
+        struct pollfd p = {listener->fd(), POLLIN, 0};
+        line::Listener::Input in;
+        ASSERT_EQ(poll(&p, 1, 5000), 1);
+        ASSERT_TRUE(listener->read(&in, &error)) << error;
+        for (const auto &piece : in.pieces) messages.push_back(piece.bytes);
+    };
+    for (const auto &[fd, bytes] : std::vector<std::pair<int, Bytes>>{
+             {-1, {}}, {-1, {}}, {a, {0x81, 0x01, 0x06}}, {b, {0x81, 0x09, 0x06, 0x12, 0xFF}},
+             {a, {0x01, 0x00, 0x00, 0x03, 0x03, 0xFF}}}) {
+        camera_reads(fd, bytes);
+    }
+    EXPECT_EQ(messages, (std::vector<Bytes>{{0x81, 0x09, 0x06, 0x12, 0xFF},
+                                            {0x81, 0x01, 0x06, 0x01, 0x00, 0x00, 0x03, 0x03, 0xFF}}));
+    const Bytes ack = {0x90, 0x41, 0xFF};
+    uint8_t got[8];
+    ASSERT_TRUE(listener->send(ack.data(), ack.size(), &error)) << error;
+    struct pollfd p = {a, POLLIN, 0};
+    EXPECT_EQ(poll(&p, 1, 5000), 1);
+    EXPECT_EQ(recv(b, got, sizeof got, MSG_DONTWAIT), -1);
+    size_t sent = 0;
+    while (listener->send(ack.data(), ack.size(), &error) && sent < 10000000) ++sent;
+    EXPECT_NE(error.find("connection dropped"), std::string::npos) << error << " after " << sent;
+    EXPECT_EQ(listener->clients(), 1u);
+    close(a);
+    close(b);
 }
 
 // The calibration over udp: the link resets the numbering, numbers its
@@ -295,3 +343,18 @@ TEST(NetLines, HostWaitsForTheAnswerToItsInquiry) {
 }
 
 }  // namespace
+
+// A serial line is one program's: a second open of the same device is
+// refused at once and says why; the holder's descriptor is blocking.
+TEST(SerialLines, SecondOpenOfALockedLineIsRefused) {
+    line::Pty pty;
+    std::string error;
+    ASSERT_TRUE(line::open_pty(line::Settings(), &pty, &error)) << error;
+    const int first = line::open_serial(pty.path, line::Settings(), &error);
+    EXPECT_EQ(fcntl(first, F_GETFL) & O_NONBLOCK, 0) << error;
+    const double began = line::monotonic_seconds();
+    EXPECT_EQ(line::open_serial(pty.path, line::Settings(), &error), -1);
+    EXPECT_LT(line::monotonic_seconds() - began, 0.5);
+    EXPECT_EQ(error, pty.path + ": the line is in use by another program (it holds the lock)");
+    for (int fd : {first, pty.slave, pty.master}) close(fd);
+}
