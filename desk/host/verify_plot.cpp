@@ -9,9 +9,13 @@
 #include <fstream>
 #include <sstream>
 
+#include "plot_ticks.h"
 #include "verify.h"
 
 namespace host {
+
+using sim::nice_step;
+using sim::tick_label;
 
 namespace {
 
@@ -32,22 +36,6 @@ const Goal goals[] = {
 
 // Panel geometry: each panel is a square plot with room for ticks and titles.
 const double panel_w = 470, plot = 330, left = 80, top = 50, height = 500;
-
-// A tick or axis value, rounded to what a reader wants to see.
-std::string label(double v) {
-    char b[32];
-    snprintf(b, sizeof b, "%.6g", fabs(v) < 1e-9 ? 0.0 : v);
-    return b;
-}
-
-// 1, 2 or 5 times a power of ten, so that `span` holds about four steps.
-double nice_step(double span) {
-    const double raw = span / 4, p = pow(10, floor(log10(raw)));
-    for (double f : {1.0, 2.0, 5.0}) {
-        if (f * p >= raw) return f * p;
-    }
-    return 10 * p;
-}
 
 void text(std::ostringstream &svg, double x, double y, const std::string &s, const char *anchor = "middle",
           const char *extra = "") {
@@ -117,8 +105,8 @@ bool write_verify_plot(const std::string &path, const std::vector<VerifiedMove> 
     auto ly = [&](double d) { return top + plot - (d + span) / (2 * span) * plot; };
     frame(svg, left, "Where pan and tilt moves landed", "requested (degrees)", "reached (degrees)");
     for (double d = -span; d <= span + step / 2; d += step) {
-        tick_x(svg, lx(d), label(d));
-        tick_y(svg, left, ly(d), label(d));
+        tick_x(svg, lx(d), tick_label(d));
+        tick_y(svg, left, ly(d), tick_label(d));
     }
     svg << "<line x1='" << lx(-span) << "' y1='" << ly(-span) << "' x2='" << lx(span) << "' y2='" << ly(span)
         << "' stroke='#888' stroke-dasharray='4,3'/>\n";
@@ -148,8 +136,8 @@ bool write_verify_plot(const std::string &path, const std::vector<VerifiedMove> 
     };
     frame(svg, x0, "Error of every move against its size",
           "move size (degrees for pan and tilt, steps for zoom and focus)", "error (%, log scale)");
-    for (double size : {1.0, 10.0, 100.0, 1000.0, 10000.0}) tick_x(svg, rx(size), label(size));
-    for (double e : {0.001, 0.01, 0.1, 1.0}) tick_y(svg, x0, ry(e), label(100 * e) + " %");
+    for (double size : {1.0, 10.0, 100.0, 1000.0, 10000.0}) tick_x(svg, rx(size), tick_label(size));
+    for (double e : {0.001, 0.01, 0.1, 1.0}) tick_y(svg, x0, ry(e), tick_label(100 * e) + " %");
     for (const Goal &g : goals) {
         svg << "<line x1='" << rx(g.from) << "' y1='" << ry(g.error) << "' x2='" << rx(g.to) << "' y2='"
             << ry(g.error) << "' stroke='#333' stroke-width='2' stroke-dasharray='" << (g.median ? "8,3" : "2,3")
