@@ -22,6 +22,17 @@ namespace {
 const char *const colours[4] = {"#1f77b4", "#d62728", "#2ca02c", "#9467bd"};
 const char *const names[4] = {"pan", "tilt", "zoom", "focus"};
 
+// Tilt and focus land where pan and zoom do (the same sizes): they get
+// rings, so that a dot under a ring still shows.
+void marker(std::ostringstream &svg, int axis, double x, double y) {
+    svg << "<circle cx='" << x << "' cy='" << y << "' ";
+    if (axis % 2 == 0) {
+        svg << "r='3.5' fill='" << colours[axis] << "'/>\n";
+    } else {
+        svg << "r='5' fill='none' stroke-width='1.5' stroke='" << colours[axis] << "'/>\n";
+    }
+}
+
 // The accuracy goals (docs/calibration.md), over the move sizes they cover:
 // pan and tilt in degrees, zoom and focus in steps. Sizes and errors as the
 // verification summary groups them.
@@ -68,7 +79,8 @@ void tick_y(std::ostringstream &svg, double x0, double y, const std::string &s) 
 // A legend row under a plot: a sample (circle or line) and a name per entry.
 struct Entry {
     std::string name, colour;
-    const char *dash;  // nullptr: a dot of the colour
+    const char *dash;  // nullptr: the marker of axis `axis`
+    int axis;
 };
 void legend(std::ostringstream &svg, double x0, const std::vector<Entry> &entries) {
     double x = x0, y = top + plot + 62;
@@ -76,7 +88,7 @@ void legend(std::ostringstream &svg, double x0, const std::vector<Entry> &entrie
         const double w = 34 + 7 * static_cast<double>(e.name.size());
         if (x + w > x0 + panel_w - left) x = x0, y += 18;
         if (e.dash == nullptr) {
-            svg << "<circle cx='" << x + 8 << "' cy='" << y - 4 << "' r='4' fill='" << e.colour << "'/>\n";
+            marker(svg, e.axis, x + 8, y - 4);
         } else {
             svg << "<line x1='" << x << "' y1='" << y - 4 << "' x2='" << x + 18 << "' y2='" << y - 4 << "' stroke='"
                 << e.colour << "' stroke-width='2' stroke-dasharray='" << e.dash << "'/>\n";
@@ -112,14 +124,13 @@ bool write_verify_plot(const std::string &path, const std::vector<VerifiedMove> 
         << "' stroke='#888' stroke-dasharray='4,3'/>\n";
     for (const VerifiedMove &v : moves) {
         if (v.axis > 1) continue;
-        svg << "<circle cx='" << lx(v.requested) << "' cy='" << ly(v.reached) << "' r='3.5' fill='" << colours[v.axis]
-            << "' fill-opacity='0.8'/>\n";
+        marker(svg, v.axis, lx(v.requested), ly(v.reached));
     }
     std::vector<Entry> pan_tilt;
     for (int a = 0; a <= 1; ++a) {
-        if (present[a]) pan_tilt.push_back({names[a], colours[a], nullptr});
+        if (present[a]) pan_tilt.push_back({names[a], colours[a], nullptr, a});
     }
-    pan_tilt.push_back({"perfect landing", "#888", "4,3"});
+    pan_tilt.push_back({"perfect landing", "#888", "4,3", 0});
     legend(svg, left, pan_tilt);
 
     // Right: error against move size, both log. Errors outside 0.01 % to
@@ -144,15 +155,14 @@ bool write_verify_plot(const std::string &path, const std::vector<VerifiedMove> 
             << "'/>\n";
     }
     for (const VerifiedMove &v : moves) {
-        svg << "<circle cx='" << rx(fabs(v.requested)) << "' cy='" << ry(v.error()) << "' r='3.5' fill='"
-            << colours[v.axis] << "' fill-opacity='0.8'/>\n";
+        marker(svg, v.axis, rx(fabs(v.requested)), ry(v.error()));
     }
     std::vector<Entry> all;
     for (int a = 0; a < 4; ++a) {
-        if (present[a]) all.push_back({names[a], colours[a], nullptr});
+        if (present[a]) all.push_back({names[a], colours[a], nullptr, a});
     }
-    all.push_back({"goal: median", "#333", "8,3"});
-    all.push_back({"goal: worst move", "#333", "2,3"});
+    all.push_back({"goal: median", "#333", "8,3", 0});
+    all.push_back({"goal: worst move", "#333", "2,3", 0});
     legend(svg, x0, all);
     if (moves.empty()) text(svg, panel_w, height / 2, "no moves", "middle", " font-size='20'");
     svg << "</svg>\n";
