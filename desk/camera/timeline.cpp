@@ -1,14 +1,17 @@
 // The session picture: one panel per axis (position over time), a dashed
 // mark across all panels for every frame received, labelled with what the
-// frame means. Drive frames are green, stops red, dropped frames black.
+// frame means. Drive frames are green, stops red, dropped frames black; a
+// legend under the time axis says so. Positions and times have rounded ticks.
 #include <math.h>
 #include <stdio.h>
+#include <string.h>
 
 #include <algorithm>
 #include <fstream>
 #include <sstream>
 
 #include "camera.h"
+#include "plot_ticks.h"
 
 namespace sim {
 
@@ -84,15 +87,30 @@ bool write_timeline(const std::string &path, const CameraModel &model,
     // With the buffer limit the replay drops what the session dropped,
     // since it sees the same frames at the same times.
 
-    const double width = 1400, left = 90, right = 40, label_band = 300, panel = 150, gap = 25;
-    const double plot_w = width - left - right;
-    const double height = label_band + axis_count * (panel + gap) + 40;
+    // A title line, the band of frame labels, the panels, the time axis
+    // with its title and the legend.
+    const double left = 120, plot_w = 1240, label_band = 330, panel = 150, gap = 25;
+    const double axis_y = label_band + axis_count * (panel + gap) + 5;
+    const double height = axis_y + 80;
     auto x_of = [&](double t) { return left + (t - start) / (end - start) * plot_w; };
+    // Labels of frames close together are moved along to the right; the
+    // picture widens so that the last of them still shows.
+    const double label_step = 12;
+    double width = left + plot_w + 40;
+    {
+        double next_label_x = 0;
+        for (const Received &r : history) {
+            next_label_x = std::max(x_of(r.time), next_label_x) + label_step;
+        }
+        width = std::max(width, next_label_x + 20);
+    }
 
     std::ostringstream svg;
     svg << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << width << "\" height=\"" << height
         << "\" font-family=\"sans-serif\" font-size=\"11\">\n"
-        << "<rect width=\"100%\" height=\"100%\" fill=\"white\"/>\n";
+        << "<rect width=\"100%\" height=\"100%\" fill=\"white\"/>\n"
+        << "<text x=\"8\" y=\"20\" font-size=\"14\" font-weight=\"bold\">Session: where each axis was, and "
+           "every frame the camera received</text>\n";
 
     const char *units[axis_count] = {"degrees", "degrees", "steps", "steps"};
     for (int a = 0; a < axis_count; ++a) {
@@ -115,10 +133,13 @@ bool write_timeline(const std::string &path, const CameraModel &model,
         svg << "<text x=\"8\" y=\"" << top + 14 << "\" font-weight=\"bold\">"
             << axis_name(static_cast<AxisId>(a)) << "</text>\n";
         svg << "<text x=\"8\" y=\"" << top + 28 << "\" fill=\"#555\">" << units[a] << "</text>\n";
-        svg << "<text x=\"" << left - 4 << "\" y=\"" << y_of(hi - pad) + 4
-            << "\" text-anchor=\"end\">" << number(hi - pad) << "</text>\n";
-        svg << "<text x=\"" << left - 4 << "\" y=\"" << y_of(lo + pad) + 4
-            << "\" text-anchor=\"end\">" << number(lo + pad) << "</text>\n";
+        const double step = nice_step(hi - lo);
+        for (double v = ceil(lo / step) * step; v <= hi; v += step) {
+            svg << "<line x1=\"" << left << "\" x2=\"" << left + plot_w << "\" y1=\"" << y_of(v) << "\" y2=\""
+                << y_of(v) << "\" stroke=\"#e5e8e8\"/>\n";
+            svg << "<text x=\"" << left - 4 << "\" y=\"" << y_of(v) + 4 << "\" text-anchor=\"end\">"
+                << tick_label(v) << "</text>\n";
+        }
         svg << "<polyline fill=\"none\" stroke=\"#2471a3\" stroke-width=\"1.5\" points=\"";
         for (const Sample &s : samples) {
             svg << number(x_of(s.t)) << "," << number(y_of(s.v[a])) << " ";
@@ -127,19 +148,31 @@ bool write_timeline(const std::string &path, const CameraModel &model,
     }
 
     // Time axis.
-    const double axis_y = label_band + axis_count * (panel + gap) + 5;
-    const double span = end - start;
-    const double tick = span > 20 ? 5 : span > 8 ? 1 : span > 3 ? 0.5 : 0.1;
+    const double tick = nice_step(end - start, 10);
     for (double t = ceil(start / tick) * tick; t <= end; t += tick) {
         svg << "<line x1=\"" << x_of(t) << "\" x2=\"" << x_of(t) << "\" y1=\"" << label_band
             << "\" y2=\"" << axis_y << "\" stroke=\"#ecf0f1\"/>\n";
         svg << "<text x=\"" << x_of(t) << "\" y=\"" << axis_y + 14 << "\" text-anchor=\"middle\">"
-            << number(t) << " s</text>\n";
+            << tick_label(t) << " s</text>\n";
+    }
+    svg << "<text x=\"" << left + plot_w / 2 << "\" y=\"" << axis_y + 34
+        << "\" text-anchor=\"middle\">session time (s)</text>\n";
+    const struct {
+        const char *name, *colour, *dash;
+    } legend[] = {{"position", "#2471a3", ""},          {"drive frame", "#1e8449", "3,3"},
+                  {"stop frame", "#c0392b", "3,3"},     {"other frame", "#7f8c8d", "3,3"},
+                  {"dropped frame (buffer full)", "#000000", "3,3"}};
+    double lx = left;
+    for (const auto &e : legend) {
+        svg << "<line x1=\"" << lx << "\" x2=\"" << lx + 24 << "\" y1=\"" << axis_y + 56 << "\" y2=\"" << axis_y + 56
+            << "\" stroke=\"" << e.colour << "\" stroke-width=\"2\" stroke-dasharray=\"" << e.dash << "\"/>\n";
+        svg << "<text x=\"" << lx + 30 << "\" y=\"" << axis_y + 60 << "\" fill=\"" << e.colour << "\">" << e.name
+            << "</text>\n";
+        lx += 60 + 7 * strlen(e.name);
     }
 
     // Frame marks and labels. Labels stand upright; frames that arrive
     // close together get their labels moved along, with a leader line.
-    const double label_step = 12;
     double next_label_x = 0;
     for (const Received &r : history) {
         const double x = x_of(r.time);
