@@ -108,6 +108,10 @@ TEST(CalibrateIni, SetsKeysAndKeepsEverythingElse) {
          "PanMoveTimePerDegree = 1\n;[camera1]\n[camera1]\n",
          "PanMoveTimePerDegree = 1\n;[camera1]\n[camera1]\nPanMoveTimePerDegree = 612\n"
          "PanSpeedCompensation = -7\n"},
+        {"a comment after a tab",
+         1,
+         "[camera1]\nPanMoveTimePerDegree = 5\t; measured\n",
+         "[camera1]\nPanMoveTimePerDegree = 612\t; measured\nPanSpeedCompensation = -7\n"},
         {"CRLF line ends and an empty value",
          1,
          "[Camera1]\r\nPanMoveTimePerDegree =\r\n# keep\r\n",

@@ -112,6 +112,8 @@ TEST(VirtualCamera, ModesThatGateCommands) {
     EXPECT_TRUE(c.state().relay[1]);
     EXPECT_FALSE(c.state().relay[0]);
     EXPECT_TRUE(c.state().menu_open);
+    for (int i = 0; i < 20; ++i) c.receive(bright_up, 2.0 + i * 0.01);
+    EXPECT_EQ(c.state().brightness, sim::brightness_max);
 }
 
 TEST(VirtualCamera, PresetRecallMovesBackOverTime) {
@@ -172,6 +174,7 @@ TEST(VirtualCamera, RecallHoldsItsSocketUntilItArrives) {
     c.receive(memory_recall_0, 3.0);           // busy until 3.69
     c.receive(relay2_on, 3.1);                 // second socket, free again at 3.13
     EXPECT_TRUE(c.receive(menu_open, 3.12).dropped);
+    EXPECT_FALSE(c.receive(menu_open, 3.1 + 0.03).dropped);  // the moment it frees
     EXPECT_FALSE(c.receive(menu_open, 3.2).dropped);
     EXPECT_FALSE(c.receive(relay2_on, 3.25).dropped);
     EXPECT_TRUE(c.receive(menu_open, 3.26).dropped);   // both busy: recall and relay
@@ -252,7 +255,7 @@ TEST(Profile, SpeedTablesOfTheShippedShapes) {
     } cases[] = {
         {"linear", true, 0x00, 3.3333},  // below the table: its first entry
         {"linear", true, 0x01, 3.3333},  {"linear", true, 0x0C, 40},      {"linear", true, 0x18, 80},
-        {"linear", true, 0x7F, 80},      // above: the top speed
+        {"linear", true, 0x19, 80},      {"linear", true, 0x7F, 80},  // above: the top speed
         {"linear", false, 0x14, 50},     {"linear", false, 0x18, 50},
         {"geometric", true, 0x01, 2.0},  {"geometric", true, 0x0D, 27},   {"geometric", true, 0x18, 300},
         {"geometric", false, 0x14, 125}, {"geometric", false, 0x18, 125},
@@ -318,6 +321,14 @@ sim::CameraModel model_of(const std::string &profile) {
     return m;
 }
 
+// Stepped, on frames and a start latency of 250 ms: every boundary exact in binary.
+sim::CameraModel exact_frames() {
+    sim::CameraModel m = model_of("stepped");
+    m.profile.frame_ms = 250;
+    m.profile.start_latency_ms = 250;
+    return m;
+}
+
 std::vector<std::string> replies_until(sim::VirtualCamera &c, double time) {
     std::vector<std::string> out;
     for (const sim::Reply &r : c.take_replies(time)) {
@@ -367,6 +378,26 @@ TEST(ProfileMotion, AStopBeforeTheLatencyEndsCancelsTheStart) {
     c.receive(pan_tilt_stop, 0.45); // acts at 0.48
     EXPECT_EQ(pan(c, 2.0), 0.0);
     EXPECT_FALSE(c.state().moving());
+
+    // A stop taking effect in the very frame the start is due still cancels it.
+    sim::VirtualCamera same(exact_frames());
+    same.receive(pan_right_12, 0.3);     // acts at 0.5, would move from 0.75
+    same.receive(pan_tilt_stop, 0.6);    // acts at 0.75
+    EXPECT_EQ(pan(same, 2.0), 0.0);
+    EXPECT_FALSE(same.state().moving());
+}
+
+TEST(ProfileMotion, ExactFrameBoundariesLatencyAndSpeedChanges) {
+    const sim::CameraModel m = exact_frames();
+    const double r05 = 2.6, r12 = 38;  // the stepped table at 0x05 and 0x12
+    sim::VirtualCamera c(m);
+    const Bytes pan_right_05 = {0x81, 0x01, 0x06, 0x01, 0x05, 0x00, 0x02, 0x03, 0xFF};
+    c.receive(pan_right_05, 0.5);       // exactly on a boundary: acts at the next, 0.75; moves from 1.0
+    c.receive({0x81, 0x09, 0x06, 0x10, 0xFF}, 0.51);  // acts at 0.75: waiting out the latency counts as moving
+    EXPECT_EQ(pan(c, 1.0), 0.0);
+    EXPECT_EQ(replies_until(c, 1.0), std::vector<std::string>{"0.790 90 50 04 00 FF"});
+    c.receive(pan_right_12, 1.1);       // acts at 1.25: a moving axis changes speed at once
+    EXPECT_NEAR(pan(c, 1.75), r05 * 0.25 + r12 * 0.5, 1e-9);
 }
 
 TEST(ProfileMotion, InquiriesAnsweredWithTheStandardReplies) {
@@ -407,6 +438,9 @@ TEST(ProfileMotion, EndStopAndReversedCounter) {
     // -1496 units = 0xFA28; stopped at the pan right end.
     const std::vector<std::string> expected = {"2.014 90 50 0F 0A 02 08 00 00 00 00 FF", "2.014 90 50 08 02 FF"};
     EXPECT_EQ(replies_until(c, 3.0), expected);
+    c.receive({0x81, 0x01, 0x06, 0x01, 0x00, 0x14, 0x03, 0x01, 0xFF}, 3.0);  // tilt up at 125 deg/s to 90
+    c.receive({0x81, 0x09, 0x06, 0x10, 0xFF}, 4.0);
+    EXPECT_EQ(replies_until(c, 5.0), std::vector<std::string>{"4.016 90 50 08 0A FF"});  // both ends
 }
 
 TEST(ProfileMotion, TwoSlotsPerVideoFrame) {
@@ -448,6 +482,9 @@ namespace {
 TEST(Pacer, RepliesFollowEachOtherAtTheLinesByteTime) {
     const double byte = line::byte_seconds(line::Settings());  // 9600 baud 8N1: 10 bits
     EXPECT_DOUBLE_EQ(byte, 10.0 / 9600);
+    line::Settings even;
+    even.parity = 'E';
+    EXPECT_DOUBLE_EQ(line::byte_seconds(even), 11.0 / 9600);  // and a parity bit
     sim::Pacer p(byte);
     p.push({0x90, 0x41, 0xFF}, 1.0);
     p.push({0x90, 0x51, 0xFF}, 1.001);  // queued behind the first: starts at 1.0 + 3 bytes

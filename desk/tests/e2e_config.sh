@@ -32,6 +32,17 @@ run section $'[camera1]\n[kamera2]' status
 expect_equal "section exit status" "$rc" 2
 expect_line "$work/section.txt" "section.ini:2: unknown section [kamera2]"
 
+# Just outside what the file may say: each refused, naming the line.
+for case in '[camera0]|refused.ini:1: unknown section [camera0]' \
+  '[camera1]\nMoveSpeed = 80x|refused.ini:2: MoveSpeed = 80x is not a whole number' \
+  '[camera1]\nPanSpeedCompensation = 101|refused.ini:2: PanSpeedCompensation = 101 is outside its range' \
+  '[host]\ncameras = 2\n[camera3]|refused.ini: [camera3] is beyond cameras = 2'; do
+  IFS='|' read -r text want <<<"$case"
+  run refused "$(printf '%b' "$text")" status
+  expect_equal "exit status with $text" "$rc" 2
+  expect_line "$work/refused.txt" "$want"
+done
+
 # An unset key: the driver's request fails and setup reports it.
 run unset $'[camera1]\nTiltMoveTimePerDegree =' --trace status
 expect_equal "unset key exit status" "$rc" 1

@@ -43,6 +43,7 @@ TEST(NetAddress, ParsesWhatEachSideAccepts) {
         {"udp:52381", Side::Client, false, Transport::Udp, "", ""},          // a client needs the host
         {"udp:host:0", Side::Client, false, Transport::Udp, "", ""},         // and a real port
         {"udp::5", Side::Listening, false, Transport::Udp, "", ""},          // empty host written out
+        {"tcp:h:65535", Side::Client, true, Transport::Tcp, "h", "65535"},
         {"tcp:h:65536", Side::Client, false, Transport::Tcp, "", ""},
         {"tcp:h:12a", Side::Client, false, Transport::Tcp, "", ""},
         {"tcp:h:", Side::Client, false, Transport::Tcp, "", ""},
@@ -83,6 +84,8 @@ TEST(ViscaIpHeader, EncodesBigEndianAndDecodesBack) {
     EXPECT_EQ(d.payload, frame);
     const Bytes drive = {0x81, 0x01, 0x06, 0x01, 0x12, 0x00, 0x02, 0x03, 0xFF};
     EXPECT_EQ(visca_ip::request_type(drive.data(), drive.size()), visca_ip::Command);
+    const Bytes longest = visca_ip::encode(visca_ip::Command, 1, Bytes(16, 0x01).data(), 16);
+    EXPECT_TRUE(visca_ip::decode(longest.data(), longest.size(), &d, &why)) << why;
 }
 
 TEST(ViscaIpHeader, RejectsMalformedDatagrams) {
@@ -140,6 +143,11 @@ TEST(ReplySequencer, MatchesRepliesToTheirRequests) {
     const Bytes ack = {0x90, 0x41, 0xFF}, done = {0x90, 0x51, 0xFF};
     for (uint32_t expected : {14u, 15u}) EXPECT_EQ(s.reply(ack.data(), ack.size()), expected);
     for (uint32_t expected : {14u, 15u}) EXPECT_EQ(s.reply(done.data(), done.size()), expected);
+    // A completion without a socket answers a command, not the inquiry.
+    s.request(visca_ip::Inquiry, 16);
+    s.request(visca_ip::Command, 17);
+    const Bytes bare = {0x90, 0x50, 0xFF};
+    EXPECT_EQ(s.reply(bare.data(), bare.size()), 17u);
 }
 
 // Both ends over loopback with the header: the camera answers the reset and
@@ -198,6 +206,13 @@ TEST(NetLines, UdpListenerAndClientOverLoopback) {
     const Bytes ack = {0x90, 0x41, 0xFF};
     ASSERT_TRUE(listener->send(ack.data(), ack.size(), &error)) << error;
     EXPECT_EQ(client_reads(5000), (Bytes{0x01, 0x11, 0x00, 0x03, 0, 0, 0, 7, 0x90, 0x41, 0xFF}));
+    // After a reset the numbering starts again: the same number is a new message.
+    send(visca_ip::encode(visca_ip::ControlCommand, 0, &visca_ip::reset_payload, 1));
+    camera_reads(&in);
+    EXPECT_EQ(client_reads(5000), (Bytes{0x02, 0x01, 0x00, 0x01, 0, 0, 0, 0, 0x01}));
+    send(visca_ip::encode(visca_ip::Command, 7, stop.data(), stop.size()));
+    camera_reads(&in);
+    EXPECT_EQ(in.bytes, stop);
 
     // A stranger on loopback sends to the client's port: never delivered.
     struct sockaddr_storage own;
