@@ -212,11 +212,10 @@ public:
             return std::nullopt;
         }
         ctrl_c_ = 0;
-        // Repeats are kept once.
+        // Without the space completion leaves, and repeats once.
+        const std::string kept = line->substr(0, line->find_last_not_of(" \t") + 1);
         const HIST_ENTRY *last = history_length > 0 ? history_get(history_base + history_length - 1) : nullptr;
-        if (line->find_first_not_of(" \t") != std::string::npos && (last == nullptr || *line != last->line)) {
-            add_history(line->c_str());
-        }
+        if (!kept.empty() && (last == nullptr || kept != last->line)) add_history(kept.c_str());
         return line;
     }
 

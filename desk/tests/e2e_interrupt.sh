@@ -2,30 +2,39 @@
 # Ctrl-C (SIGINT) under the stand-in host: during a relative pan it cuts the
 # sleep short and the driver, finding itself suspended, stops the camera and
 # returns 0; during a relay pulse the driver sees the cut-short sleep,
-# switches the relay off and returns 0. The session then goes on.
+# switches the relay off and returns 0. Outside the interactive console the
+# session then ends with status 130, as it does on SIGINT during `wait`
+# (the continuous move stopped) and during verification (the cut move not
+# counted). At the console Ctrl-C stops a continuous move; twice quits.
 # SIGTERM and SIGHUP during a long pan do the same cut, then tear down and
 # exit with 128 + the signal, the camera left stopped.
 source "$2/e2e_lib.sh"
 
-printf '[camera1]\nRelay1OnTime = 4000\n' >"$work/pulse.ini"
-"$bin/tavrinode" --config "$work/pulse.ini" 'rel pan 90' 'relay relay1:on' 'speed' \
-  >"$work/out.txt" 2>"$work/err.txt" &
-pid=$!
-background+=("$pid")
+# interrupt FILE WAIT-FOR ARGS...: runs tavrinode with ARGS, sends SIGINT
+# once FILE has WAIT-FOR (and 0.3 s more); exit status in $status.
+interrupt() {
+  local file=$1 text=$2
+  shift 2
+  "$bin/tavrinode" "$@" >"$file" 2>>"$work/err.txt" &
+  local pid=$!
+  background+=("$pid")
+  wait_for "$file" "$text"
+  sleep 0.3
+  kill -INT "$pid"
+  status=0
+  wait "$pid" || status=$?
+  background=()
+}
 
+printf '[camera1]\nRelay1OnTime = 4000\n' >"$work/pulse.ini"
 start=$(date +%s.%N)
-wait_for "$work/out.txt" "pan-tilt drive: pan right at 0x12"
-sleep 0.3
-kill -INT "$pid"
-wait_for "$work/out.txt" "relay 1 on"
-sleep 0.3
-kill -INT "$pid"
-status=0
-wait "$pid" || status=$?
-background=()
+interrupt "$work/out.txt" "pan-tilt drive: pan right at 0x12" 'rel pan 90' 'speed'
+expect_equal "exit status after a cut relative move" "$status" 130
+interrupt "$work/relay.txt" "relay 1 on" --config "$work/pulse.ini" 'relay relay1:on' 'speed'
+expect_equal "exit status after a cut relay pulse" "$status" 130
+cat "$work/relay.txt" >>"$work/out.txt"
 elapsed=$(awk -v a="$start" -v b="$(date +%s.%N)" 'BEGIN { print b - a }')
 
-expect_equal "exit status" "$status" 0
 # The pan of 90 degrees (6210 ms) and the pulse of 4000 ms were both cut.
 expect_between "seconds taken" "$elapsed" 0 5
 expect_line "$work/out.txt" "interrupted: sleep of 6210000 us cut short"
@@ -35,13 +44,50 @@ expect_line "$work/out.txt" "-> 81 01 06 00 A3 FF  relay 1 off"
 expect_count "$work/out.txt" "  = 0" 2
 expect_count "$work/out.txt" "driver was suspended; resumed" 2
 expect_line "$work/err.txt" "Suspended while activating relay 1!"
-# Both commands completed their bookkeeping, and the session went on.
+# Both commands completed their bookkeeping, and the session ended.
 expect_line "$work/out.txt" "completed camera 1, delay 2"
-expect_line "$work/out.txt" "  speed 100.0"
-expect_line "$work/out.txt" "teardown"
+expect_count "$work/out.txt" "interrupted; quitting" 2
+expect_no_line "$work/out.txt" "> speed"
+expect_count "$work/out.txt" "teardown" 2
 reached=$(sed -nE 's/.*pan: requested 90.000 degrees, reached ([0-9.]+) degrees.*/\1/p' "$work/out.txt")
 expect_between "pan reached before the cut" "${reached:-999}" 1 60
 expect_line "$work/out.txt" "virtual camera 1: pan ${reached}"
+
+# A script's wait: the continuous move is stopped and the script ends.
+interrupt "$work/wait.txt" "> wait 5000" 'move 50' 'wait 5000' 'speed'
+expect_equal "exit status after a cut wait" "$status" 130
+expect_line "$work/wait.txt" "wait interrupted"
+expect_no_line "$work/wait.txt" "> speed"
+expect_line "$work/wait.txt" "-> 81 01 06 01 00 00 03 03 FF  pan-tilt stop"
+expect_no_line "$work/wait.txt" ", moving"
+
+# Verification: the moves before the cut are counted, the cut one is not.
+interrupt "$work/verify.txt" "verify pan +5 deg" --verify
+expect_equal "exit status after a cut verification" "$status" 130
+expect_no_line "$work/verify.txt" "error 100.00 %"
+done=$(grep -c '^verify [a-z]* [-+]' "$work/verify.txt" || true)
+expect_line "$work/verify.txt" "verify: interrupted; $done completed move(s) counted"
+expect_line "$work/verify.txt" "; $done moves"
+
+# The console on a terminal: Ctrl-C at the prompt stops a continuous move,
+# a second one quits with 130.
+mkfifo "$work/keys"
+script -qfec "$bin/tavrinode" /dev/null <"$work/keys" >"$work/console.txt" 2>&1 &
+pid=$!
+background+=("$pid")
+exec 3>"$work/keys"
+printf 'move 50\r' >&3
+wait_for "$work/console.txt" "pan right at 0x09"
+printf '\003' >&3
+wait_for "$work/console.txt" "(Ctrl-C again to quit)"
+printf '\003' >&3
+status=0
+wait "$pid" || status=$?
+exec 3>&-
+background=()
+expect_equal "exit status after Ctrl-C twice" "$status" 130
+expect_equal "stop frame at the prompt" \
+  "$(sed -n '/stopping camera 1/,/Ctrl-C again/p' "$work/console.txt" | grep -c 'pan-tilt stop')" 1
 
 for sig in TERM:143 HUP:129; do
   name=${sig%%:*}
