@@ -69,6 +69,9 @@ done=$(grep -c '^verify [a-z]* [-+]' "$work/verify.txt" || true)
 expect_line "$work/verify.txt" "verify: interrupted; $done completed move(s) counted"
 expect_line "$work/verify.txt" "; $done moves"
 
+interrupt "$work/pty.txt" "waiting up to" --pty
+expect_equal "exit status after Ctrl-C while waiting for the pty" "$status" 130
+
 # The console on a terminal: Ctrl-C at the prompt stops a continuous move,
 # a second one quits with 130.
 mkfifo "$work/keys"
