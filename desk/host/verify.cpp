@@ -89,9 +89,8 @@ bool run_verify(Runtime &r, const std::function<void(const std::function<void()>
                 v[axis] = static_cast<float>(dir * size);
                 const move_request req{v[0], v[1], v[2], v[3], v[4]};
                 call([&] { r.api.move_rel(&req); });
-                // A cut move is no result; the moves before it are.
-                if (r.interrupted) break;
                 const auto after = read_axis(r, axis, &error);
+                // A cut move (or reading) is no result; the moves before it are.
                 if (r.interrupted) break;
                 if (!after) {
                     say("error: verify: " + std::string(axis_names[axis]) + " position: " + error);

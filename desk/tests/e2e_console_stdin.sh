@@ -94,7 +94,9 @@ console() {
   exec 3>"$work/keys"
   local prompts=1
   for keys in "$@"; do
-    until [ "$(grep -o 'tavrinode\[1\]> ' "$work/$name.txt" | wc -l)" -ge "$prompts" ]; do sleep 0.05; done
+    for _ in $(seq 400); do
+      [ "$(grep -o 'tavrinode\[1\]> ' "$work/$name.txt" | wc -l)" -ge "$prompts" ] && break || sleep 0.05
+    done
     printf "$keys" >&3
     prompts=$((prompts + 1))
   done

@@ -11,11 +11,12 @@
 source "$2/e2e_lib.sh"
 
 # interrupt FILE WAIT-FOR ARGS...: runs tavrinode with ARGS, sends SIGINT
-# once FILE has WAIT-FOR (and 0.3 s more); exit status in $status.
+# once FILE has WAIT-FOR (and 0.3 s more); exit status in $status. Standard
+# input from $stdin, if set.
 interrupt() {
   local file=$1 text=$2
   shift 2
-  "$bin/tavrinode" "$@" >"$file" 2>>"$work/err.txt" &
+  "$bin/tavrinode" "$@" <"${stdin:-/dev/null}" >"$file" 2>>"$work/err.txt" &
   local pid=$!
   background+=("$pid")
   wait_for "$file" "$text"
@@ -61,19 +62,30 @@ expect_no_line "$work/wait.txt" "> speed"
 expect_line "$work/wait.txt" "-> 81 01 06 01 00 00 03 03 FF  pan-tilt stop"
 expect_no_line "$work/wait.txt" ", moving"
 
-# Verification: the moves before the cut are counted, the cut one is not.
-interrupt "$work/verify.txt" "verify pan +5 deg" --verify
+# Verification: the moves before the cut are counted, the cut one (the
+# 1380 ms drive back from 20 degrees) is not.
+interrupt "$work/verify.txt" "20 deg: reached" --verify
 expect_equal "exit status after a cut verification" "$status" 130
-expect_no_line "$work/verify.txt" "error 100.00 %"
+expect_line "$work/verify.txt" "interrupted: sleep of 1380000 us"
+expect_count "$work/verify.txt" "20 deg: reached" 1
 done=$(grep -c '^verify [a-z]* [-+]' "$work/verify.txt" || true)
 expect_line "$work/verify.txt" "verify: interrupted; $done completed move(s) counted"
 expect_line "$work/verify.txt" "; $done moves"
 
+# Piped standard input: Ctrl-C while the host waits for the next line.
+mkfifo "$work/lines"
+exec 4<>"$work/lines"
+printf 'speed\n' >&4
+stdin=$work/lines interrupt "$work/stdin.txt" "speed 100.0"
+exec 4>&-
+expect_equal "exit status after Ctrl-C between piped lines" "$status" 130
+
 interrupt "$work/pty.txt" "waiting up to" --pty
 expect_equal "exit status after Ctrl-C while waiting for the pty" "$status" 130
 
-# The console on a terminal: Ctrl-C at the prompt stops a continuous move,
-# a second one quits with 130.
+# The console on a terminal: Ctrl-C at the prompt stops a continuous move;
+# during a command it cuts it, stops the move, and the console goes on; two
+# in a row quit with 130.
 mkfifo "$work/keys"
 script -qfec "$bin/tavrinode" /dev/null <"$work/keys" >"$work/console.txt" 2>&1 &
 pid=$!
@@ -83,14 +95,24 @@ printf 'move 50\r' >&3
 wait_for "$work/console.txt" "pan right at 0x09"
 printf '\003' >&3
 wait_for "$work/console.txt" "(Ctrl-C again to quit)"
+printf 'move -50\r' >&3
+wait_for "$work/console.txt" "pan left at 0x09"
+printf 'wait 9000\r' >&3
+sleep 0.3
+printf '\003' >&3
+wait_for "$work/console.txt" "wait interrupted"
+printf 'speed\r' >&3
+wait_for "$work/console.txt" "speed 100.0"
+printf '\003' >&3
+for _ in $(seq 400); do [ "$(grep -c 'Ctrl-C again' "$work/console.txt")" -ge 2 ] && break || sleep 0.05; done
 printf '\003' >&3
 status=0
 wait "$pid" || status=$?
 exec 3>&-
 background=()
 expect_equal "exit status after Ctrl-C twice" "$status" 130
-expect_equal "stop frame at the prompt" \
-  "$(sed -n '/stopping camera 1/,/Ctrl-C again/p' "$work/console.txt" | grep -c 'pan-tilt stop')" 1
+expect_equal "stop frames at the prompt and after the cut" \
+  "$(sed -n '/stopping camera 1/,/= 1/p' "$work/console.txt" | grep -c 'pan-tilt stop')" 2
 
 for sig in TERM:143 HUP:129; do
   name=${sig%%:*}
