@@ -25,6 +25,8 @@ printf '%s\n' \
   'wait 99999999999999' \
   'rel tilt 5 tilt 1' \
   'preset set 7' \
+  'preset set 6' \
+  'wait 0' \
   'help move' \
   '' \
   '# a comment' \
@@ -59,6 +61,7 @@ expect_line "$out" "error: speed: 0 is outside 1..100 percent"
 expect_line "$out" "error: wait: 99999999999999 is outside 0..600000"
 expect_line "$out" "error: rel: tilt is given twice"
 expect_line "$out" "error: preset: 7 is outside 1..6"
+expect_line "$out" "memory set 5 (preset 6)"
 expect_line "$out" "of pan and tilt only the larger is driven"
 expect_count "$out" "error:" 17
 # Every error is one line, and the good commands after them all ran.
