@@ -109,7 +109,7 @@ console() {
   background=()
 }
 export HOME=$work
-console first 'preset g\t3\r' 'menu u\t\r' 'rel t\t1 p\t1\r' 'ircut d\t\r' '\004'
+console first 'preset g\t3\r' 'menu u\t\r' 'rel t\t1 p\t1\r' 'ircut d\t\r' 'ircut day\r' '\004'
 expect_equal "first console exit status" "$rc" 0
 expect_line "$work/first.txt" "memory recall 2 (preset 3)"
 expect_line "$work/first.txt" "tilt: requested 1.000 degrees"
