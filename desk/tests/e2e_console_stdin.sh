@@ -84,37 +84,10 @@ expect_line "$work/err.txt" "Command not recognized!"
 # No history from standard input that is not a terminal.
 [ ! -e "$work/.tavrinode_history" ] || fail "a piped session wrote a history"
 
-# console NAME KEYS...: a session on a terminal, each KEYS sent once the
-# prompt is back; output in $work/NAME.txt, exit status in $rc.
-console() {
-  local name=$1 keys
-  shift
-  rm -f "$work/keys"
-  mkfifo "$work/keys"
-  script -qfec "$bin/tavrinode" /dev/null <"$work/keys" >"$work/$name.txt" 2>&1 &
-  local pid=$!
-  background+=("$pid")
-  exec 3>"$work/keys"
-  local prompts=1
-  for keys in "$@"; do
-    for _ in $(seq 400); do
-      [ "$(grep -o 'tavrinode\[1\]> ' "$work/$name.txt" | wc -l)" -ge "$prompts" ] && break || sleep 0.05
-    done
-    printf "$keys" >&3
-    prompts=$((prompts + 1))
-  done
-  rc=0
-  wait "$pid" || rc=$?
-  exec 3>&-
-  background=()
-}
 export HOME=$work
 console first 'preset g\t3\r' 'menu u\t\r' 'rel t\t1 p\t1\r' 'ircut d\t\r' 'ircut day\r' '\004'
 expect_equal "first console exit status" "$rc" 0
 expect_line "$work/first.txt" "memory recall 2 (preset 3)"
-expect_line "$work/first.txt" "tilt: requested 1.000 degrees"
-expect_line "$work/first.txt" "pan: requested 1.000 degrees"
-expect_line "$work/first.txt" "ircut day"
 expect_equal "history" "$(tail -n 2 "$work/.tavrinode_history")" $'rel tilt 1 pan 1\nircut day'
 # The next session recalls it; without a writable home the session still runs.
 console second '\033[A\033[A\r' '\004'

@@ -86,36 +86,10 @@ expect_equal "exit status after Ctrl-C while waiting for the pty" "$status" 130
 # The console on a terminal: Ctrl-C at the prompt stops a continuous move;
 # during a command it cuts it, stops the move, and the console goes on; a
 # move already stopped is not stopped again; two in a row quit with 130.
-mkfifo "$work/keys"
-script -qfec "$bin/tavrinode" /dev/null <"$work/keys" >"$work/console.txt" 2>&1 &
-pid=$!
-background+=("$pid")
-exec 3>"$work/keys"
-printf 'move 50\r' >&3
-wait_for "$work/console.txt" "pan right at 0x09"
-printf '\003' >&3
-wait_for "$work/console.txt" "(Ctrl-C again to quit)"
-printf 'move -50\r' >&3
-wait_for "$work/console.txt" "pan left at 0x09"
-printf 'wait 9000\r' >&3
-sleep 0.3
-printf '\003' >&3
-wait_for "$work/console.txt" "wait interrupted"
-printf 'move 0 50\r' >&3
-wait_for "$work/console.txt" "tilt up at 0x07"
-printf 'stop\r' >&3
-wait_count() {
-  for _ in $(seq 400); do [ "$(grep -c "$2" "$work/console.txt")" -ge "$1" ] && break || sleep 0.05; done
-}
-wait_count 3 'pan-tilt stop'
-printf '\003' >&3
-wait_count 2 'Ctrl-C again'
-printf '\003' >&3
-status=0
-wait "$pid" || status=$?
-exec 3>&-
-background=()
-expect_equal "exit status after Ctrl-C twice" "$status" 130
+console console 'move 50\r' '\003' 'move -50\r' 'wait 9000\r' '~\003' 'move 0 50\r' 'stop\r' '\003' '\003'
+expect_equal "exit status after Ctrl-C twice" "$rc" 130
+expect_line "$work/console.txt" "wait interrupted"
+expect_line "$work/console.txt" "tilt up at 0x07"
 expect_equal "stop frames at the prompt and after the cut" \
   "$(sed -n '/stopping camera 1/,/= 1/p' "$work/console.txt" | grep -c 'pan-tilt stop')" 2
 expect_count "$work/console.txt" "stopping camera 1" 2
