@@ -80,7 +80,7 @@ expect_equal "exit status after Ctrl-C while waiting for the pty" "$status" 130
 # The console on a terminal: Ctrl-C at the prompt stops a continuous move;
 # during a command it cuts it, stops the move, and the console goes on; a
 # move already stopped is not stopped again; two in a row quit with 130.
-console console 'move 50\r' '\003' 'move -50\r' 'wait 9000\r' '~\003' 'move 0 50\r' 'stop\r' '\003' '\003'
+HOME=$work console console 'move 50\r' '\003' 'move -50\r' 'wait 9000\r' '~\003' 'move 0 50\r' 'stop\r' '\003' '\003'
 expect_equal "exit status after Ctrl-C twice" "$rc" 130
 expect_line "$work/console.txt" "wait interrupted"
 expect_line "$work/console.txt" "tilt up at 0x07"

@@ -71,7 +71,8 @@ announced() {
 
 # console NAME KEYS...: tavrinode on a terminal (under script). Each KEYS is
 # typed once the next prompt shows, or, when it starts with ~, 0.3 s after
-# the one before. Output in $work/NAME.txt, exit status in $rc.
+# the one before. Output in $work/NAME.txt, exit status in $rc. Give it a
+# HOME of the test's own: the console keeps its history there.
 console() {
   local name=$1 keys prompts=0
   shift
