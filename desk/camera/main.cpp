@@ -151,7 +151,8 @@ bool parse_options(int argc, char **argv, Options *o) {
             usage(stdout);
             exit(0);
         } else {
-            fprintf(stderr, "virtual_camera: unknown option '%s'\n", a.c_str());
+            fprintf(stderr, "virtual_camera: unknown option '%s' (virtual_camera --help lists the options)\n",
+                    a.c_str());
             return false;
         }
     }
@@ -175,7 +176,8 @@ bool parse_options(int argc, char **argv, Options *o) {
         *s.field = s.value;
     }
     if (int(o->pty) + int(!o->port.empty()) + int(!o->listen.empty()) != 1) {
-        fprintf(stderr, "virtual_camera: give one of --pty, --port DEVICE and --listen ADDRESS\n");
+        fprintf(stderr, "virtual_camera: give one of --pty, --port DEVICE and --listen ADDRESS (--help lists the "
+                        "options)\n");
         return false;
     }
     return true;
@@ -194,10 +196,8 @@ void print_received(const sim::Received &r) {
 
 int main(int argc, char **argv) {
     Options o;
-    if (!parse_options(argc, argv, &o)) {
-        usage(stderr);
-        return 2;
-    }
+    // The reason alone: the usage would push it off the screen.
+    if (!parse_options(argc, argv, &o)) return 2;
     setvbuf(stdout, nullptr, _IOLBF, 0);
 
     // Signals are taken only inside ppoll, so a stop request never lands

@@ -7,6 +7,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <algorithm>
 #include <set>
 #include <sstream>
 
@@ -47,15 +48,18 @@ float to_float(const std::string &text, const char *what) {
     return v;
 }
 
-int to_int(const std::string &text, const char *what) {
+// Whole numbers outside low..high are refused, naming the range.
+int to_int(const std::string &text, const char *what, long long low = -2147483647LL - 1,
+           long long high = 2147483647LL) {
     char *end = nullptr;
     errno = 0;
     const long long v = strtoll(text.c_str(), &end, 10);
     if (text.empty() || *end != '\0') {
         throw BadArgs{std::string(what) + ": '" + text + "' is not a whole number"};
     }
-    if (errno == ERANGE || v < -2147483647LL - 1 || v > 2147483647LL) {
-        throw BadArgs{std::string(what) + ": " + text + " is out of range"};
+    if (errno == ERANGE || v < low || v > high) {
+        throw BadArgs{std::string(what) + ": " + text + " is outside " + std::to_string(low) + ".." +
+                      std::to_string(high)};
     }
     return static_cast<int>(v);
 }
@@ -207,11 +211,17 @@ void cmd_move(Runtime &r, const Args &a) {
                    : absent;
     }
     const move_request req{v[0], v[1], v[2], v[3], v[4]};
+    // Remembered so that Ctrl-C can stop it; a move of zeros is no stop of
+    // the axes it leaves out, so only "stop" forgets it.
+    for (float speed : v) {
+        if (speed != 0 && speed < absent) r.moving.insert(camindex);
+    }
     call(r, [&] { result(r.api.move_cont(&req)); });
 }
 
 void cmd_stop(Runtime &r, const Args &a) {
     need(a, 0, 0);
+    r.moving.erase(camindex);
     call(r, [&] { result(r.api.stop()); });
 }
 
@@ -224,6 +234,7 @@ void cmd_rel(Runtime &r, const Args &a) {
             if (a[i] == axis_names[k]) axis = k;
         }
         if (axis < 0) throw BadArgs{"unknown axis '" + a[i] + "' (pan, tilt, zoom, focus, iris)"};
+        if (v[axis] < absent) throw BadArgs{std::string(axis_names[axis]) + " is given twice"};
         static const float limit[5] = {360, 360, 19998, 19998, 9998};
         static const char *const unit[5] = {"degrees", "degrees", "zoom steps", "focus steps", "iris units"};
         const float amount = to_float(a[i + 1], axis_names[axis]);
@@ -265,13 +276,15 @@ void cmd_preset(Runtime &r, const Args &a) {
         return;
     }
     need(a, 2, 2);
-    const int n = to_int(a[1], "preset");
-    if (a[0] == "set" || a[0] == "store") {
+    const bool store = a[0] == "set" || a[0] == "store";
+    if (!store && a[0] != "goto" && a[0] != "recall") throw BadArgs{"'" + a[0] + "': use set, goto or range"};
+    int low = 0, high = 0;
+    if (!r.options.raw) call(r, [&] { r.api.device_preset_range(&low, &high); });
+    const int n = r.options.raw ? to_int(a[1], "preset") : to_int(a[1], "preset", low, high);
+    if (store) {
         call(r, [&] { result(r.api.set_device_preset(n)); });
-    } else if (a[0] == "goto" || a[0] == "recall") {
-        call(r, [&] { result(r.api.goto_device_preset(n)); });
     } else {
-        throw BadArgs{"'" + a[0] + "': use set, goto or range"};
+        call(r, [&] { result(r.api.goto_device_preset(n)); });
     }
 }
 
@@ -428,12 +441,12 @@ void cmd_info(Runtime &r, const Args &a) {
         " ('values' shows what each camera uses)");
 }
 
-void cmd_wait(Runtime &, const Args &a) {
+void cmd_wait(Runtime &r, const Args &a) {
     need(a, 1, 1);
-    const int ms = to_int(a[0], "wait");
-    if (ms < 0 || ms > 600000) throw BadArgs{"wait: give 0..600000 milliseconds"};
+    const int ms = to_int(a[0], "wait", 0, 600000);
     if (!interruptible_sleep(ms / 1000.0)) {
         interrupts = 0;
+        r.interrupted = true;
         say("  wait interrupted");
     }
 }
@@ -445,7 +458,9 @@ const Command commands[] = {
     {"help", "", "this list", cmd_help},
     {"camera", "[N]", "select camera N (slot N-1), or show the selected one", cmd_camera},
     {"move", "PAN [TILT [ZOOM [FOCUS [IRIS]]]]",
-     "continuous move; host speeds -100..100, 0 = stop; '-' leaves an axis out", cmd_move},
+     "continuous move; host speeds -100..100, 0 = stop; '-' leaves an axis out; of pan and tilt only the "
+     "larger is driven (the driver's rule)",
+     cmd_move},
     {"stop", "", "stop every axis", cmd_stop},
     {"rel", "AXIS AMOUNT ...",
      "relative move: pan|tilt -360..360 degrees, zoom|focus -19998..19998 steps, iris -9998..9998 "
@@ -482,10 +497,81 @@ void cmd_help(Runtime &, const Args &a) {
     }
 }
 
+// The words an argument may be, by command (the first argument; `rel`
+// alternates axis and amount).
+struct Choices {
+    const char *command;
+    const char *words;
+};
+const Choices choices[] = {
+    {"preset", "set goto range"}, {"autofocus", "on off"},     {"autoiris", "on off"},
+    {"backlight", "on off"},      {"ircut", "night day auto"}, {"verify", "quick"},
+    {"menu", "open close up down left right select back"},
+};
+
+// Sends a stop to every camera that a continuous move left moving.
+void stop_continuous(Runtime &r) {
+    const int selected = camindex;
+    for (int slot : r.moving) {
+        camindex = slot;
+        say("  stopping camera " + std::to_string(slot + 1));
+        call(r, [&] { result(r.api.stop()); });
+    }
+    r.moving.clear();
+    camindex = selected;
+}
+
+// Where each configured camera's frames go: one line for all, or per camera.
+std::string lines_text(const Runtime &r) {
+    std::vector<std::pair<uint32_t, const Port *>> where;
+    bool shared = true;
+    for (uint32_t s = 0; s < r.config.cameras; ++s) {
+        if (!r.config.configured[s]) continue;
+        where.emplace_back(s, line_for(r, static_cast<int>(s)));
+        shared = shared && where.front().second == where.back().second;
+    }
+    auto name = [](const Port *port) { return port != nullptr ? port->describe() : std::string("nowhere"); };
+    if (where.empty()) return "frames to nowhere";
+    if (shared) return "frames to " + name(where.front().second);
+    std::string text = "frames to";
+    for (const auto &w : where) {
+        text += (w.first == where.front().first ? " camera " : "; camera ") + std::to_string(w.first + 1) + " " +
+                name(w.second);
+    }
+    return text;
+}
+
 }  // namespace
 
 const char *command_name(size_t index) {
     return index < sizeof commands / sizeof commands[0] ? commands[index].name : nullptr;
+}
+
+std::vector<std::string> argument_choices(const std::vector<std::string> &before) {
+    std::vector<std::string> out;
+    if (before.empty()) return out;
+    const std::string &name = before[0];
+    const size_t position = before.size() - 1;  // of the argument being completed
+    if (name == "help" && position == 0) {
+        for (const Command &c : commands) out.push_back(c.name);
+    } else if (name == "rel" && position % 2 == 0) {
+        // Each axis once.
+        for (const char *axis : axis_names) {
+            if (std::find(before.begin() + 1, before.end(), axis) == before.end()) out.push_back(axis);
+        }
+    } else if (name == "camera" && position == 0) {
+        const Runtime &r = runtime();
+        for (uint32_t s = 0; s < r.config.cameras; ++s) {
+            if (r.config.configured[s]) out.push_back(std::to_string(s + 1));
+        }
+    } else if (position == 0) {
+        for (const Choices &c : choices) {
+            if (name != c.command) continue;
+            std::istringstream words(c.words);
+            for (std::string w; words >> w;) out.push_back(w);
+        }
+    }
+    return out;
 }
 
 bool run_command(Runtime &r, const std::string &text) {
@@ -499,6 +585,7 @@ bool run_command(Runtime &r, const std::string &text) {
     const std::string name = words[0];
     words.erase(words.begin());
     if (name == "quit" || name == "exit") return false;
+    r.interrupted = false;
     for (const Command &c : commands) {
         if (name == c.name) {
             try {
@@ -523,13 +610,11 @@ int run_session(Runtime &r) {
     for (uint32_t s = 0; s < r.config.cameras; ++s) {
         if (r.config.configured[s]) slots += " " + std::to_string(s + 1);
     }
-    Port *first = nullptr;
-    for (uint32_t s = 0; s < r.config.cameras && first == nullptr; ++s) first = line_for(r, static_cast<int>(s));
     say(std::string("tavrinode: driver ") + (r.descriptor.name ? r.descriptor.name : "?") + " " +
-        (r.descriptor.version ? r.descriptor.version : "?") + ", frames to " +
-        (first != nullptr ? first->describe() : std::string("nowhere")) + ", " + std::to_string(r.config.cameras) +
-        " camera slot(s), configured:" + (slots.empty() ? " none" : slots) + ", configuration " +
-        (r.config.path.empty() ? "defaults" : r.config.path));
+        (r.descriptor.version ? r.descriptor.version : "?") + ", " + lines_text(r) + ", " +
+        std::to_string(r.config.cameras) + " camera slot(s), configured:" + (slots.empty() ? " none" : slots) +
+        ", configuration " + (r.config.path.empty() ? "defaults" : r.config.path) + ", profile " +
+        r.options.camera_model.profile.name);
 
     int setup = 0;
     call(r, [&] { setup = r.api.setup(); });
@@ -554,13 +639,27 @@ int run_session(Runtime &r) {
             r.rejected = true;
         }
     } else {
-        source = make_stdin_source();
+        source = make_stdin_source([&r] { stop_continuous(r); });
     }
+    const bool interactive = source && source->interactive();
     while (source && terminate_signal == 0) {
         std::optional<std::string> text = source->next();
         if (!text || terminate_signal != 0) break;
         if (!run_command(r, *text)) break;
+        if (r.interrupted && terminate_signal == 0) {
+            // At the console Ctrl-C cuts the command and stops what moves;
+            // anywhere else it ends the session.
+            if (interactive) {
+                stop_continuous(r);
+                r.interrupted = false;
+                continue;
+            }
+            say("interrupted; quitting");
+            break;
+        }
     }
+    // A Ctrl-C held while the last command computed still counts.
+    if (!interactive && take_interrupt()) r.interrupted = true;
     if (terminate_signal != 0) {
         say(std::string("ended by ") + (terminate_signal == SIGHUP ? "SIGHUP" : "SIGTERM"));
         interrupts = 0;
@@ -600,7 +699,8 @@ int run_session(Runtime &r) {
             }
         }
     }
-    return terminate_signal != 0 ? 128 + terminate_signal : status;
+    if (terminate_signal != 0) return 128 + terminate_signal;
+    return r.interrupted ? 128 + SIGINT : status;
 }
 
 }  // namespace host

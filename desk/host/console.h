@@ -5,6 +5,7 @@
 #define SIM_HOST_CONSOLE_H
 
 #include <string>
+#include <vector>
 
 #include "runtime.h"
 
@@ -19,6 +20,10 @@ bool run_command(Runtime &r, const std::string &line);
 
 // The command names, for completion.
 const char *command_name(size_t index);
+
+// For completion: what the next argument may be, given the words before it
+// (the command first); empty when anything goes.
+std::vector<std::string> argument_choices(const std::vector<std::string> &before);
 
 }  // namespace host
 

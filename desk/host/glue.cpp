@@ -111,7 +111,7 @@ void usage(FILE *out) {
         "  --version          print the driver's version and stop\n"
         "Type \"help\" at the console for its commands. Exit status: 0 ok; 1 setup failed, a command\n"
         "was rejected, a line was lost or an output not written; 2 bad options, configuration or\n"
-        "script; 128+N after signal N (SIGTERM, SIGHUP).\n",
+        "script; 128+N after signal N (130 Ctrl-C, 143 SIGTERM, 129 SIGHUP).\n",
         out);
 }
 
@@ -191,7 +191,7 @@ bool parse_options(int argc, char **argv, Options *o) {
             usage(stdout);
             exit(0);
         } else if (a.size() > 1 && a[0] == '-' && a[1] == '-') {
-            fprintf(stderr, "tavrinode: unknown option '%s'\n", a.c_str());
+            fprintf(stderr, "tavrinode: unknown option '%s' (tavrinode --help lists the options)\n", a.c_str());
             return false;
         } else {
             o->commands.push_back(a);
@@ -322,6 +322,7 @@ int ptz_usleep(unsigned int usec) {
         return 1;
     }
     host::interrupts = 0;
+    r.interrupted = true;
     suspended = 1;
     char buf[96];
     snprintf(buf, sizeof buf, "  interrupted: sleep of %u us cut short after %.0f ms, driver suspended", usec,
@@ -400,10 +401,8 @@ int main(int argc, char **argv) {
     Runtime &r = runtime();
     r.start = line::monotonic_seconds();
     setvbuf(stdout, nullptr, _IOLBF, 0);
-    if (!parse_options(argc, argv, &r.options)) {
-        usage(stderr);
-        return exit_usage;
-    }
+    // The reason alone: the usage would push it off the screen.
+    if (!parse_options(argc, argv, &r.options)) return exit_usage;
 
     // Ctrl-C, SIGTERM and SIGHUP are held everywhere (this thread and the
     // line readers) and let through wherever the host waits: its sleeps,
@@ -452,7 +451,8 @@ int main(int argc, char **argv) {
     if (r.options.realtime) go_realtime();
     if (!open_lines(r, &error)) {
         fprintf(stderr, "tavrinode: %s\n", error.c_str());
-        return terminate_signal != 0 ? 128 + terminate_signal : exit_failed;
+        if (terminate_signal != 0) return 128 + terminate_signal;
+        return interrupts > 0 ? 128 + SIGINT : exit_failed;
     }
 
     const int status = run_session(r);

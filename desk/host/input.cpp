@@ -11,6 +11,7 @@
 #include <readline/readline.h>
 
 #include <fstream>
+#include <sstream>
 
 #include "config.h"
 #include "console.h"
@@ -33,7 +34,10 @@ std::optional<std::string> echoed(const std::string &text, bool *skip) {
 
 bool interrupted_between_lines() {
     if (take_interrupt()) {
-        if (terminate_signal == 0) say("interrupted; quitting");
+        if (terminate_signal == 0) {
+            say("interrupted; quitting");
+            runtime().interrupted = true;
+        }
         return true;
     }
     return false;
@@ -120,20 +124,59 @@ char *complete_command(const char *text, int state) {
     return nullptr;
 }
 
+std::vector<std::string> argument_words;
+
+char *complete_argument(const char *text, int state) {
+    static size_t index;
+    if (state == 0) index = 0;
+    const size_t length = strlen(text);
+    while (index < argument_words.size()) {
+        const std::string &word = argument_words[index++];
+        if (word.compare(0, length, text) == 0) return strdup(word.c_str());
+    }
+    return nullptr;
+}
+
 char **complete(const char *text, int start, int) {
     rl_attempted_completion_over = 1;
-    return start == 0 ? rl_completion_matches(text, complete_command) : nullptr;
+    std::istringstream before(std::string(rl_line_buffer, static_cast<size_t>(start)));
+    std::vector<std::string> words;
+    for (std::string w; before >> w;) words.push_back(w);
+    if (words.empty()) return rl_completion_matches(text, complete_command);
+    argument_words = argument_choices(words);
+    return rl_completion_matches(text, complete_argument);
+}
+
+// $HOME/.tavrinode_history, or empty without a home folder.
+std::string history_path() {
+    const char *home = getenv("HOME");
+    return home != nullptr && *home != '\0' ? std::string(home) + "/.tavrinode_history" : std::string();
 }
 
 class ConsoleSource : public LineSource {
 public:
-    ConsoleSource() {
+    explicit ConsoleSource(std::function<void()> on_ctrl_c) : on_ctrl_c_(std::move(on_ctrl_c)) {
         rl_catch_signals = 0;
         rl_readline_name = "tavrinode";
         rl_attempted_completion_function = complete;
         using_history();
-        say("type help for the commands; Ctrl-C cuts a running command short, twice at the prompt quits");
+        stifle_history(history_lines);
+        // A missing history is the first session; other failures cost only the history.
+        if (!history_.empty()) {
+            const int error = read_history(history_.c_str());
+            if (error != 0 && error != ENOENT) say("history not read from " + history_ + ": " + strerror(error));
+        }
+        say("type help for the commands; Ctrl-C stops a move and cuts a running command short, twice at the "
+            "prompt quits");
     }
+
+    ~ConsoleSource() override {
+        if (history_.empty()) return;
+        const int error = write_history(history_.c_str());
+        if (error != 0) say("history not saved to " + history_ + ": " + strerror(error));
+    }
+
+    bool interactive() const override { return true; }
 
     std::optional<std::string> next() override {
         std::optional<std::string> line;
@@ -147,6 +190,7 @@ public:
             if (interrupts > 0) {
                 interrupts = 0;
                 if (terminate_signal != 0 || ++ctrl_c_ >= 2) {
+                    if (terminate_signal == 0) runtime().interrupted = true;
                     rl_callback_handler_remove();
                     fputs("\n", stdout);
                     return std::nullopt;
@@ -155,6 +199,7 @@ public:
                 rl_callback_sigcleanup();
                 rl_replace_line("", 0);
                 rl_crlf();
+                on_ctrl_c_();
                 say("(Ctrl-C again to quit)");
                 rl_on_new_line();
                 rl_redisplay();
@@ -167,11 +212,17 @@ public:
             return std::nullopt;
         }
         ctrl_c_ = 0;
-        if (line->find_first_not_of(" \t") != std::string::npos) add_history(line->c_str());
+        // Without the space completion leaves, and repeats once.
+        const std::string kept = line->substr(0, line->find_last_not_of(" \t") + 1);
+        const HIST_ENTRY *last = history_length > 0 ? history_get(history_base + history_length - 1) : nullptr;
+        if (!kept.empty() && (last == nullptr || kept != last->line)) add_history(kept.c_str());
         return line;
     }
 
 private:
+    static constexpr int history_lines = 1000;
+    std::function<void()> on_ctrl_c_;
+    std::string history_ = history_path();
     int ctrl_c_ = 0;
 };
 
@@ -193,8 +244,8 @@ std::unique_ptr<LineSource> make_file_source(const std::string &path, std::strin
     return std::make_unique<ListSource>(lines);
 }
 
-std::unique_ptr<LineSource> make_stdin_source() {
-    if (isatty(0) && isatty(1)) return std::make_unique<ConsoleSource>();
+std::unique_ptr<LineSource> make_stdin_source(std::function<void()> on_ctrl_c) {
+    if (isatty(0) && isatty(1)) return std::make_unique<ConsoleSource>(std::move(on_ctrl_c));
     return std::make_unique<StreamSource>();
 }
 

@@ -6,6 +6,7 @@
 #include <signal.h>
 
 #include <map>
+#include <set>
 #include <memory>
 #include <string>
 #include <vector>
@@ -38,7 +39,7 @@ enum ExitStatus {
     exit_ok = 0,
     exit_failed = 1,  // setup failed, a command was rejected, a line was lost, an output not written
     exit_usage = 2,   // bad options, configuration or script that cannot be read
-    // A SIGTERM or SIGHUP ended the session: 128 + the signal number.
+    // A signal ended the session: 128 + the signal number (130 for Ctrl-C).
 };
 
 // What happened on the line during one console command, for the summary
@@ -64,6 +65,8 @@ struct Runtime {
     // Per slot, the values the driver read, as it read them (last request).
     std::vector<std::map<std::string, std::string>> read_values;
     bool rejected = false;       // a command line was refused
+    bool interrupted = false;    // Ctrl-C cut the running command short, or ended the session
+    std::set<int> moving;        // slots a continuous move was sent to, not stopped since
     double start = 0;
     std::vector<LineEvent> events;
     int last_status[14] = {};

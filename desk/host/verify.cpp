@@ -24,7 +24,12 @@ std::optional<double> read_axis(Runtime &r, int axis, std::string *error) {
     }
     std::optional<double> last;
     for (int i = 0; i < 60; ++i) {
-        interruptible_sleep(i == 0 ? 0.1 : 0.04);
+        if (!interruptible_sleep(i == 0 ? 0.1 : 0.04)) {
+            interrupts = 0;
+            r.interrupted = true;
+            *error = "interrupted";
+            return std::nullopt;
+        }
         std::optional<double> now;
         if (sim::VirtualCamera *cam = port->camera()) {
             const sim::CameraState &s = cam->state_at(elapsed());
@@ -57,9 +62,10 @@ bool run_verify(Runtime &r, const std::function<void(const std::function<void()>
     const std::vector<double> angles = quick ? std::vector<double>{5, 10} : std::vector<double>{1, 2, 5, 10, 20, 45, 90};
     const std::vector<double> steps{200, 500, 1000, 2000, 5000, 10000};
     std::vector<VerifiedMove> done;
-    for (int axis = 0; axis < (quick ? 1 : 4); ++axis) {
+    for (int axis = 0; axis < (quick ? 1 : 4) && !r.interrupted; ++axis) {
         std::string error;
         auto here = read_axis(r, axis, &error);
+        if (r.interrupted) break;
         if (!here) {
             say("error: verify: " + std::string(axis_names[axis]) + " position: " + error);
             return false;
@@ -74,6 +80,7 @@ bool run_verify(Runtime &r, const std::function<void(const std::function<void()>
             low = a.min, high = a.max;
         }
         for (double size : axis <= 1 ? angles : steps) {
+            if (r.interrupted) break;
             // Out and back, out towards the side with more room.
             const int first = high - *here >= *here - low ? 1 : -1;
             if (size > 0.95 * std::max(high - *here, *here - low)) continue;
@@ -83,6 +90,8 @@ bool run_verify(Runtime &r, const std::function<void(const std::function<void()>
                 const move_request req{v[0], v[1], v[2], v[3], v[4]};
                 call([&] { r.api.move_rel(&req); });
                 const auto after = read_axis(r, axis, &error);
+                // A cut move (or reading) is no result; the moves before it are.
+                if (r.interrupted) break;
                 if (!after) {
                     say("error: verify: " + std::string(axis_names[axis]) + " position: " + error);
                     return false;
@@ -97,7 +106,9 @@ bool run_verify(Runtime &r, const std::function<void(const std::function<void()>
             }
         }
     }
+    if (r.interrupted) say("verify: interrupted; " + std::to_string(done.size()) + " completed move(s) counted");
     say(verify_summary(done));
+    if (r.interrupted) return false;
     if (!plot_path.empty()) {
         std::string error;
         if (!write_verify_plot(plot_path, done, &error)) {

@@ -100,6 +100,27 @@ for case in "2|is a directory|--config $work" "2|script $work is a directory|--s
   expect_line "$work/status.txt" "$text"
 done
 
+# A specific error comes alone, without the usage that would push it off the
+# screen; an unknown option points to --help.
+printf 'name = x\n' >"$work/bad-profile.ini"
+for case in "tavrinode|--pty-wait: 'x'|--pty-wait x" "tavrinode|--help lists the options|--bogus" \
+  "tavrinode|bad-profile.ini:1: |--profile $work/bad-profile.ini" \
+  "virtual_camera|--pan-dps: 'x'|--pty --pan-dps x" "virtual_camera|--help lists the options|--bogus"; do
+  IFS='|' read -r program text args <<<"$case"
+  rc=0
+  # shellcheck disable=SC2086
+  "$bin/$program" $args >"$work/alone.txt" 2>&1 || rc=$?
+  expect_equal "exit status of $program $args" "$rc" 2
+  expect_equal "lines from $program $args" "$(wc -l <"$work/alone.txt")" 1
+  expect_line "$work/alone.txt" "$text"
+done
+
+# The banner names each camera's own line, and the profile.
+run own $'[host]\ncameras = 3\n[camera1]\nport = udp-raw:127.0.0.1:9\n[camera2]\nconfigured = false\n[camera3]\nport = udp-raw:127.0.0.1:7' \
+  --profile stepped status
+expect_line "$work/own.txt" "frames to camera 1 udp-raw:127.0.0.1:9; camera 3 udp-raw:127.0.0.1:7, 3 camera slot(s)"
+expect_line "$work/own.txt" ", profile stepped"
+
 # reload: the file changes between two commands.
 printf '[camera1]\nMoveSpeed = 80\n' >"$work/reload.ini"
 rc=0

@@ -2,7 +2,8 @@
 # The console fed through standard input: bad commands and bad arguments get
 # a one-line error each and the console goes on; "quit" ends the session
 # (later lines are not run) with the driver torn down, and the exit status
-# tells that commands were rejected.
+# tells that commands were rejected. On a terminal, completion covers the
+# arguments and the history outlives the session ($HOME/.tavrinode_history).
 source "$2/e2e_lib.sh"
 
 printf '%s\n' \
@@ -22,6 +23,11 @@ printf '%s\n' \
   'rel iris 2' \
   'speed 0' \
   'wait 99999999999999' \
+  'rel tilt 5 tilt 1' \
+  'preset set 7' \
+  'preset set 6' \
+  'wait 0' \
+  'help move' \
   '' \
   '# a comment' \
   'preset range' \
@@ -35,7 +41,7 @@ printf '%s\n' \
   'status' \
   'quit' \
   'rel pan 10' |
-  "$bin/tavrinode" >"$work/out.txt" 2>"$work/err.txt" || rc=$?
+  HOME=$work "$bin/tavrinode" >"$work/out.txt" 2>"$work/err.txt" || rc=$?
 expect_equal "exit status after rejected commands" "${rc:-0}" 1
 
 out=$work/out.txt
@@ -52,8 +58,12 @@ expect_line "$out" "error: move: too many arguments ('6')"
 expect_line "$out" "error: move: pan: 200 is outside -100..100 (host speed, 0 = stop)"
 expect_line "$out" "error: rel: iris: 2 is less than one brightness step (624 iris units)"
 expect_line "$out" "error: speed: 0 is outside 1..100 percent"
-expect_line "$out" "error: wait: 99999999999999 is out of range"
-expect_count "$out" "error:" 15
+expect_line "$out" "error: wait: 99999999999999 is outside 0..600000"
+expect_line "$out" "error: rel: tilt is given twice"
+expect_line "$out" "error: preset: 7 is outside 1..6"
+expect_line "$out" "memory set 5 (preset 6)"
+expect_line "$out" "of pan and tilt only the larger is driven"
+expect_count "$out" "error:" 17
 # Every error is one line, and the good commands after them all ran.
 expect_line "$out" "  presets 1..6"
 expect_line "$out" "  speed 50.0"
@@ -71,4 +81,18 @@ expect_line "$out" "poll requested (0)"
 # The driver's syslog lines reach standard error.
 expect_line "$work/err.txt" "OSD-UP! Not supported OSD command!"
 expect_line "$work/err.txt" "Command not recognized!"
+# No history from standard input that is not a terminal.
+[ ! -e "$work/.tavrinode_history" ] || fail "a piped session wrote a history"
+
+export HOME=$work
+console first 'preset g\t3\r' 'menu u\t\r' 'rel t\t1 p\t1\r' 'ircut d\t\r' 'ircut day\r' '\004'
+expect_equal "first console exit status" "$rc" 0
+expect_line "$work/first.txt" "memory recall 2 (preset 3)"
+expect_equal "history" "$(tail -n 2 "$work/.tavrinode_history")" $'rel tilt 1 pan 1\nircut day'
+# The next session recalls it; without a writable home the session still runs.
+console second '\033[A\033[A\r' '\004'
+expect_line "$work/second.txt" "tilt: requested 1.000 degrees"
+HOME=$work/none console third 'speed\r' 'quit\r'
+expect_equal "exit status without a history" "$rc" 0
+expect_line "$work/third.txt" "history not saved to $work/none/.tavrinode_history"
 finish

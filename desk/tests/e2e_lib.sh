@@ -69,6 +69,30 @@ announced() {
   awk -v w="$2" '$1 == w { print $2; exit }' "$1"
 }
 
+# console NAME KEYS...: tavrinode on a terminal (under script). Each KEYS is
+# typed once the next prompt shows, or, when it starts with ~, 0.3 s after
+# the one before. Output in $work/NAME.txt, exit status in $rc. Give it a
+# HOME of the test's own: the console keeps its history there.
+console() {
+  local name=$1 keys prompts=0
+  shift
+  rm -f "$work/keys" && mkfifo "$work/keys"
+  script -qfec "$bin/tavrinode" /dev/null <"$work/keys" >"$work/$name.txt" 2>&1 &
+  background+=($!)
+  exec 3>"$work/keys"
+  for keys in "$@"; do
+    if [ "${keys:0:1}" = "~" ]; then sleep 0.3; keys=${keys:1}; else prompts=$((prompts + 1)); fi
+    for _ in $(seq 400); do
+      [ "$(grep -o 'tavrinode\[[0-9]*\]> ' "$work/$name.txt" | wc -l)" -ge "$prompts" ] && break || sleep 0.05
+    done
+    printf "$keys" >&3
+  done
+  rc=0
+  wait "${background[-1]}" || rc=$?
+  exec 3>&-
+  background=()
+}
+
 finish() {
   if [ "$failures" -ne 0 ]; then
     echo "$failures check(s) failed; outputs were:"

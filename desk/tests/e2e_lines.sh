@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Lines that misbehave: a pseudo-terminal nobody reads (writes time out, the
-# program stays responsive and ends on Ctrl-C at once) and a line whose other
+# program stays responsive and ends on Ctrl-C at once, status 130) and a line whose other
 # side goes away (said once, later frames fail quietly, exit status 1), and
 # comes back with --reconnect.
 source "$2/e2e_lib.sh"
@@ -20,7 +20,7 @@ status=0
 wait "$pid" || status=$?
 background=()
 expect_between "seconds from Ctrl-C to exit" "$(awk -v a="$start" -v b="$(date +%s.%N)" 'BEGIN { print b - a }')" 0 1
-expect_equal "stalled line exit status" "$status" 0
+expect_equal "stalled line exit status" "$status" 130
 expect_line "$work/stall.txt" "bytes in time (nothing reads it?)"
 expect_line "$work/stall.txt" "teardown"
 

@@ -9,8 +9,9 @@ background+=($!)
 pty=$(announced "$work/camera.txt" pty)
 [ -n "$pty" ] || { echo "the camera printed no pseudo-terminal"; cat "$work/camera.txt"; exit 1; }
 
+# --raw: preset 0 reaches the driver, whose own refusal is checked below.
 status=0
-"$bin/tavrinode" --port "$pty" --script "$here/e2e_pty_script.cmd" >"$work/host.txt" 2>&1 || status=$?
+"$bin/tavrinode" --raw --port "$pty" --script "$here/e2e_pty_script.cmd" >"$work/host.txt" 2>&1 || status=$?
 [ "$status" -eq 0 ] || fail "tavrinode exited with $status"
 # Let the camera take the last bytes, then stop it: it writes its state.
 sleep 0.2
