@@ -1,13 +1,16 @@
 #include "ini_update.h"
 
+#include <ctype.h>
 #include <errno.h>
-#include <stdio.h>
+#include <fcntl.h>
+#include <limits.h>
+#include <stdlib.h>
 #include <string.h>
 #include <strings.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
-#include <fstream>
-#include <sstream>
+#include "ini_lines.h"
 
 namespace calib {
 
@@ -41,50 +44,101 @@ std::vector<TextLine> split_lines(const std::string &text) {
     return lines;
 }
 
-std::string trim(const std::string &s) {
-    const size_t a = s.find_first_not_of(" \t");
-    if (a == std::string::npos) return "";
-    const size_t b = s.find_last_not_of(" \t");
-    return s.substr(a, b - a + 1);
-}
-
 bool same(const std::string &a, const std::string &b) { return strcasecmp(a.c_str(), b.c_str()) == 0; }
 
-// "[name]" -> name; empty when the line is no section header.
-std::string section_of(const std::string &body) {
-    const std::string t = trim(body);
-    if (t.size() < 2 || t[0] != '[') return "";
-    const size_t close = t.find(']');
-    if (close == std::string::npos) return "";
-    return trim(t.substr(1, close - 1));
-}
+bool space(char c) { return isspace(static_cast<unsigned char>(c)) != 0; }
 
-bool is_comment_or_blank(const std::string &body) {
-    const std::string t = trim(body);
-    return t.empty() || t[0] == ';' || t[0] == '#';
-}
-
-// Splits "  Key = value   ; note" into the key and where the value sits.
-bool setting_of(const std::string &body, std::string *key, size_t *value_begin, size_t *value_end) {
-    if (is_comment_or_blank(body) || !section_of(body).empty()) return false;
-    const size_t eq = body.find_first_of("=:");
-    if (eq == std::string::npos) return false;
-    *key = trim(body.substr(0, eq));
-    size_t b = eq + 1;
-    while (b < body.size() && (body[b] == ' ' || body[b] == '\t')) ++b;
-    // An inline comment starts with ';' after white space.
-    size_t e = body.size();
-    for (size_t i = b; i < body.size(); ++i) {
-        if (body[i] == ';' && i > 0 && (body[i - 1] == ' ' || body[i - 1] == '\t')) {
-            e = i;
-            break;
-        }
+// Where the INI library stops scanning for one of `chars`: at one of them, at
+// an inline comment (';' after white space) or at the end.
+size_t scan(const std::string &s, size_t at, const char *chars) {
+    bool was_space = false;
+    for (; at < s.size(); ++at) {
+        if ((chars != nullptr && strchr(chars, s[at]) != nullptr) || (was_space && s[at] == ';')) break;
+        was_space = space(s[at]);
     }
-    while (e > b && (body[e - 1] == ' ' || body[e - 1] == '\t')) --e;
-    *value_begin = b;
-    *value_end = e;
+    return at;
+}
+
+size_t skip_space(const std::string &s, size_t at, size_t end) {
+    while (at < end && space(s[at])) ++at;
+    return at;
+}
+
+size_t strip_end(const std::string &s, size_t begin, size_t end) {
+    while (end > begin && space(s[end - 1])) --end;
+    return end;
+}
+
+// One line as the INI library reads it.
+struct Reading {
+    enum Kind { Other, Section, Setting, Continuation } kind = Other;
+    std::string name;  // the section, or the key (a continuation's: the key it continues)
+    size_t value_begin = 0, value_end = 0;
+};
+
+// `key`: the last key read, which an indented line continues (empty after a
+// section header).
+Reading read_line(const std::string &body, bool first, std::string *key) {
+    Reading r;
+    size_t from = first && body.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
+    const size_t start = skip_space(body, from, body.size());
+    if (start == body.size() || body[start] == ';' || body[start] == '#') return r;
+    if (!key->empty() && start > 0) {
+        r.kind = Reading::Continuation;
+        r.name = *key;
+        r.value_begin = start;
+        r.value_end = strip_end(body, start, scan(body, start, nullptr));
+        return r;
+    }
+    if (body[start] == '[') {
+        const size_t close = scan(body, start + 1, "]");
+        if (close < body.size() && body[close] == ']') {
+            r.kind = Reading::Section;
+            r.name = body.substr(start + 1, close - start - 1);
+            key->clear();
+        }
+        return r;
+    }
+    const size_t eq = scan(body, start, "=:");
+    if (eq == body.size() || (body[eq] != '=' && body[eq] != ':')) return r;
+    r.kind = Reading::Setting;
+    r.name = body.substr(start, strip_end(body, start, eq) - start);
+    const size_t end = scan(body, eq + 1, nullptr);
+    r.value_begin = skip_space(body, eq + 1, end);
+    r.value_end = strip_end(body, r.value_begin, end);
+    // The library keeps the key for continuations in a buffer of 50.
+    *key = r.name.substr(0, 49);
+    return r;
+}
+
+std::string folder_of(const std::string &path) {
+    const size_t slash = path.find_last_of('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+bool write_all(int fd, const std::string &text) {
+    size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        done += static_cast<size_t>(n);
+    }
     return true;
 }
+
+bool in_my_groups(gid_t gid) {
+    if (gid == getegid()) return true;
+    gid_t groups[NGROUPS_MAX];
+    const int n = getgroups(NGROUPS_MAX, groups);
+    for (int i = 0; i < n; ++i) {
+        if (groups[i] == gid) return true;
+    }
+    return false;
+}
+
+int accept_all(void *, const char *, const char *, const char *) { return 1; }
 
 }  // namespace
 
@@ -94,31 +148,40 @@ std::string update_ini_text(const std::string &text, int camera, const Settings 
     const std::string eol = !lines.empty() && lines[0].end == "\r\n" ? "\r\n" : "\n";
 
     std::vector<bool> done(settings.size(), false);
+    std::vector<bool> dropped(lines.size(), false);
     bool found = false;
     size_t last_setting = 0;  // index after which missing keys go
     bool inside = false;
+    bool replaced = false;  // the last key read was one set here
+    std::string key;
     for (size_t i = 0; i < lines.size(); ++i) {
-        const std::string section = section_of(lines[i].body);
-        if (!section.empty()) {
-            inside = same(section, wanted);
+        const Reading r = read_line(lines[i].body, i == 0, &key);
+        if (r.kind == Reading::Section) {
+            inside = same(r.name, wanted);
+            replaced = false;
             if (inside) {
                 found = true;
                 last_setting = i;
             }
             continue;
         }
-        if (!inside) continue;
-        std::string key;
-        size_t b = 0, e = 0;
-        if (!setting_of(lines[i].body, &key, &b, &e)) continue;
+        if (r.kind == Reading::Other || !inside) continue;
         last_setting = i;
+        if (r.kind == Reading::Continuation) {
+            // More of a value that was replaced: it would be read as a second value.
+            dropped[i] = replaced;
+            continue;
+        }
+        replaced = false;
         for (size_t k = 0; k < settings.size(); ++k) {
-            if (!same(key, settings[k].first)) continue;
+            if (!same(r.name, settings[k].first)) continue;
             std::string &body = lines[i].body;
-            const std::string value = std::to_string(settings[k].second);
-            // A value that ended the line gets no added space before a comment.
-            body = body.substr(0, b) + value + body.substr(e);
+            // An empty value just before a comment: the comment needs its space back.
+            const bool comment_next = r.value_end < body.size() && body[r.value_end] == ';';
+            body = body.substr(0, r.value_begin) + std::to_string(settings[k].second) + (comment_next ? " " : "") +
+                   body.substr(r.value_end);
             done[k] = true;
+            replaced = true;
         }
     }
 
@@ -128,50 +191,149 @@ std::string update_ini_text(const std::string &text, int camera, const Settings 
     }
     if (!found) {
         if (!lines.empty() && lines.back().end.empty()) lines.back().end = eol;
-        if (!lines.empty() && !trim(lines.back().body).empty()) lines.push_back({"", eol});
+        if (!lines.empty() && !lines.back().body.empty() &&
+            skip_space(lines.back().body, 0, lines.back().body.size()) < lines.back().body.size()) {
+            lines.push_back({"", eol});
+        }
         lines.push_back({"[" + wanted + "]", eol});
-        lines.insert(lines.end(), added.begin(), added.end());
-    } else if (!added.empty()) {
-        if (lines[last_setting].end.empty()) lines[last_setting].end = eol;
-        lines.insert(lines.begin() + static_cast<long>(last_setting) + 1, added.begin(), added.end());
+        dropped.resize(lines.size(), false);
+        last_setting = lines.size() - 1;
+    } else if (!added.empty() && lines[last_setting].end.empty()) {
+        lines[last_setting].end = eol;
     }
 
     std::string out;
-    for (const TextLine &l : lines) out += l.body + l.end;
+    for (size_t i = 0; i < lines.size(); ++i) {
+        if (!dropped[i]) out += lines[i].body + lines[i].end;
+        if (i == last_setting) {
+            for (const TextLine &l : added) out += l.body + l.end;
+        }
+    }
     return out;
 }
 
-bool update_ini_file(const std::string &path, int camera, const Settings &settings, std::string *error) {
-    std::string text;
+bool check_write_target(const std::string &path, std::string *error, std::string *target) {
+    std::string file = path;
     struct stat st;
-    const bool exists = stat(path.c_str(), &st) == 0;
-    if (exists) {
-        std::ifstream in(path, std::ios::binary);
-        std::ostringstream all;
-        all << in.rdbuf();
-        if (!in) {
-            *error = "cannot read " + path;
+    if (lstat(path.c_str(), &st) == 0) {
+        if (S_ISLNK(st.st_mode)) {
+            // The link stays; the file it leads to is the one to update.
+            char *real = realpath(path.c_str(), nullptr);
+            if (real == nullptr) {
+                *error = "cannot follow the symlink " + path + ": " + strerror(errno);
+                return false;
+            }
+            file = real;
+            free(real);
+            if (stat(file.c_str(), &st) != 0) {
+                *error = "cannot write " + path + ": " + strerror(errno);
+                return false;
+            }
+        }
+        if (S_ISDIR(st.st_mode)) {
+            *error = path + " is a directory, not a file";
             return false;
         }
-        text = all.str();
-    }
-    const std::string updated = update_ini_text(text, camera, settings);
-    const std::string temp = path + ".new";
-    {
-        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-        out << updated;
-        out.flush();
-        if (!out) {
-            *error = "cannot write " + temp;
+        if (!S_ISREG(st.st_mode)) {
+            *error = path + " is not a regular file (a FIFO, a device or a socket)";
             return false;
         }
-    }
-    if (exists) chmod(temp.c_str(), st.st_mode & 07777);
-    if (rename(temp.c_str(), path.c_str()) != 0) {
-        *error = "cannot replace " + path + ": " + strerror(errno);
-        remove(temp.c_str());
+        if (access(file.c_str(), R_OK | W_OK) != 0) {
+            *error = "cannot write " + path + ": " + strerror(errno);
+            return false;
+        }
+        if (geteuid() != 0 && (st.st_uid != geteuid() || !in_my_groups(st.st_gid))) {
+            *error = "cannot write " + path + " keeping its owner and group (only they, or root, can)";
+            return false;
+        }
+    } else if (errno != ENOENT) {
+        *error = "cannot write " + path + ": " + strerror(errno);
         return false;
     }
+    const std::string folder = folder_of(file);
+    struct stat fs;
+    const char *why = stat(folder.c_str(), &fs) != 0               ? strerror(errno)
+                      : !S_ISDIR(fs.st_mode)                      ? "not a directory"
+                      : access(folder.c_str(), W_OK | X_OK) != 0 ? strerror(errno)
+                                                                  : nullptr;
+    if (why != nullptr) {
+        *error = "cannot write " + path + ": cannot create files in " + folder + ": " + why;
+        return false;
+    }
+    if (target != nullptr) *target = file;
+    return true;
+}
+
+bool update_ini_file(const std::string &path, int camera, const Settings &settings, std::string *error) {
+    std::string file;
+    if (!check_write_target(path, error, &file)) return false;
+    const std::string kept = "; " + path + " was left as it was";
+    std::string text, why;
+    struct stat st;
+    const bool exists = stat(file.c_str(), &st) == 0;
+    if (exists && !ini::read_file(file, &text, &why)) {
+        *error = "cannot read " + path + ": " + why;
+        return false;
+    }
+    const int bad = ini::parse(text, accept_all, nullptr, &why);
+    if (bad != 0) {
+        *error = path + ":" + std::to_string(bad) + ": " + (why.empty() ? "not a valid INI line" : why) + kept;
+        return false;
+    }
+    const std::string updated = update_ini_text(text, camera, settings);
+    const int long_line = ini::bad_line(updated, &why);
+    if (long_line != 0) {
+        *error = path + ":" + std::to_string(long_line) + ": the new value would make a " + why + kept;
+        return false;
+    }
+
+    // A name of our own, created exclusively: nothing already there is
+    // followed or consumed.
+    const std::string folder = folder_of(file);
+    std::string temp = folder + "/." + file.substr(file.find_last_of('/') + 1) + ".XXXXXX";
+    const int fd = mkstemp(&temp[0]);
+    if (fd < 0) {
+        *error = "cannot create a new file in " + folder + ": " + strerror(errno) + kept;
+        return false;
+    }
+    auto give_up = [&](const std::string &what) {
+        const int saved = errno;
+        close(fd);
+        unlink(temp.c_str());
+        *error = what + ": " + strerror(saved) + kept;
+        return false;
+    };
+    if (exists) {
+        // Owner first: a change of owner clears the set-id bits.
+        if (fchown(fd, st.st_uid, st.st_gid) != 0) return give_up("cannot give the new " + path + " its owner");
+        if (fchmod(fd, st.st_mode & 07777) != 0) return give_up("cannot give the new " + path + " its mode");
+    } else {
+        const mode_t mask = umask(0);
+        umask(mask);
+        if (fchmod(fd, 0666 & ~mask) != 0) return give_up("cannot set the mode of " + path);
+    }
+    if (!write_all(fd, updated)) return give_up("cannot write " + temp);
+    if (fsync(fd) != 0) return give_up("cannot sync " + temp);
+    if (close(fd) != 0) {
+        const int saved = errno;
+        unlink(temp.c_str());
+        *error = "cannot write " + temp + ": " + strerror(saved) + kept;
+        return false;
+    }
+    if (rename(temp.c_str(), file.c_str()) != 0) {
+        const int saved = errno;
+        unlink(temp.c_str());
+        *error = "cannot replace " + path + ": " + strerror(saved) + kept;
+        return false;
+    }
+    // The rename itself is durable once the folder is synced.
+    const int dir = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir < 0 || (fsync(dir) != 0 && errno != EINVAL)) {
+        *error = "wrote " + path + ", but cannot sync its folder " + folder + ": " + strerror(errno);
+        if (dir >= 0) close(dir);
+        return false;
+    }
+    close(dir);
     return true;
 }
 
