@@ -35,7 +35,7 @@ std::vector<TextLine> split_lines(const std::string &text) {
             l.end = "\n";
             at = nl + 1;
         }
-        if (!l.body.empty() && l.body.back() == '\r') {
+        if (!l.end.empty() && !l.body.empty() && l.body.back() == '\r') {
             l.body.pop_back();
             l.end = "\r" + l.end;
         }
@@ -188,6 +188,16 @@ std::string update_ini_text(const std::string &text, int camera, const Settings 
     std::vector<TextLine> added;
     for (size_t k = 0; k < settings.size(); ++k) {
         if (!done[k]) added.push_back({settings[k].first + " = " + std::to_string(settings[k].second), eol});
+    }
+    // After the keys added here, an indented line that follows (a section
+    // header) would be read as more of their value: they go into a section
+    // of their own at the end instead.
+    for (size_t i = last_setting + 1; found && !added.empty() && i < lines.size(); ++i) {
+        const std::string &body = lines[i].body;
+        const size_t start = skip_space(body, 0, body.size());
+        if (start == body.size() || body[start] == ';' || body[start] == '#') continue;
+        found = start == 0;
+        break;
     }
     if (!found) {
         if (!lines.empty() && lines.back().end.empty()) lines.back().end = eol;
