@@ -76,9 +76,12 @@ expect_between "camera 3 tilt" "$(sed -nE 's/^virtual camera 3: pan [-0-9.]+, ti
 printf 'speed
 speed fast
 ' >"$work/bad.cmd"
+# A comment the INI library would cut after 199 characters, its tail a port.
+printf ';%0199d port = %s/ttyUSB7\n' 0 "$work" >"$work/long.ini"
 for case in "2|is a directory|--config $work" "2|script $work is a directory|--script $work" \
   "2|cannot read the script|--script $work/none.cmd" "1|error: speed: 'fast'|--script $work/bad.cmd" \
   "2|unknown section [kamera2]|--config $work/section.ini --script $work/bad.cmd" \
+  "2|long.ini:1: line longer than 199 characters|--config $work/long.ini status" \
   "2|they do nothing with --port or --pty|--pty --replies" "2|--reconnect does nothing|--reconnect status" \
   "1|error: cannot|--timeline $work/none/x.svg status"; do
   IFS='|' read -r want text args <<<"$case"
