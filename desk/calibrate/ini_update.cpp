@@ -106,8 +106,7 @@ Reading read_line(const std::string &body, bool first, std::string *key) {
     const size_t end = scan(body, eq + 1, nullptr);
     r.value_begin = skip_space(body, eq + 1, end);
     r.value_end = strip_end(body, r.value_begin, end);
-    // The library keeps the key for continuations in a buffer of 50.
-    *key = r.name.substr(0, 49);
+    *key = r.name;
     return r;
 }
 

@@ -115,6 +115,12 @@ TEST(CalibrateIni, SetsKeysAndKeepsEverythingElse) {
          "[ camera1 ]\nPanMoveTimePerDegree = 9\n[camera1]\nPanMoveTimePerDegree = ;x\n",
          "\xEF\xBB\xBF[camera1]\nPanSpeedCompensation = -7\n; note\nA = 1\n  PanMoveTimePerDegree = 2\n"
          "[ camera1 ]\nPanMoveTimePerDegree = 9\n[camera1]\nPanMoveTimePerDegree = 612 ;x\n"},
+        {"keys to add before an indented section header (read as more of their value) go to a section of "
+         "their own; a CR ending the text is no line end",
+         1,
+         "A = 0\n[camera1]\n  [camera2]\nPanMoveTimePerDegree = 1\r",
+         "A = 0\n[camera1]\n  [camera2]\nPanMoveTimePerDegree = 1\r\n\n[camera1]\nPanMoveTimePerDegree = 612\n"
+         "PanSpeedCompensation = -7\n"},
         {"CRLF line ends and an empty value",
          1,
          "[Camera1]\r\nPanMoveTimePerDegree =\r\n# keep\r\n",
