@@ -1,6 +1,5 @@
 #include "ini_update.h"
 
-#include <ctype.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
@@ -46,70 +45,6 @@ std::vector<TextLine> split_lines(const std::string &text) {
 
 bool same(const std::string &a, const std::string &b) { return strcasecmp(a.c_str(), b.c_str()) == 0; }
 
-bool space(char c) { return isspace(static_cast<unsigned char>(c)) != 0; }
-
-// Where the INI library stops scanning for one of `chars`: at one of them, at
-// an inline comment (';' after white space) or at the end.
-size_t scan(const std::string &s, size_t at, const char *chars) {
-    bool was_space = false;
-    for (; at < s.size(); ++at) {
-        if ((chars != nullptr && strchr(chars, s[at]) != nullptr) || (was_space && s[at] == ';')) break;
-        was_space = space(s[at]);
-    }
-    return at;
-}
-
-size_t skip_space(const std::string &s, size_t at, size_t end) {
-    while (at < end && space(s[at])) ++at;
-    return at;
-}
-
-size_t strip_end(const std::string &s, size_t begin, size_t end) {
-    while (end > begin && space(s[end - 1])) --end;
-    return end;
-}
-
-// One line as the INI library reads it.
-struct Reading {
-    enum Kind { Other, Section, Setting, Continuation } kind = Other;
-    std::string name;  // the section, or the key (a continuation's: the key it continues)
-    size_t value_begin = 0, value_end = 0;
-};
-
-// `key`: the last key read, which an indented line continues (empty after a
-// section header).
-Reading read_line(const std::string &body, bool first, std::string *key) {
-    Reading r;
-    size_t from = first && body.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
-    const size_t start = skip_space(body, from, body.size());
-    if (start == body.size() || body[start] == ';' || body[start] == '#') return r;
-    if (!key->empty() && start > 0) {
-        r.kind = Reading::Continuation;
-        r.name = *key;
-        r.value_begin = start;
-        r.value_end = strip_end(body, start, scan(body, start, nullptr));
-        return r;
-    }
-    if (body[start] == '[') {
-        const size_t close = scan(body, start + 1, "]");
-        if (close < body.size() && body[close] == ']') {
-            r.kind = Reading::Section;
-            r.name = body.substr(start + 1, close - start - 1);
-            key->clear();
-        }
-        return r;
-    }
-    const size_t eq = scan(body, start, "=:");
-    if (eq == body.size() || (body[eq] != '=' && body[eq] != ':')) return r;
-    r.kind = Reading::Setting;
-    r.name = body.substr(start, strip_end(body, start, eq) - start);
-    const size_t end = scan(body, eq + 1, nullptr);
-    r.value_begin = skip_space(body, eq + 1, end);
-    r.value_end = strip_end(body, r.value_begin, end);
-    *key = r.name;
-    return r;
-}
-
 std::string folder_of(const std::string &path) {
     const size_t slash = path.find_last_of('/');
     if (slash == std::string::npos) return ".";
@@ -152,10 +87,10 @@ std::string update_ini_text(const std::string &text, int camera, const Settings 
     size_t last_setting = 0;  // index after which missing keys go
     bool inside = false;
     bool replaced = false;  // the last key read was one set here
-    std::string key;
+    ini::LineReader reader;
     for (size_t i = 0; i < lines.size(); ++i) {
-        const Reading r = read_line(lines[i].body, i == 0, &key);
-        if (r.kind == Reading::Section) {
+        const ini::Line r = reader.read(lines[i].body);
+        if (r.kind == ini::Line::Section) {
             inside = same(r.name, wanted);
             replaced = false;
             if (inside) {
@@ -164,9 +99,9 @@ std::string update_ini_text(const std::string &text, int camera, const Settings 
             }
             continue;
         }
-        if (r.kind == Reading::Other || !inside) continue;
+        if (r.kind == ini::Line::Other || !inside) continue;
         last_setting = i;
-        if (r.kind == Reading::Continuation) {
+        if (r.kind == ini::Line::Continuation) {
             // More of a value that was replaced: it would be read as a second value.
             dropped[i] = replaced;
             continue;
@@ -193,15 +128,14 @@ std::string update_ini_text(const std::string &text, int camera, const Settings 
     // of their own at the end instead.
     for (size_t i = last_setting + 1; found && !added.empty() && i < lines.size(); ++i) {
         const std::string &body = lines[i].body;
-        const size_t start = skip_space(body, 0, body.size());
-        if (start == body.size() || body[start] == ';' || body[start] == '#') continue;
+        const size_t start = body.find_first_not_of(" \t\n\v\f\r");
+        if (start == std::string::npos || body[start] == ';' || body[start] == '#') continue;
         found = start == 0;
         break;
     }
     if (!found) {
         if (!lines.empty() && lines.back().end.empty()) lines.back().end = eol;
-        if (!lines.empty() && !lines.back().body.empty() &&
-            skip_space(lines.back().body, 0, lines.back().body.size()) < lines.back().body.size()) {
+        if (!lines.empty() && lines.back().body.find_first_not_of(" \t\n\v\f\r") != std::string::npos) {
             lines.push_back({"", eol});
         }
         lines.push_back({"[" + wanted + "]", eol});

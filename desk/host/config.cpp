@@ -158,12 +158,11 @@ bool scan_sections(const std::string &path, const std::string &all, std::map<uin
                    std::string *error) {
     std::istringstream in(all);
     std::string text;
+    ini::LineReader reader;  // an indented "[x]" after a key is more of its value
     for (int number = 1; std::getline(in, text); ++number) {
-        const size_t first = text.find_first_not_of(" \t\r");
-        if (first == std::string::npos || text[first] != '[') continue;
-        const size_t close = text.find(']', first);
-        if (close == std::string::npos) continue;  // the INI reader reports it
-        const std::string name = text.substr(first + 1, close - first - 1);
+        const ini::Line line = reader.read(text);
+        if (line.kind != ini::Line::Section) continue;  // a bad line: the INI reader reports it
+        const std::string &name = line.name;
         uint32_t camera = 0;
         if (camera_section(name, &camera)) {
             sections->emplace(camera, true);

@@ -1,11 +1,39 @@
 #include "ini_lines.h"
 
+#include <ctype.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <string.h>
 #include <unistd.h>
 
 namespace ini {
+
+namespace {
+
+bool space(char c) { return isspace(static_cast<unsigned char>(c)) != 0; }
+
+// Where the library stops scanning for one of `chars`: at one of them, at an
+// inline comment (';' after white space) or at the end.
+size_t scan(const std::string &s, size_t at, const char *chars) {
+    bool was_space = false;
+    for (; at < s.size(); ++at) {
+        if ((chars != nullptr && strchr(chars, s[at]) != nullptr) || (was_space && s[at] == ';')) break;
+        was_space = space(s[at]);
+    }
+    return at;
+}
+
+size_t skip_space(const std::string &s, size_t at, size_t end) {
+    while (at < end && space(s[at])) ++at;
+    return at;
+}
+
+size_t strip_end(const std::string &s, size_t begin, size_t end) {
+    while (end > begin && space(s[end - 1])) --end;
+    return end;
+}
+
+}  // namespace
 
 int bad_line(const std::string &text, std::string *why) {
     int number = 1;
@@ -67,6 +95,39 @@ int parse_file(const std::string &path, ini_handler handler, void *user, std::st
     std::string text;
     if (!read_file(path, &text, why)) return -1;
     return parse(text, handler, user, why);
+}
+
+Line LineReader::read(const std::string &body) {
+    Line r;
+    const size_t from = first_ && body.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
+    first_ = false;
+    const size_t start = skip_space(body, from, body.size());
+    if (start == body.size() || body[start] == ';' || body[start] == '#') return r;
+    if (!key_.empty() && start > 0) {
+        r.kind = Line::Continuation;
+        r.name = key_;
+        r.value_begin = start;
+        r.value_end = strip_end(body, start, scan(body, start, nullptr));
+        return r;
+    }
+    if (body[start] == '[') {
+        const size_t close = scan(body, start + 1, "]");
+        if (close < body.size() && body[close] == ']') {
+            r.kind = Line::Section;
+            r.name = body.substr(start + 1, close - start - 1);
+            key_.clear();
+        }
+        return r;
+    }
+    const size_t eq = scan(body, start, "=:");
+    if (eq == body.size() || (body[eq] != '=' && body[eq] != ':')) return r;
+    r.kind = Line::Setting;
+    r.name = body.substr(start, strip_end(body, start, eq) - start);
+    const size_t end = scan(body, eq + 1, nullptr);
+    r.value_begin = skip_space(body, eq + 1, end);
+    r.value_end = strip_end(body, r.value_begin, end);
+    key_ = r.name;
+    return r;
 }
 
 }  // namespace ini

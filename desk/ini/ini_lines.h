@@ -32,6 +32,27 @@ int parse(const std::string &text, ini_handler handler, void *user, std::string 
 // read_file + parse: -1 (with the system's reason in *why) when FILE cannot be read.
 int parse_file(const std::string &path, ini_handler handler, void *user, std::string *why);
 
+// One line as the library reads it, for readers that need more than its
+// callback tells: section headers (also of sections without keys) and where
+// a value stands in the line.
+struct Line {
+    enum Kind { Other, Section, Setting, Continuation } kind = Other;  // Other: blank, comment or bad
+    std::string name;  // the section, or the key (a continuation's: the key it continues)
+    size_t value_begin = 0, value_end = 0;  // Setting, Continuation
+};
+
+// Reads the lines of one text in order (each without its line end): the
+// library's reading depends on the lines before (a byte order mark starts
+// the first; an indented line after a key continues its value).
+class LineReader {
+public:
+    Line read(const std::string &line);
+
+private:
+    bool first_ = true;
+    std::string key_;  // the last key read; empty after a section header
+};
+
 }  // namespace ini
 
 #endif

@@ -47,6 +47,12 @@ run slots $'[host]\ncameras = 3\n[camera1]\nFlipPan = yes\n[camera2]\nconfigured
   --trace flips speed 'camera 3' flips speed
 expect_equal "slots exit status" "$rc" 0
 expect_line "$work/slots.txt" "configured: 1 3,"
+# Sections as the INI library reads them: after a byte order mark, and not
+# when indented after a key (that line is more of the key's value).
+run bom $'\xef\xbb\xbf[camera2]' status
+expect_line "$work/bom.txt" "configured: 2,"
+run indent $'[camera1]\nFlipPan = yes\n  [kamera2]' status
+expect_line "$work/indent.txt" "indent.ini:3: FlipPan = [kamera2] is not a boolean"
 expect_count "$work/slots.txt" "camera 1): " 18
 expect_count "$work/slots.txt" "camera 2): " 0
 expect_count "$work/slots.txt" "camera 3): " 18
