@@ -12,8 +12,14 @@
 
 #include "fuzz_check.h"
 
+struct FuzzFile {
+    std::string path;
+    ~FuzzFile() { unlink(path.c_str()); }  // at the end of the run
+};
+
 inline std::string fuzz_file(const uint8_t *data, size_t size, const char *suffix) {
-    static const std::string path = "/tmp/ptz_fuzz_" + std::to_string(getpid()) + suffix;
+    static const FuzzFile file{"/tmp/ptz_fuzz_" + std::to_string(getpid()) + suffix};
+    const std::string &path = file.path;
     FILE *f = fopen(path.c_str(), "wb");
     FUZZ_CHECK(f != nullptr, "cannot write %s", path.c_str());
     FUZZ_CHECK(fwrite(data, 1, size, f) == size && fclose(f) == 0, "cannot write %s", path.c_str());
