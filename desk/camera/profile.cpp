@@ -1,13 +1,17 @@
 #include "profile.h"
 
+#include <dirent.h>
 #include <errno.h>
-#include <ini.h>
 #include <math.h>
 #include <stdlib.h>
 #include <string.h>
 #include <strings.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <sstream>
+
+#include "ini_lines.h"
 
 #ifndef PTZ_PROFILE_DIR
 #define PTZ_PROFILE_DIR "profiles"
@@ -244,6 +248,8 @@ std::string check(Parser &p) {
     for (const auto &a : pan_tilt) {
         const std::string n = a.name;
         if (!a.speed) return "[" + n + "] needs speeds (a table) or full_speed";
+        // The camera takes the table's last entry as its top speed.
+        if (!a.axis.speed.proportional && a.axis.speed.table.empty()) return "[" + n + "] speeds: the table is empty";
         if (!a.axis.speed.table.empty() && a.axis.speed.full_rate > 0) {
             return "[" + n + "] has both speeds and full_speed; give one";
         }
@@ -275,14 +281,15 @@ std::string check(Parser &p) {
 
 bool read_profile(const std::string &path, Profile *out, std::string *error) {
     Parser p;
-    const int result = ini_parse(path.c_str(), on_entry, &p);
+    std::string why;
+    const int result = ini::parse_file(path, on_entry, &p, &why);
     if (result < 0) {
-        *error = path + ": cannot read the profile";
+        *error = path + ": cannot read the profile: " + why;
         return false;
     }
     if (result > 0) {
         *error = path + ":" + std::to_string(result) + ": " +
-                 (p.message.empty() ? std::string("not a valid INI line") : p.message);
+                 (!why.empty() ? why : !p.message.empty() ? p.message : std::string("not a valid INI line"));
         return false;
     }
     const std::string problem = check(p);
@@ -311,8 +318,30 @@ std::string builtin_profile_folder() {
     return env != nullptr && *env != '\0' ? env : PTZ_PROFILE_DIR;
 }
 
+std::vector<std::string> builtin_profile_names(const std::string &folder) {
+    std::vector<std::string> names;
+    DIR *dir = opendir(folder.c_str());
+    if (dir == nullptr) return names;
+    while (const dirent *e = readdir(dir)) {
+        const std::string file = e->d_name;
+        if (file.size() > 4 && file.compare(file.size() - 4, 4, ".ini") == 0) names.push_back(file.substr(0, file.size() - 4));
+    }
+    closedir(dir);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
 bool load_profile(const std::string &name_or_file, Profile *out, std::string *error) {
-    return read_profile(profile_path(name_or_file, builtin_profile_folder()), out, error);
+    const std::string folder = builtin_profile_folder();
+    const std::string path = profile_path(name_or_file, folder);
+    if (read_profile(path, out, error)) return true;
+    // A name that is no shipped profile: say which there are.
+    if (path != name_or_file && access(path.c_str(), F_OK) != 0) {
+        std::string list;
+        for (const std::string &name : builtin_profile_names(folder)) list += (list.empty() ? "" : ", ") + name;
+        *error += list.empty() ? "; no shipped profiles in " + folder : "; the shipped profiles are " + list;
+    }
+    return false;
 }
 
 }  // namespace sim

@@ -77,7 +77,11 @@ std::string profile_path(const std::string &name_or_file, const std::string &fol
 // source folder this program was built from.
 std::string builtin_profile_folder();
 
-// profile_path + read_profile with the built-in folder.
+// The names of the profiles in `folder`, sorted.
+std::vector<std::string> builtin_profile_names(const std::string &folder);
+
+// profile_path + read_profile with the built-in folder. A name that is no
+// built-in profile gets the list of those there are.
 bool load_profile(const std::string &name_or_file, Profile *out, std::string *error);
 
 }  // namespace sim

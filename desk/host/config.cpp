@@ -2,14 +2,15 @@
 
 #include <ctype.h>
 #include <errno.h>
-#include <ini.h>
 #include <stdlib.h>
 #include <string.h>
 #include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <fstream>
+#include <sstream>
+
+#include "ini_lines.h"
 
 namespace host {
 
@@ -153,19 +154,15 @@ std::map<std::string, std::optional<long>> defaults(const std::vector<ParamInfo>
 
 // The INI reader reports keys, not sections; a camera section without keys
 // still configures its slot, so the section headers are collected here.
-bool scan_sections(const std::string &path, std::map<uint32_t, bool> *sections, std::string *error) {
-    std::ifstream in(path);
-    if (!in) {
-        *error = path + ": cannot open the file";
-        return false;
-    }
+bool scan_sections(const std::string &path, const std::string &all, std::map<uint32_t, bool> *sections,
+                   std::string *error) {
+    std::istringstream in(all);
     std::string text;
+    ini::LineReader reader;  // an indented "[x]" after a key is more of its value
     for (int number = 1; std::getline(in, text); ++number) {
-        const size_t first = text.find_first_not_of(" \t\r");
-        if (first == std::string::npos || text[first] != '[') continue;
-        const size_t close = text.find(']', first);
-        if (close == std::string::npos) continue;  // the INI reader reports it
-        const std::string name = text.substr(first + 1, close - first - 1);
+        const ini::Line line = reader.read(text);
+        if (line.kind != ini::Line::Section) continue;  // a bad line: the INI reader reports it
+        const std::string &name = line.name;
         uint32_t camera = 0;
         if (camera_section(name, &camera)) {
             sections->emplace(camera, true);
@@ -214,22 +211,30 @@ bool load_config(const std::string &path, const std::vector<ParamInfo> &params, 
         return true;
     }
     if (!readable_file(path, "configuration", error)) return false;
+    // Read once: the section scan and the INI reader see the same text.
+    std::string text, why;
+    if (!ini::read_file(path, &text, &why)) {
+        *error = "cannot read the configuration " + path + ": " + why;
+        return false;
+    }
+    const int bad = ini::bad_line(text, &why);
+    if (bad != 0) {
+        *error = path + ":" + std::to_string(bad) + ": " + why;
+        return false;
+    }
     Parse p;
     p.params = &params;
-    if (!scan_sections(path, &p.sections, error)) {
+    if (!scan_sections(path, text, &p.sections, error)) {
         return false;
     }
-    const int result = ini_parse(path.c_str(), on_entry, &p);
-    if (result == -1) {
-        *error = path + ": cannot open the file";
-        return false;
-    }
-    if (result == -2) {
-        *error = path + ": out of memory while reading";
+    const int result = ini::parse(text, on_entry, &p, &why);
+    if (result < 0) {
+        *error = path + ": " + why;
         return false;
     }
     if (result > 0) {
-        *error = path + ":" + std::to_string(result) + ": " + (p.error.empty() ? "not a key = value line" : p.error);
+        *error = path + ":" + std::to_string(result) + ": " +
+                 (!why.empty() ? why : !p.error.empty() ? p.error : "not a key = value line");
         return false;
     }
     uint32_t highest = 0;

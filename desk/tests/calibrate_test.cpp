@@ -90,9 +90,9 @@ TEST(CalibrateIni, SetsKeysAndKeepsEverythingElse) {
         {"empty file", 1, "", "[camera1]\nPanMoveTimePerDegree = 612\nPanSpeedCompensation = -7\n"},
         {"key repeated: every line set; camera10 and a longer key name left alone",
          1,
-         "[camera10]\nPanSpeedCompensation = 1\n[ camera1 ]\npanmovetimeperdegree: 5\n"
+         "[camera10]\nPanSpeedCompensation = 1\n[camera1] ; site\npanmovetimeperdegree: 5\n"
          "PanMoveTimePerDegree = 6;no comment\nPanSpeedCompensationX = 2\nPanSpeedCompensation=\t3 ; # kept\n",
-         "[camera10]\nPanSpeedCompensation = 1\n[ camera1 ]\npanmovetimeperdegree: 612\n"
+         "[camera10]\nPanSpeedCompensation = 1\n[camera1] ; site\npanmovetimeperdegree: 612\n"
          "PanMoveTimePerDegree = 612\nPanSpeedCompensationX = 2\nPanSpeedCompensation=\t-7 ; # kept\n"},
         {"section repeated: missing key added to the last one",
          1,
@@ -112,6 +112,19 @@ TEST(CalibrateIni, SetsKeysAndKeepsEverythingElse) {
          1,
          "[camera1]\nPanMoveTimePerDegree = 5\t; measured\n",
          "[camera1]\nPanMoveTimePerDegree = 612\t; measured\nPanSpeedCompensation = -7\n"},
+        {"read as the INI library reads: '[ camera1 ]' is another section, an indented line continues "
+         "a value (dropped with it), a BOM starts the first line, ';' after a space starts a comment",
+         1,
+         "\xEF\xBB\xBF[camera1]\nPanSpeedCompensation = 3\n; note\n  4 5\nA = 1\n  PanMoveTimePerDegree = 2\n"
+         "[ camera1 ]\nPanMoveTimePerDegree = 9\n[camera1]\nPanMoveTimePerDegree = ;x\n",
+         "\xEF\xBB\xBF[camera1]\nPanSpeedCompensation = -7\n; note\nA = 1\n  PanMoveTimePerDegree = 2\n"
+         "[ camera1 ]\nPanMoveTimePerDegree = 9\n[camera1]\nPanMoveTimePerDegree = 612 ;x\n"},
+        {"keys to add before an indented section header (read as more of their value) go to a section of "
+         "their own; a CR ending the text is no line end",
+         1,
+         "A = 0\n[camera1]\n  [camera2]\nPanMoveTimePerDegree = 1\r",
+         "A = 0\n[camera1]\n  [camera2]\nPanMoveTimePerDegree = 1\r\n\n[camera1]\nPanMoveTimePerDegree = 612\n"
+         "PanSpeedCompensation = -7\n"},
         {"CRLF line ends and an empty value",
          1,
          "[Camera1]\r\nPanMoveTimePerDegree =\r\n# keep\r\n",

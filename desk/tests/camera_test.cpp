@@ -291,6 +291,11 @@ TEST(Profile, FaultsNameTheFileAndLine) {
         {"[pan]\nfull_byte = 0x12\n", ": [pan] needs speeds (a table) or full_speed"},
         {base + "[pan]\nspeeds = 1 2 3\n", ": [pan] has both speeds and full_speed"},
         {base + "[focus]\nmin = 10\nmax = 20\nstart = 30\n", ": [focus] start is outside min..max"},
+        {"[pan]\nspeeds =\n" + base.substr(22), ": [pan] speeds: the table is empty"},
+        {base + "[pan]\nspeeds =\n", ": [pan] speeds: the table is empty"},  // beside full_speed
+        // The library would cut the comment after 199 characters and read its tail as a key.
+        {";" + std::string(198, 'c') + "\n;" + std::string(199, 'c') + "sign = 2\n" + base,
+         ":2: line longer than 199 characters"},
     };
     const std::string path = ::testing::TempDir() + "profile_test.ini";
     for (const auto &c : cases) {
@@ -303,7 +308,10 @@ TEST(Profile, FaultsNameTheFileAndLine) {
     sim::Profile p;
     std::string error;
     EXPECT_FALSE(sim::load_profile("no-such-camera", &p, &error));
-    EXPECT_NE(error.find("/no-such-camera.ini: cannot read the profile"), std::string::npos) << error;
+    EXPECT_NE(error.find("/no-such-camera.ini: cannot read the profile: No such file or directory; the shipped "
+                         "profiles are geometric, linear, proportional, stepped"),
+              std::string::npos)
+        << error;
     std::remove(path.c_str());
 }
 

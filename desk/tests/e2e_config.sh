@@ -58,6 +58,12 @@ run slots $'[host]\ncameras = 3\n[camera1]\nFlipPan = yes\n[camera2]\nconfigured
   --trace flips speed 'camera 3' flips speed
 expect_equal "slots exit status" "$rc" 0
 expect_line "$work/slots.txt" "configured: 1 3,"
+# Sections as the INI library reads them: after a byte order mark, and not
+# when indented after a key (that line is more of the key's value).
+run bom $'\xef\xbb\xbf[camera2]' status
+expect_line "$work/bom.txt" "configured: 2,"
+run indent $'[camera1]\nFlipPan = yes\n  [kamera2]' status
+expect_line "$work/indent.txt" "indent.ini:3: FlipPan = [kamera2] is not a boolean"
 expect_count "$work/slots.txt" "camera 1): " 18
 expect_count "$work/slots.txt" "camera 2): " 0
 expect_count "$work/slots.txt" "camera 3): " 18
@@ -87,9 +93,12 @@ expect_between "camera 3 tilt" "$(sed -nE 's/^virtual camera 3: pan [-0-9.]+, ti
 printf 'speed
 speed fast
 ' >"$work/bad.cmd"
+# A comment the INI library would cut after 199 characters, its tail a port.
+printf ';%0199d port = %s/ttyUSB7\n' 0 "$work" >"$work/long.ini"
 for case in "2|is a directory|--config $work" "2|script $work is a directory|--script $work" \
   "2|cannot read the script|--script $work/none.cmd" "1|error: speed: 'fast'|--script $work/bad.cmd" \
   "2|unknown section [kamera2]|--config $work/section.ini --script $work/bad.cmd" \
+  "2|long.ini:1: line longer than 199 characters|--config $work/long.ini status" \
   "2|they do nothing with --port or --pty|--pty --replies" "2|--reconnect does nothing|--reconnect status" \
   "1|error: cannot|--timeline $work/none/x.svg status"; do
   IFS='|' read -r want text args <<<"$case"

@@ -1,0 +1,130 @@
+// The INI files of the desk programs: lines the INI library would cut, and
+// the calibrator's update of a configuration file on disk.
+#include <fcntl.h>
+#include <stdio.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "ini_lines.h"
+#include "ini_update.h"
+
+namespace {
+
+TEST(IniLines, LinesTheLibraryWouldCutAreNamed) {
+    const std::string most(ini::max_line, 'x');
+    const struct {
+        std::string text;
+        int line;
+        std::string why;
+    } cases[] = {
+        {most + "\n" + most, 0, ""},
+        {most + "\r\n" + most + "\r\n", 0, ""},  // the CR is part of the line end
+        {"a\n" + most + "x\nb = 1\n", 2, "line longer than 199 characters"},
+        {"a\nb\n" + most + "xx", 3, "line longer than 199 characters"},
+        {"a\n" + most + "\rx\n", 2, "line longer than 199 characters"},
+        {std::string("a\nb = 1\0x\n", 10), 2, "a NUL byte in the line"},
+    };
+    for (const auto &c : cases) {
+        std::string why;
+        EXPECT_EQ(ini::bad_line(c.text, &why), c.line) << c.text.size();
+        EXPECT_EQ(why, c.why);
+    }
+    // What bad_line refuses the library really misreads: the tail becomes a key.
+    int keys = 0;
+    const std::string cut = ";" + std::string(ini::max_line, 'c') + "port = x\n";
+    ini_parse_string(cut.c_str(), [](void *n, const char *, const char *, const char *) { return ++*static_cast<int *>(n); }, &keys);
+    EXPECT_EQ(keys, 1);
+    std::string why;
+    EXPECT_EQ(ini::parse(cut, [](void *, const char *, const char *, const char *) { return 1; }, nullptr, &why), 1);
+}
+
+struct Folder {
+    std::string path = testing::TempDir() + "ini_file_" + std::to_string(getpid());
+    Folder() {
+        EXPECT_EQ(system(("rm -rf " + path + " && mkdir " + path).c_str()), 0);
+    }
+    ~Folder() { EXPECT_EQ(system(("rm -rf " + path).c_str()), 0); }
+    std::string file(const std::string &name) const { return path + "/" + name; }
+    std::string listing() const {
+        std::string out;
+        FILE *p = popen(("ls -A " + path).c_str(), "r");
+        char buf[256];
+        while (fgets(buf, sizeof buf, p) != nullptr) out += buf;
+        pclose(p);
+        return out;
+    }
+};
+
+std::string read_all(const std::string &path) {
+    std::ifstream in(path);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+const calib::Settings zoom = {{"ZoomTime", 9000}};
+
+TEST(IniFile, SymlinkTargetUpdatedModeAndOwnerKeptNoStaleNewFile) {
+    Folder f;
+    std::ofstream(f.file("real.ini")) << "[camera1]\nZoomTime = 1\n";
+    ASSERT_EQ(chmod(f.file("real.ini").c_str(), 0640), 0);
+    const bool root = geteuid() == 0;
+    if (root) {
+        ASSERT_EQ(chown(f.file("real.ini").c_str(), 4321, 4322), 0);
+    }
+    ASSERT_EQ(symlink("real.ini", f.file("site.ini").c_str()), 0);
+    // A stale FILE.new, itself a symlink: neither followed nor consumed.
+    std::ofstream(f.file("elsewhere")) << "keep";
+    ASSERT_EQ(symlink("elsewhere", f.file("site.ini.new").c_str()), 0);
+    std::string error;
+    ASSERT_TRUE(calib::update_ini_file(f.file("site.ini"), 1, zoom, &error)) << error;
+    struct stat link, real;
+    ASSERT_EQ(lstat(f.file("site.ini").c_str(), &link), 0);
+    EXPECT_TRUE(S_ISLNK(link.st_mode));
+    EXPECT_EQ(read_all(f.file("real.ini")), "[camera1]\nZoomTime = 9000\n");
+    ASSERT_EQ(stat(f.file("real.ini").c_str(), &real), 0);
+    EXPECT_EQ(real.st_mode & 07777, 0640u);
+    if (root) {
+        EXPECT_TRUE(real.st_uid == 4321u && real.st_gid == 4322u) << real.st_uid << ":" << real.st_gid;
+    }
+    EXPECT_EQ(read_all(f.file("elsewhere")), "keep");
+    EXPECT_EQ(f.listing(), "elsewhere\nreal.ini\nsite.ini\nsite.ini.new\n");  // no temporary file left
+}
+
+TEST(IniFile, RefusedBeforeAnythingMoves) {
+    Folder f;
+    const std::string long_line = "; " + std::string(ini::max_line, 'c') + "\n[camera1]\n";
+    std::ofstream(f.file("long.ini")) << long_line;
+    std::ofstream(f.file("broken.ini")) << "[camera1\n";
+    std::ofstream(f.file("grows.ini")) << "[camera1]\nZoomTime = 1 ;" << std::string(ini::max_line - 15, 'c') << "\n";
+    ASSERT_EQ(mkfifo(f.file("fifo").c_str(), 0600), 0);
+    ASSERT_EQ(symlink("nowhere", f.file("dangling").c_str()), 0);
+    const struct {
+        std::string path, error;
+        bool checked_first;  // check_write_target refuses it already
+    } cases[] = {
+        {f.path, " is a directory, not a file", true},
+        {f.file("fifo"), " is not a regular file", true},
+        {f.file("none/x.ini"), "cannot create files in " + f.file("none"), true},
+        {f.file("dangling"), "cannot follow the symlink", true},
+        {f.file("long.ini"), "long.ini:1: line longer than 199 characters; ", false},
+        {f.file("broken.ini"), "broken.ini:1: not a valid INI line; ", false},
+        {f.file("grows.ini"), "grows.ini:2: the new value would make a line longer than 199", false},
+    };
+    for (const auto &c : cases) {
+        std::string error;
+        EXPECT_EQ(calib::check_write_target(c.path, &error), !c.checked_first) << c.path;
+        EXPECT_FALSE(calib::update_ini_file(c.path, 1, zoom, &error)) << c.path;
+        EXPECT_NE(error.find(c.error), std::string::npos) << error;
+    }
+    EXPECT_EQ(read_all(f.file("long.ini")), long_line);
+    EXPECT_EQ(f.listing(), "broken.ini\ndangling\nfifo\ngrows.ini\nlong.ini\n");
+}
+
+}  // namespace
