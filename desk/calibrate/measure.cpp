@@ -3,6 +3,7 @@
 #include <math.h>
 
 #include <algorithm>
+#include <map>
 
 namespace calib {
 
@@ -199,12 +200,43 @@ bool Measurer::go_to(int axis, const AxisGeometry &g, double target, const Curve
     return true;
 }
 
-void Measurer::stop_all() {
+bool Measurer::staircase(int axis, const AxisGeometry &g, int speed, const std::vector<double> &times,
+                         std::map<CurveKey, std::vector<Sample>> *samples, std::string *error) {
+    const auto start = settled_position(axis, g, error);
+    if (!start) return false;
+    for (double t : times) {
+        if (stopped()) return false;
+        if (progress_) progress_(axis, speed, seconds_per_drive());
+        const auto here = settled_position(axis, g, error);
+        if (!here) return false;
+        const int dir = *here > *start ? -1 : 1;
+        const auto d = timed_drive(axis, g, dir, speed, t, error);
+        if (!d) return false;
+        (*samples)[CurveKey{axis, dir, speed}].push_back({t, *d});
+    }
+    return true;
+}
+
+void Measurer::stop_all(double pace) {
     for (auto &r : rest_) r.reset();
+    const visca::Bytes stops[3] = {pan_tilt_stop(), lens_stop(true), lens_stop(false)};
     std::string ignored;
-    link_.command(pan_tilt_stop(), &ignored);
-    link_.command(lens_stop(true), &ignored);
-    link_.command(lens_stop(false), &ignored);
+    for (int round = 0; round < 3; ++round) {
+        for (const visca::Bytes &f : stops) {
+            link_.command(f, &ignored);
+            link_.wait(std::max(pace, 0.02));
+        }
+        // Two readings a step apart that agree on every axis: at rest.
+        bool still = true;
+        for (int axis = 0; axis < 4 && still; ++axis) {
+            const auto a = position(axis, &ignored);
+            link_.wait(std::max(pace, 0.02));
+            const auto b = position(axis, &ignored);
+            if (!a || !b) return;  // a line that does not answer: nothing more to do
+            still = *a == *b;
+        }
+        if (still) return;
+    }
 }
 
 }  // namespace calib

@@ -51,8 +51,17 @@ public:
     // inquiries), at a speed whose curve is known.
     bool go_to(int axis, const AxisGeometry &geometry, double target, const Curves &curves, std::string *error);
 
-    // Stops every axis (after Ctrl-C, or an error).
-    void stop_all();
+    // Drives one speed for each of `times`, the direction turning each
+    // time (the first away from the side the axis stands on), so the axis
+    // stays where it is.
+    bool staircase(int axis, const AxisGeometry &geometry, int speed, const std::vector<double> &times,
+                   std::map<CurveKey, std::vector<Sample>> *samples, std::string *error);
+
+    // Stops every axis (after Ctrl-C, or an error): one stop frame at a
+    // time, `pace` seconds apart, so a camera that holds two commands drops
+    // none; then position inquiries confirm that nothing moves, and the
+    // stops go out once more while something does.
+    void stop_all(double pace);
 
     double seconds_per_drive() const { return drives_ > 0 ? spent_ / drives_ : 0.8; }
 
