@@ -57,7 +57,22 @@ bool choose(Session &s) {
         for (int a : pan_tilt) {
             for (const std::string &k : keys_of(a)) keys.push_back(k);
         }
-        keep_in_use(s, pan_tilt, keys);
+        // The set in use as a whole first (MoveSpeed changes the bytes the
+        // other keys were chosen for), then key by key.
+        size_t moves = 0;
+        for (int a : pan_tilt) moves += s.plan[a].size();
+        Config candidate;
+        for (const std::string &k : keys) candidate[k] = s.probe->config().at(k);
+        const double with = cost_of(s, pan_tilt);
+        for (const std::string &k : keys) s.probe->set(k, s.in_use.at(k));
+        if (clearly_better(with, cost_of(s, pan_tilt), moves)) {
+            for (const std::string &k : keys) s.probe->set(k, candidate[k]);
+            keep_in_use(s, pan_tilt, keys);
+        } else {
+            for (const std::string &k : keys) {
+                if (candidate[k] != s.in_use.at(k)) s.kept.push_back(k);
+            }
+        }
     }
     for (int axis = Zoom; axis <= Focus; ++axis) {
         if (!s.o.axes[axis]) continue;

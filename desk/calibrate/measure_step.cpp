@@ -31,8 +31,8 @@ MeasureOptions lens_drives() {
     MeasureOptions m;
     m.short_target = 0.8;  // 200 steps
     m.min_short = 0.03;
-    m.long_target = 12;    // 3000 steps
-    m.max_drive = 1.2;
+    m.long_target = 8;     // 2000 steps
+    m.max_drive = 0.8;
     m.times = 3;
     return m;
 }
@@ -96,14 +96,13 @@ bool measure(Session &s) {
 
 bool measure_time_step(Session &s) {
     // On pan (else tilt): the fastest byte whose staircase stays well
-    // within the room around the start, and whose stair of 5 ms is several
-    // units of the reading.
+    // within the room around the start. Drives of one direction are two
+    // spacings apart, which must move the axis three units of the reading
+    // on a camera without a grid; the times span 90 ms and more.
     const int axis = s.o.axes[Pan] ? Pan : s.o.axes[Tilt] ? Tilt : -1;
     if (axis < 0) return true;
     const AxisGeometry &g = s.geometry[axis];
-    const double first = 0.1, spacing = 0.002;
-    const int count = 36;
-    const double longest = first + spacing * count;
+    const double first = 0.1, unit = 1 / g.units_per_unit;
     double room = 1e9;
     const auto here = s.measurer->position(axis, &s.error);
     if (!here) return false;
@@ -115,7 +114,7 @@ bool measure_time_step(Session &s) {
     for (const auto &[key, line] : s.curves) {
         if (std::get<0>(key) != axis) continue;
         const double r = line.rate;
-        if (r * longest <= 0.25 * room && r * 0.005 >= 3 / g.units_per_unit && r > rate) {
+        if (r * 0.3 <= 0.25 * room && r > rate) {
             rate = r;
             speed = std::get<2>(key);
         }
@@ -125,14 +124,19 @@ bool measure_time_step(Session &s) {
                axis_label(axis), 1000 * s.step_or_frame());
         return true;
     }
+    const double spacing = std::max(0.002, 1.5 * unit / rate);
+    const int count = std::clamp(static_cast<int>(ceil(0.09 / spacing)), 16, 40);
     std::map<CurveKey, std::vector<Sample>> stairs;
     if (!s.measurer->staircase(axis, s.geometry[axis], speed, staircase_times(first, spacing, count), &stairs,
                                &s.error)) {
         return false;
     }
     std::vector<Staircase> runs;
-    for (const auto &[key, samples] : stairs) runs.push_back({samples, 1 / g.units_per_unit});
+    for (const auto &[key, samples] : stairs) {
+        runs.push_back({samples, unit, s.curves[key].rate});
+    }
     s.time_step = estimate_time_step(runs);
+    s.time_step_spacing = spacing;
     return !s.stopped();
 }
 

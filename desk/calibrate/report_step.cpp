@@ -28,7 +28,7 @@ void report(Session &s) {
     } else if (*s.time_step > 0) {
         printf("camera acts every %.1f ms\n", 1000 * *s.time_step);
     } else {
-        printf("camera acts continuously (no stairs between drives 2 ms apart)\n");
+        printf("camera acts continuously (no stairs coarser than %.1f ms)\n", 2000 * s.time_step_spacing);
     }
     printf("\n");
     const long move_speed = s.probe->config().at("MoveSpeed");

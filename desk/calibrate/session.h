@@ -48,7 +48,8 @@ struct Session {
     double raw_start[4] = {0, 0, 0, 0};
     double began = 0, camera_time = 0;
     std::string restored;            // "back at the start: ..."
-    std::optional<double> time_step;  // seconds; the camera acts on this grid
+    std::optional<double> time_step;  // seconds; the camera acts on this grid (0: no grid seen)
+    double time_step_spacing = 0;     // seconds between the staircase's drive times
     LensTable lens_tables[2];         // zoom, focus
     Settings chosen;
     std::vector<std::string> kept;    // keys whose value in use predicts as well

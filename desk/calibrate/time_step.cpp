@@ -13,35 +13,58 @@ std::vector<double> staircase_times(double first, double spacing, int count) {
 }
 
 std::optional<double> estimate_time_step(const std::vector<Staircase> &stairs) {
-    std::vector<double> rises;  // seconds between neighbouring stairs
-    int smooth = 0, stepped = 0;
+    struct Rise {
+        double at, height;  // the time between the two drives, the distance it rose
+    };
+    std::vector<std::vector<Rise>> runs;
+    std::vector<double> heights;  // seconds: one stair over the rate
+    size_t flat = 0, neighbours = 0;
     for (const Staircase &s : stairs) {
-        const auto line = fit_line(s.samples);
-        if (!line || !(line->rate > 0)) continue;
-        std::vector<double> d;
-        for (const Sample &x : s.samples) d.push_back(x.distance);
-        std::sort(d.begin(), d.end());
-        // Readings closer than a few units of the reading are the same stair.
-        const double same = std::max(3 * s.resolution, 1e-9);
-        std::vector<double> levels{d.front()};
-        for (double v : d) {
-            if (v - levels.back() > same) levels.push_back(v);
+        if (!(s.rate > 0) || s.samples.size() < 3) continue;
+        std::vector<Sample> v = s.samples;
+        std::sort(v.begin(), v.end(), [](const Sample &a, const Sample &b) { return a.seconds < b.seconds; });
+        runs.emplace_back();
+        for (size_t i = 1; i < v.size(); ++i) {
+            const double rise = v[i].distance - v[i - 1].distance;
+            ++neighbours;
+            // Within a reading and a half: the same stair.
+            if (fabs(rise) <= 1.5 * s.resolution) {
+                ++flat;
+                continue;
+            }
+            runs.back().push_back({(v[i].seconds + v[i - 1].seconds) / 2, rise});
+            heights.push_back(rise / s.rate);
         }
-        if (levels.size() < 2) continue;
-        // Stairs: clearly fewer distinct distances than drives.
-        if (levels.size() * 2 > d.size()) {
-            ++smooth;
-            continue;
-        }
-        ++stepped;
-        for (size_t i = 1; i < levels.size(); ++i) rises.push_back((levels[i] - levels[i - 1]) / line->rate);
     }
-    if (stepped == 0) return smooth > 0 ? std::optional<double>(0.0) : std::nullopt;
-    if (smooth > stepped) return 0.0;
-    // The median stair: a stair missed between two drives counts double,
-    // and stays one of few.
-    std::sort(rises.begin(), rises.end());
-    return rises[rises.size() / 2];
+    if (neighbours == 0) return std::nullopt;
+    if (flat * 2 < neighbours) return 0.0;
+    if (heights.empty()) return std::nullopt;
+    // A stair's height over the rate: as good as the rate.
+    std::sort(heights.begin(), heights.end());
+    const double by_height = heights[heights.size() / 2];
+    // A stair's width: the time from the first ordinary rise to the last
+    // over the stairs between. Rises at the start of motion (latency, a
+    // partial first stair) are not ordinary.
+    double sum = 0;
+    int widths = 0;
+    for (const std::vector<Rise> &run : runs) {
+        std::vector<double> ordinary;
+        std::vector<double> h;
+        for (const Rise &r : run) h.push_back(r.height);
+        if (h.empty()) continue;
+        std::sort(h.begin(), h.end());
+        const double usual = h[h.size() / 2];
+        for (const Rise &r : run) {
+            if (fabs(r.height - usual) <= 0.3 * usual) ordinary.push_back(r.at);
+        }
+        if (ordinary.size() < 2) continue;
+        const double span = ordinary.back() - ordinary.front();
+        const long n = lround(span / by_height);
+        if (n < 1) continue;
+        sum += span / static_cast<double>(n);
+        ++widths;
+    }
+    return widths > 0 ? sum / widths : by_height;
 }
 
 }  // namespace calib

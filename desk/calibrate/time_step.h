@@ -13,13 +13,15 @@
 namespace calib {
 
 struct Staircase {
-    std::vector<Sample> samples;  // one direction of one speed
+    std::vector<Sample> samples;  // one direction of one speed, drive times a little apart
     double resolution = 0;        // the position reading's unit, same units as the distances
+    double rate = 0;              // the speed's rate, from its long drives
 };
 
-// The step in seconds: 0 when the distances grow smoothly with the drive
-// time (no stairs, finer than the times tried); nullopt when the samples
-// cannot tell (too few, or the axis did not move).
+// The step in seconds. Between drives of neighbouring times the distance
+// either stays (same stair) or rises by one stair; on a camera without a
+// grid it rises every time. 0 when most neighbours rise (no stairs as coarse
+// as twice the spacing of the times); nullopt when the samples cannot tell.
 std::optional<double> estimate_time_step(const std::vector<Staircase> &stairs);
 
 // Drive times of the staircase: `count` times `spacing` apart from `first`.
