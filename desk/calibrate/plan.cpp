@@ -2,6 +2,8 @@
 
 #include <math.h>
 
+#include "verify_summary.h"
+
 namespace calib {
 
 namespace {
@@ -22,15 +24,12 @@ std::vector<double> both_ways(const std::vector<double> &sizes, bool lens, std::
 
 std::vector<double> plan_moves(int axis, std::optional<double> travel, bool long_only) {
     const bool lens = axis == Zoom || axis == Focus;
-    return both_ways(lens ? std::vector<double>{200, 500, 1000, 2000, 5000, 10000}
-                          : std::vector<double>{1, 2, 5, 10, 20, 45, 90},
-                     lens, travel, long_only);
+    return both_ways(host::plan_sizes(lens, false), lens, travel, long_only);
 }
 
 std::vector<double> held_out_moves(int axis, std::optional<double> travel) {
     const bool lens = axis == Zoom || axis == Focus;
-    return both_ways(lens ? std::vector<double>{300, 700, 1500, 3500, 7000} : std::vector<double>{3, 7, 15, 30, 60, 75},
-                     lens, travel, false);
+    return both_ways(host::plan_sizes(lens, true), lens, travel, false);
 }
 
 std::set<int> speeds_used(DriverProbe &probe, int axis, const std::vector<double> &moves, double low, double high,
