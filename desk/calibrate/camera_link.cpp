@@ -101,6 +101,25 @@ std::optional<visca::Bytes> MessageLink::inquire(const visca::Bytes &frame, std:
     }
 }
 
+bool MessageLink::command_done(const visca::Bytes &frame, double seconds, std::string *error) {
+    drain_input();
+    if (!send(frame, nullptr, error)) return false;
+    const double deadline = line::monotonic_seconds() + seconds;
+    std::string problem;
+    while (true) {
+        for (; !messages_.empty(); messages_.pop_front()) {
+            const visca::Bytes &m = messages_.front().bytes;
+            const bool done = m.size() == 3 && (m[0] & 0xF0) == 0x90 && (m[1] & 0xF0) == 0x50;
+            if (done || (m.size() >= 3 && (m[0] & 0xF0) == 0x90 && (m[1] & 0xF0) == 0x60)) {
+                messages_.pop_front();
+                return true;
+            }
+        }
+        const double left = deadline - line::monotonic_seconds();
+        if (left <= 0 || !receive(left, &messages_, &problem)) return false;
+    }
+}
+
 void MessageLink::wait(double seconds) {
     if (seconds <= 0) return;
     const double end = line::monotonic_seconds() + seconds;

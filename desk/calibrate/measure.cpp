@@ -222,9 +222,10 @@ void Measurer::stop_all(double pace) {
     const visca::Bytes stops[3] = {pan_tilt_stop(), lens_stop(true), lens_stop(false)};
     std::string ignored;
     for (int round = 0; round < 3; ++round) {
+        // Each stop waits for the camera's word that it is done, else one
+        // time step (at least 50 ms).
         for (const visca::Bytes &f : stops) {
-            link_.command(f, &ignored);
-            link_.wait(std::max(pace, 0.02));
+            if (!link_.command_done(f, 0.3, &ignored)) link_.wait(std::max(pace, 0.05));
         }
         // Two readings a step apart that agree on every axis: at rest.
         bool still = true;
