@@ -191,6 +191,20 @@ TEST(CalibrateChoose, PredictsFromTheDriversBytesAndTimes) {
     const calib::Prediction p = calib::predict(probe, same_both_ways(calib::Pan, {{byte, {4.0, 0.1, 0, 2}}}), calib::Pan, -1.0);
     EXPECT_TRUE(p.known);
     EXPECT_NEAR(p.reached, -(4.0 * 0.069 + 0.1), 1e-12);
+    EXPECT_EQ(p.drives[0].dir, -1);
+    EXPECT_EQ(calib::predict(probe, {}, calib::Pan, 1.0).drives[0].dir, 1);
+    // Moves under 5 degrees weigh a quarter in the cost; 5 degrees is long.
+    calib::Curves curves;
+    for (int b = 1; b <= 0x18; ++b) {
+        curves[calib::CurveKey{calib::Pan, 1, b}] = curves[calib::CurveKey{calib::Pan, -1, b}] = {0.8 * b, 0.1, 0, 2};
+    }
+    const calib::Prediction p1 = calib::predict(probe, curves, calib::Pan, -1.0);
+    const calib::Prediction p4 = calib::predict(probe, curves, calib::Pan, 4.99);
+    const calib::Prediction p5 = calib::predict(probe, curves, calib::Pan, 5.0);
+    ASSERT_TRUE(p1.known && p4.known && p5.known);
+    ASSERT_GT(p4.error() * p5.error(), 0.0);
+    EXPECT_DOUBLE_EQ(calib::plan_cost(probe, curves, calib::Pan, {-1.0, 4.99}), 0.25 * (p1.error() + p4.error()));
+    EXPECT_DOUBLE_EQ(calib::plan_cost(probe, curves, calib::Pan, {5.0}), p5.error());
     // A drive shorter than the start latency moves nothing, never backwards.
     const calib::Prediction late = calib::predict(probe, same_both_ways(calib::Pan, {{byte, {4.0, -0.5, 0, 2}}}), calib::Pan, 1.0);
     EXPECT_EQ(late.reached, 0.0);
@@ -858,7 +872,8 @@ TEST(CalibrateCheck, RefusesWhatIsUnsound) {
         {"fit just good enough", [](calib::Session &s) { for (auto &[k, l] : s.curves) l.rms = 0.09 * 20; }, ""},
         {"out of range", [](calib::Session &s) { s.chosen = {{"PanMoveTimePerDegree", 50001}}; },
          "outside the driver's range 1..50000"},
-        {"at the end of the range", [](calib::Session &s) { s.chosen = {{"PanSpeedCompensation", -100}}; }, ""},
+        {"at the ends of the ranges",
+         [](calib::Session &s) { s.chosen = {{"PanSpeedCompensation", -100}, {"PanMoveTimePerDegree", 50000}}; }, ""},
         {"camera beyond the file's cameras", [](calib::Session &s) { s.file_cameras = 1; }, "beyond [host] cameras = 1"},
         {"camera within", [](calib::Session &s) { s.file_cameras = 2; }, ""},
     };
