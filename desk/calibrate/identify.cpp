@@ -36,6 +36,18 @@ bool open_camera(Session &s) {
     }
     s.in_use = driver_defaults();
     if (!read_config(o.config, o.camera, &s.in_use, &s.file_cameras, &s.error)) return false;
+    // The section written must be one of the file's cameras: said before
+    // anything moves.
+    if (!o.write.empty() && o.write != o.config) {
+        Config ignored;
+        s.file_cameras.reset();
+        if (!read_config(o.write, o.camera, &ignored, &s.file_cameras, &s.error)) return false;
+    }
+    if (!o.write.empty() && s.file_cameras && o.camera > *s.file_cameras) {
+        s.error = "camera " + std::to_string(o.camera) + " is beyond [host] cameras = " +
+                  std::to_string(*s.file_cameras) + " of " + o.write + "; the configuration file was left as it was";
+        return false;
+    }
     if (line::is_net_address(o.port)) {
         const auto net = line::parse_net_address(o.port, line::Side::Client, &s.error);
         if (!net) return false;

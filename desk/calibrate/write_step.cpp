@@ -22,7 +22,7 @@ double longest_distance(const std::vector<Sample> &samples) {
 bool check(Session &s) {
     if (s.file_cameras && s.o.camera > *s.file_cameras) {
         s.error = "camera " + std::to_string(s.o.camera) + " is beyond [host] cameras = " +
-                  std::to_string(*s.file_cameras) + " of " + s.o.config;
+                  std::to_string(*s.file_cameras) + " of " + (s.o.write.empty() ? s.o.config : s.o.write);
         return false;
     }
     for (int axis = 0; axis < 4; ++axis) {
