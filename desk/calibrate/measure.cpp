@@ -49,14 +49,16 @@ std::optional<double> Measurer::settled_position(int axis, const AxisGeometry &g
 }
 
 std::optional<double> Measurer::timed_drive(int axis, const AxisGeometry &g, int dir, int speed, double seconds,
-                                            std::string *error) {
+                                            std::string *error, double *took) {
     const double began = link_.now();
     const auto before = settled_position(axis, g, error);
     if (!before) return std::nullopt;
     rest_[axis].reset();
     if (!link_.command(drive_frame(axis, dir, speed), error)) return std::nullopt;
+    const double driving = link_.now();
     link_.wait(seconds);
     if (!link_.command(stop_frame(axis), error)) return std::nullopt;
+    if (took != nullptr) *took = link_.now() - driving;
     link_.wait(0.05);
     const auto after = settled_position(axis, g, error);
     if (!after) return std::nullopt;
@@ -210,9 +212,10 @@ bool Measurer::staircase(int axis, const AxisGeometry &g, int speed, const std::
         const auto here = settled_position(axis, g, error);
         if (!here) return false;
         const int dir = *here > *start ? -1 : 1;
-        const auto d = timed_drive(axis, g, dir, speed, t, error);
+        double took = t;
+        const auto d = timed_drive(axis, g, dir, speed, t, error, &took);
         if (!d) return false;
-        (*samples)[CurveKey{axis, dir, speed}].push_back({t, *d});
+        (*samples)[CurveKey{axis, dir, speed}].push_back({took, *d});
     }
     return true;
 }

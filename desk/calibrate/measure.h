@@ -68,8 +68,10 @@ public:
 private:
     bool stopped() const { return stop_ != nullptr && *stop_ != 0; }
     std::optional<double> settled_position(int axis, const AxisGeometry &g, std::string *error);
+    // `took`: the time from the drive frame having left to the stop frame
+    // having left, as the clock saw it (a loaded machine sleeps longer).
     std::optional<double> timed_drive(int axis, const AxisGeometry &g, int dir, int speed, double seconds,
-                                      std::string *error);
+                                      std::string *error, double *took = nullptr);
 
     CameraLink &link_;
     const volatile int *stop_;

@@ -97,7 +97,7 @@ bool measure(Session &s) {
 bool measure_time_step(Session &s) {
     // On pan (else tilt): the fastest byte whose staircase stays well
     // within the room around the start. Drives of one direction are two
-    // spacings apart, which must move the axis three units of the reading
+    // spacings apart, which must move the axis five units of the reading
     // on a camera without a grid; the times span 90 ms and more.
     const int axis = s.o.axes[Pan] ? Pan : s.o.axes[Tilt] ? Tilt : -1;
     if (axis < 0 || s.o.quick) return true;
@@ -124,7 +124,7 @@ bool measure_time_step(Session &s) {
                axis_label(axis), 1000 * s.step_or_frame());
         return true;
     }
-    const double spacing = std::max(0.002, 1.5 * unit / rate);
+    const double spacing = std::max(0.002, 2.5 * unit / rate);
     const int count = std::clamp(static_cast<int>(ceil(0.09 / spacing)), 16, 40);
     std::map<CurveKey, std::vector<Sample>> stairs;
     if (!s.measurer->staircase(axis, s.geometry[axis], speed, staircase_times(first, spacing, count), &stairs,

@@ -21,19 +21,27 @@ std::optional<double> estimate_time_step(const std::vector<Staircase> &stairs) {
     size_t flat = 0, neighbours = 0;
     for (const Staircase &s : stairs) {
         if (!(s.rate > 0) || s.samples.size() < 3) continue;
+        // Stairs or not, by the distances alone (a late stop moves a drive
+        // to another stair, never between two): sorted, neighbours within a
+        // reading and a half are the same stair.
+        std::vector<double> d;
+        for (const Sample &x : s.samples) d.push_back(x.distance);
+        std::sort(d.begin(), d.end());
+        for (size_t i = 1; i < d.size(); ++i) {
+            ++neighbours;
+            if (d[i] - d[i - 1] <= 1.5 * s.resolution) {
+                ++flat;
+            } else {
+                heights.push_back((d[i] - d[i - 1]) / s.rate);
+            }
+        }
+        // The rises in time order, for the stairs' width.
         std::vector<Sample> v = s.samples;
         std::sort(v.begin(), v.end(), [](const Sample &a, const Sample &b) { return a.seconds < b.seconds; });
         runs.emplace_back();
         for (size_t i = 1; i < v.size(); ++i) {
             const double rise = v[i].distance - v[i - 1].distance;
-            ++neighbours;
-            // Within a reading and a half: the same stair.
-            if (fabs(rise) <= 1.5 * s.resolution) {
-                ++flat;
-                continue;
-            }
-            runs.back().push_back({(v[i].seconds + v[i - 1].seconds) / 2, rise});
-            heights.push_back(rise / s.rate);
+            if (rise > 1.5 * s.resolution) runs.back().push_back({(v[i].seconds + v[i - 1].seconds) / 2, rise});
         }
     }
     if (neighbours == 0) return std::nullopt;

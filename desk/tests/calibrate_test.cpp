@@ -800,7 +800,7 @@ TEST(CalibrateTimeStep, StaircaseOnCamerasWithAKnownFrame) {
         long_drives.long_target = 20;
         ASSERT_TRUE(measurer.measure(calib::Pan, g, {c.speed}, 0, long_drives, &curves, &samples, &error)) << error;
         const double rate = curves.at(calib::CurveKey{calib::Pan, 1, c.speed}).rate;
-        const double spacing = std::max(0.002, 1.5 / g.units_per_unit / rate);
+        const double spacing = std::max(0.002, 2.5 / g.units_per_unit / rate);
         std::map<calib::CurveKey, std::vector<calib::Sample>> stairs;
         ASSERT_TRUE(measurer.staircase(calib::Pan, g, c.speed, calib::staircase_times(0.1, spacing, 40), &stairs,
                                        &error))
