@@ -1,6 +1,7 @@
 #include "report.h"
 
 #include <math.h>
+#include <string.h>
 
 #include <algorithm>
 #include <string>
@@ -40,15 +41,18 @@ double median_error(std::vector<double> v) {
 }
 
 void print_lens_table(FILE *out, const LensTable &t) {
-    fprintf(out, "  %s: nibble  full travel  predicted error: small  medium  large   (median, worst)\n",
+    fprintf(out, "  %s  nibble  full travel  predicted error: small  medium  large  (median, worst)\n",
             lens_speed_key(t.axis));
     for (size_t i = 0; i < t.rows.size(); ++i) {
         const LensRow &r = t.rows[i];
         const int row = static_cast<int>(i);
-        fprintf(out, "  %-3s %-8s %d  %9.2f s  %21.1f %% %5.1f %% %5.1f %%   (%.1f %%, %.1f %%)%s\n",
-                row == t.chosen ? "->" : "", "", r.nibble, r.full_travel, 100 * r.small, 100 * r.medium,
-                100 * r.large, 100 * r.median, 100 * r.worst,
-                row == t.in_use ? (row == t.chosen ? "  in use, kept" : "  in use") : "");
+        const char *mark = row == t.chosen && row == t.in_use ? "  in use, kept"
+                           : row == t.chosen                 ? "  chosen"
+                           : row == t.in_use                 ? "  in use"
+                                                             : "";
+        fprintf(out, "  %*s  %6d  %9.2f s  %20.1f %%  %4.1f %%  %4.1f %%  (%.1f %%, %.1f %%)%s\n",
+                static_cast<int>(strlen(lens_speed_key(t.axis))), "", r.nibble, r.full_travel, 100 * r.small,
+                100 * r.medium, 100 * r.large, 100 * r.median, 100 * r.worst, mark);
     }
     if (t.chosen >= 0 && t.in_use >= 0 && t.chosen == t.in_use) {
         // What a change would gain: the fastest row that meets the goal.
@@ -88,8 +92,18 @@ void print_predictions(FILE *out, DriverProbe &probe, const Curves &curves, int 
             continue;
         }
         errors.push_back(p.error());
-        fprintf(out, "  %+8.1f %s: %-30s -> %+9.2f %s, error %5.1f %%\n", m, unit(axis), how.c_str(), p.reached,
-                unit(axis), 100 * p.error());
+        // Said where the fit is carried below the drive times it was made from.
+        std::string beyond;
+        for (const Drive &d : p.drives) {
+            const Line &l = curves.at(CurveKey{d.axis, d.dir, d.speed});
+            if (d.seconds < 0.9 * l.shortest) {
+                char text[64];
+                snprintf(text, sizeof text, " (shortest drive measured %.0f ms)", 1000 * l.shortest);
+                beyond = text;
+            }
+        }
+        fprintf(out, "  %+8.1f %s: %-30s -> %+9.2f %s, error %5.1f %%%s\n", m, unit(axis), how.c_str(), p.reached,
+                unit(axis), 100 * p.error(), beyond.c_str());
     }
     if (errors.empty()) return;
     fprintf(out, "  predicted median error %.1f %%, worst %.1f %%\n", 100 * median_error(errors),
