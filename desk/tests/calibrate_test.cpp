@@ -547,8 +547,20 @@ TEST(VerifySummary, MedianAndWorstPerBucket) {
         {"overshoot past twice the move", {{0, -20, 30}}, "verify summary: 5-90 deg median 250.0% worst 250.0%; "
                                                           "1-5 deg median 0.0% worst 0.0%; zoom/focus median 0.0% "
                                                           "worst 0.0%; 1 moves"},
+        // Held-out moves are summed up apart, on their own line.
+        {"held out apart",
+         {{0, 5, 5.1}, {0, 7, 7.7, true}, {2, 300, 330, true}},
+         "verify summary: 5-90 deg median 2.0% worst 2.0%; 1-5 deg median 2.0% worst 2.0%; "
+         "zoom/focus median 0.0% worst 0.0%; 1 moves|verify held-out: 5-90 deg median 10.0% worst 10.0%; "
+         "1-5 deg median 0.0% worst 0.0%; zoom/focus median 10.0% worst 10.0%; 2 moves"},
     };
-    for (const Case &c : cases) EXPECT_EQ(host::verify_summary(c.moves), c.summary) << c.what;
+    for (const Case &c : cases) {
+        std::string both = host::verify_summary(c.moves);
+        if (c.summary.find('|') != std::string::npos) both += "|" + host::verify_held_out_summary(c.moves);
+        EXPECT_EQ(both, c.summary) << c.what;
+    }
+    EXPECT_EQ(host::plan_sizes(false, true), (std::vector<double>{3, 7, 15, 30, 60, 75}));
+    EXPECT_EQ(host::plan_sizes(true, true), (std::vector<double>{300, 700, 1500, 3500, 7000}));
 }
 
 }  // namespace
