@@ -40,6 +40,7 @@ int main(int argc, char **argv) {
     if (!calib::measure(s)) return calib::abort_run(s, s.error);
     if (!calib::measure_time_step(s)) return calib::abort_run(s, s.error);
     if (!calib::measure_long_drives(s)) return calib::abort_run(s, s.error);
+    if (!calib::measure_lens_long_drives(s)) return calib::abort_run(s, s.error);
     if (!calib::return_to_start(s)) return calib::abort_run(s, s.error);
     if (!calib::choose(s)) return fail(s.error);
     calib::report(s);

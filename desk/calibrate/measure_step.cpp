@@ -31,8 +31,8 @@ MeasureOptions lens_drives() {
     MeasureOptions m;
     m.short_target = 0.8;  // 200 steps
     m.min_short = 0.03;
-    m.long_target = 8;     // 2000 steps
-    m.max_drive = 0.8;
+    m.long_target = 6;     // 1500 steps
+    m.max_drive = 0.6;     // the nibble chosen gets longer ones later
     m.times = 3;
     return m;
 }
@@ -68,7 +68,7 @@ bool measure(Session &s) {
             drives_left += static_cast<int>(speeds[axis].size()) * 4 + 2 * long_drives(false).times;
         } else if (lens_all(s, axis)) {
             speeds[axis] = lens_nibbles(*s.probe, axis);
-            drives_left += static_cast<int>(speeds[axis].size()) * 2 * lens_drives().times;
+            drives_left += static_cast<int>(speeds[axis].size()) * 2 * lens_drives().times + 4;
         } else {
             speeds[axis] = speeds_used(*s.probe, axis, s.plan[axis], 1.0, 1.0, false);
             drives_left += static_cast<int>(speeds[axis].size()) * 2 * long_drives(s.o.quick).times;
@@ -98,7 +98,7 @@ bool measure_time_step(Session &s) {
     // On pan (else tilt): the fastest byte whose staircase stays well
     // within the room around the start. Drives of one direction are two
     // spacings apart, which must move the axis five units of the reading
-    // on a camera without a grid; the times span 90 ms and more.
+    // on a camera without a grid; the times span 150 ms and more.
     const int axis = s.o.axes[Pan] ? Pan : s.o.axes[Tilt] ? Tilt : -1;
     if (axis < 0 || s.o.quick) return true;
     const AxisGeometry &g = s.geometry[axis];
@@ -124,8 +124,9 @@ bool measure_time_step(Session &s) {
                axis_label(axis), 1000 * s.step_or_frame());
         return true;
     }
-    const double spacing = std::max(0.002, 2.5 * unit / rate);
-    const int count = std::clamp(static_cast<int>(ceil(0.09 / spacing)), 16, 40);
+    // 40 drives over 150 ms at most: three stairs or more of a 25 Hz camera.
+    const double spacing = std::max({0.002, 2.5 * unit / rate, 0.15 / 40});
+    const int count = std::clamp(static_cast<int>(ceil(0.15 / spacing)), 16, 40);
     std::map<CurveKey, std::vector<Sample>> stairs;
     if (!s.measurer->staircase(axis, s.geometry[axis], speed, staircase_times(first, spacing, count), &stairs,
                                &s.error)) {
@@ -154,6 +155,24 @@ bool measure_long_drives(Session &s) {
         }
         if (!measure_speeds(s, axis, speeds, long_drives(false), 0)) return false;
         choose_axis(*s.probe, s.curves, axis, s.plan[axis], true, s.step_or_frame());
+    }
+    return !s.stopped();
+}
+
+bool measure_lens_long_drives(Session &s) {
+    // The nibble the lens will drive at carries moves of many seconds:
+    // two more drive times up to 2 s, so that its rate is not a short
+    // drive's carried far beyond it.
+    for (int axis = Zoom; axis <= Focus; ++axis) {
+        if (!lens_all(s, axis)) continue;
+        const AxisGeometry &g = s.geometry[axis];
+        const double travel = g.min && g.max ? *g.max - *g.min : 19998;
+        const LensTable t = lens_table(*s.probe, s.curves, axis, s.plan[axis], s.step_or_frame(), travel);
+        const int row = choose_lens_row(t, s.o.lens_speed.kind, s.o.lens_speed.nibble);
+        if (row < 0) continue;
+        MeasureOptions mo = long_drives(true);
+        mo.short_target = 8;  // 2000 steps
+        if (!measure_speeds(s, axis, {t.rows[static_cast<size_t>(row)].nibble}, mo, 0)) return false;
     }
     return !s.stopped();
 }

@@ -3,6 +3,7 @@
 //   open_camera, identify          identify.cpp
 //   measure, measure_time_step,
 //   measure_long_drives,
+//   measure_lens_long_drives,
 //   return_to_start                measure_step.cpp (the estimate: time_step.cpp)
 //   choose                         choose_step.cpp
 //   report                         report_step.cpp
@@ -65,6 +66,7 @@ bool identify(Session &s);
 bool measure(Session &s);
 bool measure_time_step(Session &s);
 bool measure_long_drives(Session &s);
+bool measure_lens_long_drives(Session &s);
 bool return_to_start(Session &s);
 bool choose(Session &s);
 void report(Session &s);
