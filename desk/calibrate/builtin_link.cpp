@@ -45,6 +45,22 @@ public:
         return std::nullopt;
     }
 
+    bool command_done(const visca::Bytes &frame, double seconds, std::string *) override {
+        camera_.take_replies(clock_);
+        camera_.receive(frame, clock_);
+        const double give_up = clock_ + seconds;
+        while (clock_ < give_up) {
+            const double at = camera_.next_reply_time();
+            clock_ = at >= 0 ? std::min(give_up, std::max(clock_, at)) : std::min(give_up, clock_ + 0.005);
+            camera_.advance(clock_);
+            for (const sim::Reply &r : camera_.take_replies(clock_)) {
+                const visca::Bytes &m = r.bytes;
+                if (m.size() >= 3 && ((m[1] & 0xF0) == 0x60 || (m.size() == 3 && (m[1] & 0xF0) == 0x50))) return true;
+            }
+        }
+        return false;
+    }
+
     void wait(double seconds) override {
         if (seconds > 0) clock_ += seconds;
     }

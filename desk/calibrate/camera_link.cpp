@@ -1,6 +1,8 @@
 #include "camera_link.h"
 
 #include <errno.h>
+#include <fcntl.h>
+#include <signal.h>
 #include <poll.h>
 #include <string.h>
 #include <unistd.h>
@@ -17,13 +19,28 @@ constexpr double reply_timeout = 1.0;
 // A serial device or pseudo-terminal.
 class LineLink : public MessageLink {
 public:
-    LineLink(int fd, std::string name) : fd_(fd), name_(std::move(name)) {}
+    LineLink(int fd, std::string name) : fd_(fd), name_(std::move(name)) {
+        // Writes wait in poll, never in write(): a stalled line cannot hold the program.
+        const int flags = fcntl(fd_, F_GETFL);
+        if (flags >= 0) fcntl(fd_, F_SETFL, flags | O_NONBLOCK);
+    }
     ~LineLink() override { close(fd_); }
     std::string describe() const override { return name_; }
 
 protected:
     bool send(const visca::Bytes &frame, std::optional<uint32_t> *, std::string *error) override {
-        return line::write_all(fd_, frame.data(), frame.size(), error);
+        // A frame takes milliseconds at 9600 baud; half a second means the
+        // line has stalled. No signal is held back while waiting: Ctrl-C
+        // ends the wait at once.
+        sigset_t none;
+        sigemptyset(&none);
+        std::string why;
+        const double deadline = line::monotonic_seconds() + 0.5;
+        if (line::write_bounded(fd_, frame.data(), frame.size(), deadline, &none, &why) == line::WriteResult::Done) {
+            return true;
+        }
+        *error = "cannot write " + visca::hex(frame) + " to " + name_ + ": " + why;
+        return false;
     }
 
     bool receive(double seconds, std::deque<Message> *messages, std::string *) override {
@@ -81,6 +98,25 @@ std::optional<visca::Bytes> MessageLink::inquire(const visca::Bytes &frame, std:
                      (problem.empty() ? " (does the camera answer inquiries?)" : ": " + problem);
             return std::nullopt;
         }
+    }
+}
+
+bool MessageLink::command_done(const visca::Bytes &frame, double seconds, std::string *error) {
+    drain_input();
+    if (!send(frame, nullptr, error)) return false;
+    const double deadline = line::monotonic_seconds() + seconds;
+    std::string problem;
+    while (true) {
+        for (; !messages_.empty(); messages_.pop_front()) {
+            const visca::Bytes &m = messages_.front().bytes;
+            const bool done = m.size() == 3 && (m[0] & 0xF0) == 0x90 && (m[1] & 0xF0) == 0x50;
+            if (done || (m.size() >= 3 && (m[0] & 0xF0) == 0x90 && (m[1] & 0xF0) == 0x60)) {
+                messages_.pop_front();
+                return true;
+            }
+        }
+        const double left = deadline - line::monotonic_seconds();
+        if (left <= 0 || !receive(left, &messages_, &problem)) return false;
     }
 }
 

@@ -24,6 +24,10 @@ public:
     // Sends an inquiry and returns the data bytes of its 90 50 .. FF reply
     // (acknowledge and completion replies of earlier commands are skipped).
     virtual std::optional<visca::Bytes> inquire(const visca::Bytes &frame, std::string *error) = 0;
+    // Writes a command and waits, at most `seconds`, for the camera to say
+    // it is done with it (completion or error reply): a camera holding few
+    // commands then has room for the next. True when it said so in time.
+    virtual bool command_done(const visca::Bytes &frame, double seconds, std::string *error) = 0;
     // Lets camera time pass.
     virtual void wait(double seconds) = 0;
     // Camera time in seconds.
@@ -37,6 +41,7 @@ class MessageLink : public CameraLink {
 public:
     bool command(const visca::Bytes &frame, std::string *error) override;
     std::optional<visca::Bytes> inquire(const visca::Bytes &frame, std::string *error) override;
+    bool command_done(const visca::Bytes &frame, double seconds, std::string *error) override;
     void wait(double seconds) override;
     double now() override;
 

@@ -28,17 +28,28 @@ struct Prediction {
     double reached = 0;
     std::vector<Drive> drives;
     bool known = true;  // every drive has a fitted curve
+    // The expected |reached - requested| / |requested| on a camera that acts
+    // every time step: a drive then lasts a whole number of steps, the one
+    // below or the one above its time, so it lands one stair short of or
+    // beyond `reached`, as likely as the drive time is near either.
+    double expected = 0;
 
-    double error() const;  // |reached - requested| / |requested|
+    double error() const { return expected; }
 };
 
-// Where the driver's move lands according to the curves; a drive cannot run
-// backwards, so a drive shorter than the start latency moves nothing.
-Prediction predict(DriverProbe &probe, const Curves &curves, int axis, double amount);
+// Where the driver's move lands according to the curves (a drive cannot run
+// backwards: a drive shorter than the start latency moves nothing), and its
+// expected error with the camera's time step `step` (seconds; 0: none).
+Prediction predict(DriverProbe &probe, const Curves &curves, int axis, double amount, double step = 0);
 
 // Weighted sum of the relative errors over the axis's moves; infinite when a
 // move needs a curve we do not have.
-double plan_cost(DriverProbe &probe, const Curves &curves, int axis, const std::vector<double> &moves);
+double plan_cost(DriverProbe &probe, const Curves &curves, int axis, const std::vector<double> &moves,
+                 double step = 0);
+
+// Pan and tilt moves under this many degrees count a quarter in plan_cost.
+constexpr double short_move_degrees = 5;
+constexpr double short_move_weight = 0.25;
 
 // The keys each axis's search sets.
 std::vector<std::string> keys_of(int axis);
@@ -47,7 +58,7 @@ std::vector<std::string> keys_of(int axis);
 // pan and tilt) and leaves the best values in the probe's configuration.
 // `search_compensation` false keeps the compensation as configured.
 void choose_axis(DriverProbe &probe, const Curves &curves, int axis, const std::vector<double> &moves,
-                 bool search_compensation);
+                 bool search_compensation, double step = 0);
 
 // MoveSpeed: the fastest whose long-move speed byte turns at most 0.3
 // degrees (6 % of a 5 degree move) within one video frame of the camera,

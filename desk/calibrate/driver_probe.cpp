@@ -71,7 +71,10 @@ const char *axis_label(int axis) {
     return axis >= 0 && axis < 4 ? names[axis] : "?";
 }
 
-Config driver_defaults() {
+namespace {
+
+// Every parameter table of the driver's descriptor, each ending in kind 0.
+std::vector<const param_descriptor *> descriptor_tables() {
     const char *name = nullptr, *version = nullptr;
     const uint32_t *caps = nullptr;
     const param_descriptor *tables[8] = {};
@@ -82,9 +85,33 @@ Config driver_defaults() {
     uint32_t *host_word = nullptr;
     driver_get_info(&name, &version, &caps, &tables[0], &tables[1], &tables[2], &tables[3], &tables[4],
                     &tables[5], &tables[6], &params, &count, &port, &item, &host_word);
-    Config config;
     tables[7] = params;
-    for (const param_descriptor *table : tables) {
+    return std::vector<const param_descriptor *>(tables, tables + 8);
+}
+
+}  // namespace
+
+bool driver_range(const std::string &key, long *low, long *high) {
+    for (const param_descriptor *table : descriptor_tables()) {
+        for (const param_descriptor *p = table; p != nullptr && p->kind != 0; ++p) {
+            if (p->kind != 3 || key != p->key || p->range == nullptr) continue;
+            char *end = nullptr;
+            const long a = strtol(p->range, &end, 10);
+            if (end == p->range || strncmp(end, "..", 2) != 0) return false;
+            const char *rest = end + 2;
+            const long b = strtol(rest, &end, 10);
+            if (end == rest || *end != '\0') return false;
+            *low = a;
+            *high = b;
+            return true;
+        }
+    }
+    return false;
+}
+
+Config driver_defaults() {
+    Config config;
+    for (const param_descriptor *table : descriptor_tables()) {
         for (const param_descriptor *p = table; p != nullptr && p->kind != 0; ++p) {
             const std::string def = p->def != nullptr ? p->def : "";
             if (p->kind == 4) {

@@ -30,6 +30,10 @@ using Config = std::map<std::string, long>;
 // The descriptor's defaults, read from the driver.
 Config driver_defaults();
 
+// The range the descriptor declares for an integer key ("low..high");
+// false for a key it does not have or a range it does not give.
+bool driver_range(const std::string &key, long *low, long *high);
+
 // Sets the configuration (only one probe may exist at a time: the driver
 // keeps its records in globals) and runs moves through driver_move_rel.
 class DriverProbe {

@@ -1,5 +1,6 @@
 #include "fit.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace calib {
@@ -27,6 +28,11 @@ std::optional<Line> fit_line(const std::vector<Sample> &samples) {
     line.rate = std_ / stt;
     line.offset = mean_d - line.rate * mean_t;
     line.samples = static_cast<int>(samples.size());
+    line.shortest = line.longest = samples[0].seconds;
+    for (const Sample &s : samples) {
+        line.shortest = std::min(line.shortest, s.seconds);
+        line.longest = std::max(line.longest, s.seconds);
+    }
     double sum = 0;
     for (const Sample &s : samples) {
         const double r = s.distance - line.at(s.seconds);

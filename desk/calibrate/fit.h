@@ -18,6 +18,7 @@ struct Line {
     double offset = 0;  // units
     double rms = 0;     // root mean square of the residuals
     int samples = 0;
+    double shortest = 0, longest = 0;  // the drive times it was fitted over
 
     double at(double seconds) const { return rate * seconds + offset; }
 };

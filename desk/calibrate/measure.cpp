@@ -3,6 +3,7 @@
 #include <math.h>
 
 #include <algorithm>
+#include <map>
 
 namespace calib {
 
@@ -48,14 +49,16 @@ std::optional<double> Measurer::settled_position(int axis, const AxisGeometry &g
 }
 
 std::optional<double> Measurer::timed_drive(int axis, const AxisGeometry &g, int dir, int speed, double seconds,
-                                            std::string *error) {
+                                            std::string *error, double *took) {
     const double began = link_.now();
     const auto before = settled_position(axis, g, error);
     if (!before) return std::nullopt;
     rest_[axis].reset();
     if (!link_.command(drive_frame(axis, dir, speed), error)) return std::nullopt;
+    const double driving = link_.now();
     link_.wait(seconds);
     if (!link_.command(stop_frame(axis), error)) return std::nullopt;
+    if (took != nullptr) *took = link_.now() - driving;
     link_.wait(0.05);
     const auto after = settled_position(axis, g, error);
     if (!after) return std::nullopt;
@@ -199,12 +202,45 @@ bool Measurer::go_to(int axis, const AxisGeometry &g, double target, const Curve
     return true;
 }
 
-void Measurer::stop_all() {
+bool Measurer::staircase(int axis, const AxisGeometry &g, int speed, const std::vector<double> &times,
+                         std::map<CurveKey, std::vector<Sample>> *samples, std::string *error) {
+    const auto start = settled_position(axis, g, error);
+    if (!start) return false;
+    for (double t : times) {
+        if (stopped()) return false;
+        if (progress_) progress_(axis, speed, seconds_per_drive());
+        const auto here = settled_position(axis, g, error);
+        if (!here) return false;
+        const int dir = *here > *start ? -1 : 1;
+        double took = t;
+        const auto d = timed_drive(axis, g, dir, speed, t, error, &took);
+        if (!d) return false;
+        (*samples)[CurveKey{axis, dir, speed}].push_back({took, *d});
+    }
+    return true;
+}
+
+void Measurer::stop_all(double pace) {
     for (auto &r : rest_) r.reset();
+    const visca::Bytes stops[3] = {pan_tilt_stop(), lens_stop(true), lens_stop(false)};
     std::string ignored;
-    link_.command(pan_tilt_stop(), &ignored);
-    link_.command(lens_stop(true), &ignored);
-    link_.command(lens_stop(false), &ignored);
+    for (int round = 0; round < 3; ++round) {
+        // Each stop waits for the camera's word that it is done, else one
+        // time step (at least 50 ms).
+        for (const visca::Bytes &f : stops) {
+            if (!link_.command_done(f, 0.3, &ignored)) link_.wait(std::max(pace, 0.05));
+        }
+        // Two readings a step apart that agree on every axis: at rest.
+        bool still = true;
+        for (int axis = 0; axis < 4 && still; ++axis) {
+            const auto a = position(axis, &ignored);
+            link_.wait(std::max(pace, 0.02));
+            const auto b = position(axis, &ignored);
+            if (!a || !b) return;  // a line that does not answer: nothing more to do
+            still = *a == *b;
+        }
+        if (still) return;
+    }
 }
 
 }  // namespace calib

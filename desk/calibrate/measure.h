@@ -51,16 +51,27 @@ public:
     // inquiries), at a speed whose curve is known.
     bool go_to(int axis, const AxisGeometry &geometry, double target, const Curves &curves, std::string *error);
 
-    // Stops every axis (after Ctrl-C, or an error).
-    void stop_all();
+    // Drives one speed for each of `times`, the direction turning each
+    // time (the first away from the side the axis stands on), so the axis
+    // stays where it is.
+    bool staircase(int axis, const AxisGeometry &geometry, int speed, const std::vector<double> &times,
+                   std::map<CurveKey, std::vector<Sample>> *samples, std::string *error);
+
+    // Stops every axis (after Ctrl-C, or an error): one stop frame at a
+    // time, `pace` seconds apart, so a camera that holds two commands drops
+    // none; then position inquiries confirm that nothing moves, and the
+    // stops go out once more while something does.
+    void stop_all(double pace);
 
     double seconds_per_drive() const { return drives_ > 0 ? spent_ / drives_ : 0.8; }
 
 private:
     bool stopped() const { return stop_ != nullptr && *stop_ != 0; }
     std::optional<double> settled_position(int axis, const AxisGeometry &g, std::string *error);
+    // `took`: the time from the drive frame having left to the stop frame
+    // having left, as the clock saw it (a loaded machine sleeps longer).
     std::optional<double> timed_drive(int axis, const AxisGeometry &g, int dir, int speed, double seconds,
-                                      std::string *error);
+                                      std::string *error, double *took = nullptr);
 
     CameraLink &link_;
     const volatile int *stop_;

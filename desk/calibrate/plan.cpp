@@ -2,12 +2,14 @@
 
 #include <math.h>
 
+#include "verify_summary.h"
+
 namespace calib {
 
-std::vector<double> plan_moves(int axis, std::optional<double> travel, bool long_only) {
-    const bool lens = axis == Zoom || axis == Focus;
-    const std::vector<double> sizes = lens ? std::vector<double>{200, 500, 1000, 2000, 5000, 10000}
-                                           : std::vector<double>{1, 2, 5, 10, 20, 45, 90};
+namespace {
+
+std::vector<double> both_ways(const std::vector<double> &sizes, bool lens, std::optional<double> travel,
+                              bool long_only) {
     std::vector<double> moves;
     for (double s : sizes) {
         if (long_only && !lens && s < 5) continue;
@@ -16,6 +18,18 @@ std::vector<double> plan_moves(int axis, std::optional<double> travel, bool long
         moves.push_back(-s);
     }
     return moves;
+}
+
+}  // namespace
+
+std::vector<double> plan_moves(int axis, std::optional<double> travel, bool long_only) {
+    const bool lens = axis == Zoom || axis == Focus;
+    return both_ways(host::plan_sizes(lens, false), lens, travel, long_only);
+}
+
+std::vector<double> held_out_moves(int axis, std::optional<double> travel) {
+    const bool lens = axis == Zoom || axis == Focus;
+    return both_ways(host::plan_sizes(lens, true), lens, travel, false);
 }
 
 std::set<int> speeds_used(DriverProbe &probe, int axis, const std::vector<double> &moves, double low, double high,

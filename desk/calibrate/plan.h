@@ -17,6 +17,11 @@ namespace calib {
 // zoom and focus: 200 .. 10000 steps.
 std::vector<double> plan_moves(int axis, std::optional<double> travel, bool long_only);
 
+// Sizes the calibration never chooses by, for verifying it: pan and tilt
+// 3, 7, 15, 30, 60, 75 degrees; zoom and focus 300 .. 7000 steps; both ways,
+// within the travel.
+std::vector<double> held_out_moves(int axis, std::optional<double> travel);
+
 // The speed bytes (nibbles) the driver sends for the plan's moves with the
 // current configuration, the time per unit anywhere from `low` to `high`
 // times its current value and, when `all_compensations`, any compensation.

@@ -1,9 +1,12 @@
 #include "report.h"
 
 #include <math.h>
+#include <string.h>
 
 #include <algorithm>
 #include <string>
+
+#include "options.h"
 
 namespace calib {
 
@@ -28,14 +31,39 @@ std::string speed_text(int axis, int speed) {
     return text;
 }
 
-double median(std::vector<double> v) {
+}  // namespace
+
+double median_error(std::vector<double> v) {
     if (v.empty()) return 0;
     std::sort(v.begin(), v.end());
     const size_t n = v.size();
     return n % 2 == 1 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
 }
 
-}  // namespace
+void print_lens_table(FILE *out, const LensTable &t) {
+    fprintf(out, "  %s  nibble  full travel  predicted error: small  medium  large  (median, worst)\n",
+            lens_speed_key(t.axis));
+    for (size_t i = 0; i < t.rows.size(); ++i) {
+        const LensRow &r = t.rows[i];
+        const int row = static_cast<int>(i);
+        const char *mark = row == t.chosen && row == t.in_use ? "  in use, kept"
+                           : row == t.chosen                 ? "  chosen"
+                           : row == t.in_use                 ? "  in use"
+                                                             : "";
+        fprintf(out, "  %*s  %6d  %9.2f s  %20.1f %%  %4.1f %%  %4.1f %%  (%.1f %%, %.1f %%)%s\n",
+                static_cast<int>(strlen(lens_speed_key(t.axis))), "", r.nibble, r.full_travel, 100 * r.small,
+                100 * r.medium, 100 * r.large, 100 * r.median, 100 * r.worst, mark);
+    }
+    if (t.chosen >= 0 && t.in_use >= 0 && t.chosen == t.in_use) {
+        // What a change would gain: the fastest row that meets the goal.
+        const int faster = choose_lens_row(t, LensSpeedChoice::Auto, 0);
+        if (faster >= 0 && faster != t.in_use) {
+            const LensRow &r = t.rows[static_cast<size_t>(faster)];
+            fprintf(out, "  --lens-speed auto would take nibble %d: full travel %.2f s, median %.1f %%, worst %.1f %%\n",
+                    r.nibble, r.full_travel, 100 * r.median, 100 * r.worst);
+        }
+    }
+}
 
 void print_curves(FILE *out, const Curves &curves, int axis) {
     fprintf(out, "%s: distance = rate x time + offset\n", axis_label(axis));
@@ -48,10 +76,10 @@ void print_curves(FILE *out, const Curves &curves, int axis) {
 }
 
 void print_predictions(FILE *out, DriverProbe &probe, const Curves &curves, int axis,
-                       const std::vector<double> &moves) {
+                       const std::vector<double> &moves, double step) {
     std::vector<double> errors;
     for (double m : moves) {
-        const Prediction p = predict(probe, curves, axis, m);
+        const Prediction p = predict(probe, curves, axis, m, step);
         std::string how;
         for (const Drive &d : p.drives) {
             char text[64];
@@ -64,11 +92,21 @@ void print_predictions(FILE *out, DriverProbe &probe, const Curves &curves, int 
             continue;
         }
         errors.push_back(p.error());
-        fprintf(out, "  %+8.1f %s: %-30s -> %+9.2f %s, error %5.1f %%\n", m, unit(axis), how.c_str(), p.reached,
-                unit(axis), 100 * p.error());
+        // Said where the fit is carried below the drive times it was made from.
+        std::string beyond;
+        for (const Drive &d : p.drives) {
+            const Line &l = curves.at(CurveKey{d.axis, d.dir, d.speed});
+            if (d.seconds < 0.9 * l.shortest) {
+                char text[64];
+                snprintf(text, sizeof text, " (shortest drive measured %.0f ms)", 1000 * l.shortest);
+                beyond = text;
+            }
+        }
+        fprintf(out, "  %+8.1f %s: %-30s -> %+9.2f %s, error %5.1f %%%s\n", m, unit(axis), how.c_str(), p.reached,
+                unit(axis), 100 * p.error(), beyond.c_str());
     }
     if (errors.empty()) return;
-    fprintf(out, "  predicted median error %.1f %%, worst %.1f %%\n", 100 * median(errors),
+    fprintf(out, "  predicted median error %.1f %%, worst %.1f %%\n", 100 * median_error(errors),
             100 * *std::max_element(errors.begin(), errors.end()));
     // What limits the moves still off by more than 2 %: the best any
     // compensation (the only other value that shapes them) would do.
@@ -88,13 +126,13 @@ void print_predictions(FILE *out, DriverProbe &probe, const Curves &curves, int 
     }
     const long chosen = probe.config().at(keys[1]);
     for (double m : moves) {
-        const Prediction p = predict(probe, curves, axis, m);
+        const Prediction p = predict(probe, curves, axis, m, step);
         if (!p.known || p.error() <= 0.02 || p.drives.size() != 1 || p.drives[0].seconds >= 0.15) continue;
         double best = p.error();
         Prediction best_p = p;
         for (long c = -100; c <= 100; ++c) {
             probe.set(keys[1], c);
-            const Prediction q = predict(probe, curves, axis, m);
+            const Prediction q = predict(probe, curves, axis, m, step);
             if (q.known && q.error() < best) {
                 best = q.error();
                 best_p = q;

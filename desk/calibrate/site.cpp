@@ -206,8 +206,8 @@ volatile sig_atomic_t interrupted = 0;
 // The children running now, for the signal handler to pass Ctrl-C on.
 volatile pid_t running[max_jobs];
 
-void on_interrupt(int) {
-    interrupted = 1;
+void on_interrupt(int sig) {
+    interrupted = sig;
     for (int i = 0; i < max_jobs; ++i) {
         if (running[i] > 0) kill(running[i], SIGINT);
     }
@@ -222,7 +222,7 @@ double now() {
 // The options every camera's run gets: argv without the site's own.
 bool forwarded(int argc, char **argv, std::vector<std::string> *out, std::string *error) {
     static const char *const with_value[] = {"--profile", "--pan-units-per-degree", "--tilt-units-per-degree",
-                                             "--axes"};
+                                             "--axes", "--lens-speed"};
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         if (a == "--all") continue;
@@ -300,17 +300,6 @@ void show_output(const Camera &c, const Run &run) {
 }
 
 }  // namespace
-
-bool parse_jobs(const char *text, int *jobs) {
-    char *end = nullptr;
-    const long n = strtol(text, &end, 10);
-    if (*text == '\0' || *end != '\0' || n < 1 || n > max_jobs) {
-        fprintf(stderr, "visca_calibrate: --jobs: '%s' is not a count 1..%d\n", text, max_jobs);
-        return false;
-    }
-    *jobs = static_cast<int>(n);
-    return true;
-}
 
 int calibrate_all(int argc, char **argv, const std::string &config, int jobs) {
     std::string error;
@@ -450,7 +439,7 @@ int calibrate_all(int argc, char **argv, const std::string &config, int jobs) {
     printf("%zu of %zu camera(s) calibrated in %.0f s\n", good, cameras.size(), now() - site_began);
     if (interrupted) {
         fprintf(stderr, "visca_calibrate: interrupted; the configuration file was left as it was\n");
-        return 1;
+        return 128 + interrupted;
     }
     std::vector<std::pair<int, calib::Settings>> values;
     for (size_t i = 0; i < cameras.size(); ++i) {

@@ -25,9 +25,6 @@ struct Camera {
 // camera order. False with a reason naming the file and line.
 bool read_cameras(const std::string &path, std::vector<Camera> *cameras, std::string *error);
 
-// --jobs N: 1..255; false with a message.
-bool parse_jobs(const char *text, int *jobs);
-
 // `visca_calibrate --config FILE --all [options]`: the options of argv that
 // are not the site's own are handed to every camera's run; at most `jobs`
 // lines at a time. The exit status: 0 when every camera was calibrated and

@@ -59,8 +59,12 @@ std::optional<double> read_axis(Runtime &r, int axis, std::string *error) {
 bool run_verify(Runtime &r, const std::function<void(const std::function<void()> &)> &call,
                 const std::string &plot_path, bool quick) {
     const sim::Profile &profile = r.options.camera_model.profile;
-    const std::vector<double> angles = quick ? std::vector<double>{5, 10} : std::vector<double>{1, 2, 5, 10, 20, 45, 90};
-    const std::vector<double> steps{200, 500, 1000, 2000, 5000, 10000};
+    // The calibration's own plan, and (apart from it in the summary) sizes
+    // it never chooses by.
+    const std::vector<double> angles = quick ? std::vector<double>{5, 10} : plan_sizes(false, false);
+    const std::vector<double> steps = plan_sizes(true, false);
+    std::vector<double> held_angles = quick ? std::vector<double>{} : plan_sizes(false, true);
+    const std::vector<double> held_steps = plan_sizes(true, true);
     std::vector<VerifiedMove> done;
     for (int axis = 0; axis < (quick ? 1 : 4) && !r.interrupted; ++axis) {
         std::string error;
@@ -79,7 +83,12 @@ bool run_verify(Runtime &r, const std::function<void(const std::function<void()>
             const sim::LensAxis &a = axis == 2 ? profile.zoom : profile.focus;
             low = a.min, high = a.max;
         }
-        for (double size : axis <= 1 ? angles : steps) {
+        std::vector<double> sizes = axis <= 1 ? angles : steps;
+        const std::vector<double> &held = axis <= 1 ? held_angles : held_steps;
+        sizes.insert(sizes.end(), held.begin(), held.end());
+        std::sort(sizes.begin(), sizes.end());
+        for (double size : sizes) {
+            const bool held_out = std::find(held.begin(), held.end(), size) != held.end();
             if (r.interrupted) break;
             // Out and back, out towards the side with more room.
             const int first = high - *here >= *here - low ? 1 : -1;
@@ -96,10 +105,11 @@ bool run_verify(Runtime &r, const std::function<void(const std::function<void()>
                     say("error: verify: " + std::string(axis_names[axis]) + " position: " + error);
                     return false;
                 }
-                VerifiedMove m{axis, dir * size, *after - *here};
+                VerifiedMove m{axis, dir * size, *after - *here, held_out};
                 char line[160];
-                snprintf(line, sizeof line, "verify %s %+.0f %s: reached %+.3f %s, error %.2f %%", axis_names[axis],
-                         m.requested, units[axis], m.reached, units[axis], 100 * m.error());
+                snprintf(line, sizeof line, "verify %s %+.0f %s: reached %+.3f %s, error %.2f %%%s", axis_names[axis],
+                         m.requested, units[axis], m.reached, units[axis], 100 * m.error(),
+                         held_out ? " (held out)" : "");
                 say(line);
                 done.push_back(m);
                 here = after;
@@ -108,6 +118,7 @@ bool run_verify(Runtime &r, const std::function<void(const std::function<void()>
     }
     if (r.interrupted) say("verify: interrupted; " + std::to_string(done.size()) + " completed move(s) counted");
     say(verify_summary(done));
+    if (!quick) say(verify_held_out_summary(done));
     if (r.interrupted) return false;
     if (!plot_path.empty()) {
         std::string error;

@@ -32,9 +32,20 @@ std::optional<double> decode_position(int axis, const visca::Bytes &data, double
 
 double VerifiedMove::error() const { return fabs(reached - requested) / fabs(requested); }
 
-std::string verify_summary(const std::vector<VerifiedMove> &moves) {
+std::vector<double> plan_sizes(bool lens, bool held_out) {
+    if (lens) return held_out ? std::vector<double>{300, 700, 1500, 3500, 7000}
+                              : std::vector<double>{200, 500, 1000, 2000, 5000, 10000};
+    return held_out ? std::vector<double>{3, 7, 15, 30, 60, 75} : std::vector<double>{1, 2, 5, 10, 20, 45, 90};
+}
+
+namespace {
+
+std::string summary(const char *title, const std::vector<VerifiedMove> &all, bool held_out) {
     std::vector<double> long_moves, short_moves, lens;
-    for (const VerifiedMove &m : moves) {
+    size_t count = 0;
+    for (const VerifiedMove &m : all) {
+        if (m.held_out != held_out) continue;
+        ++count;
         if (m.axis >= 2) {
             lens.push_back(m.error());
             continue;
@@ -43,10 +54,18 @@ std::string verify_summary(const std::vector<VerifiedMove> &moves) {
         if (fabs(m.requested) <= 5) short_moves.push_back(m.error());
     }
     auto worst = [](const std::vector<double> &v) { return v.empty() ? 0 : *std::max_element(v.begin(), v.end()); };
-    return "verify summary: 5-90 deg median " + pct(median(long_moves)) + " worst " + pct(worst(long_moves)) +
+    return std::string(title) + ": 5-90 deg median " + pct(median(long_moves)) + " worst " + pct(worst(long_moves)) +
            "; 1-5 deg median " + pct(median(short_moves)) + " worst " + pct(worst(short_moves)) +
            "; zoom/focus median " + pct(median(lens)) + " worst " + pct(worst(lens)) + "; " +
-           std::to_string(moves.size()) + " moves";
+           std::to_string(count) + " moves";
+}
+
+}  // namespace
+
+std::string verify_summary(const std::vector<VerifiedMove> &moves) { return summary("verify summary", moves, false); }
+
+std::string verify_held_out_summary(const std::vector<VerifiedMove> &moves) {
+    return summary("verify held-out", moves, true);
 }
 
 }  // namespace host

@@ -15,6 +15,7 @@ namespace host {
 struct VerifiedMove {
     int axis = 0;  // 0 pan, 1 tilt, 2 zoom, 3 focus
     double requested = 0, reached = 0;
+    bool held_out = false;  // a size outside the calibration's plan
     double error() const;  // |reached - requested| / |requested|
 };
 
@@ -23,8 +24,17 @@ struct VerifiedMove {
 // or steps (zoom, focus: unsigned); nullopt when the reply has the wrong size.
 std::optional<double> decode_position(int axis, const visca::Bytes &data, double units_per_degree, int sign);
 
-// The summary line of a set of moves.
+// The sizes of the verification: the calibration's own plan (pan and tilt
+// 1 .. 90 degrees, zoom and focus 200 .. 10000 steps) or the held-out ones
+// (3 .. 75 degrees, 300 .. 7000 steps).
+std::vector<double> plan_sizes(bool lens, bool held_out);
+
+// The summary line of the in-plan moves:
+//   verify summary: 5-90 deg median A% worst B%; 1-5 deg median C% worst D%;
+//                   zoom/focus median E% worst F%; N moves
 std::string verify_summary(const std::vector<VerifiedMove> &moves);
+// The same over the held-out moves, "verify held-out: ...".
+std::string verify_held_out_summary(const std::vector<VerifiedMove> &moves);
 
 }  // namespace host
 

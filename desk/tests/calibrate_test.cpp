@@ -22,6 +22,8 @@
 #include "plan.h"
 #include "reply_box.h"
 #include "report.h"
+#include "session.h"
+#include "time_step.h"
 #include "verify_summary.h"
 
 namespace {
@@ -206,6 +208,20 @@ TEST(CalibrateChoose, PredictsFromTheDriversBytesAndTimes) {
     const calib::Prediction p = calib::predict(probe, same_both_ways(calib::Pan, {{byte, {4.0, 0.1, 0, 2}}}), calib::Pan, -1.0);
     EXPECT_TRUE(p.known);
     EXPECT_NEAR(p.reached, -(4.0 * 0.069 + 0.1), 1e-12);
+    EXPECT_EQ(p.drives[0].dir, -1);
+    EXPECT_EQ(calib::predict(probe, {}, calib::Pan, 1.0).drives[0].dir, 1);
+    // Moves under 5 degrees weigh a quarter in the cost; 5 degrees is long.
+    calib::Curves curves;
+    for (int b = 1; b <= 0x18; ++b) {
+        curves[calib::CurveKey{calib::Pan, 1, b}] = curves[calib::CurveKey{calib::Pan, -1, b}] = {0.8 * b, 0.1, 0, 2};
+    }
+    const calib::Prediction p1 = calib::predict(probe, curves, calib::Pan, -1.0);
+    const calib::Prediction p4 = calib::predict(probe, curves, calib::Pan, 4.99);
+    const calib::Prediction p5 = calib::predict(probe, curves, calib::Pan, 5.0);
+    ASSERT_TRUE(p1.known && p4.known && p5.known);
+    ASSERT_GT(p4.error() * p5.error(), 0.0);
+    EXPECT_DOUBLE_EQ(calib::plan_cost(probe, curves, calib::Pan, {-1.0, 4.99}), 0.25 * (p1.error() + p4.error()));
+    EXPECT_DOUBLE_EQ(calib::plan_cost(probe, curves, calib::Pan, {5.0}), p5.error());
     // A drive shorter than the start latency moves nothing, never backwards.
     const calib::Prediction late = calib::predict(probe, same_both_ways(calib::Pan, {{byte, {4.0, -0.5, 0, 2}}}), calib::Pan, 1.0);
     EXPECT_EQ(late.reached, 0.0);
@@ -416,6 +432,7 @@ class ScriptedLink : public calib::CameraLink {
 public:
     explicit ScriptedLink(visca::Bytes data) : data_(std::move(data)) {}
     bool command(const visca::Bytes &, std::string *) override { return true; }
+    bool command_done(const visca::Bytes &, double, std::string *) override { return true; }
     std::optional<visca::Bytes> inquire(const visca::Bytes &frame, std::string *) override {
         asked.push_back(frame);
         return data_;
@@ -547,8 +564,20 @@ TEST(VerifySummary, MedianAndWorstPerBucket) {
         {"overshoot past twice the move", {{0, -20, 30}}, "verify summary: 5-90 deg median 250.0% worst 250.0%; "
                                                           "1-5 deg median 0.0% worst 0.0%; zoom/focus median 0.0% "
                                                           "worst 0.0%; 1 moves"},
+        // Held-out moves are summed up apart, on their own line.
+        {"held out apart",
+         {{0, 5, 5.1}, {0, 7, 7.7, true}, {2, 300, 330, true}},
+         "verify summary: 5-90 deg median 2.0% worst 2.0%; 1-5 deg median 2.0% worst 2.0%; "
+         "zoom/focus median 0.0% worst 0.0%; 1 moves|verify held-out: 5-90 deg median 10.0% worst 10.0%; "
+         "1-5 deg median 0.0% worst 0.0%; zoom/focus median 10.0% worst 10.0%; 2 moves"},
     };
-    for (const Case &c : cases) EXPECT_EQ(host::verify_summary(c.moves), c.summary) << c.what;
+    for (const Case &c : cases) {
+        std::string both = host::verify_summary(c.moves);
+        if (c.summary.find('|') != std::string::npos) both += "|" + host::verify_held_out_summary(c.moves);
+        EXPECT_EQ(both, c.summary) << c.what;
+    }
+    EXPECT_EQ(host::plan_sizes(false, true), (std::vector<double>{3, 7, 15, 30, 60, 75}));
+    EXPECT_EQ(host::plan_sizes(true, true), (std::vector<double>{300, 700, 1500, 3500, 7000}));
 }
 
 }  // namespace
@@ -657,6 +686,9 @@ public:
         if (axis_ <= calib::Tilt) data.insert(axis_ == calib::Pan ? data.end() : data.begin(), 4, 0);
         return data;
     }
+    bool command_done(const visca::Bytes &frame, double, std::string *error) override {
+        return command(frame, error);
+    }
     void wait(double seconds) override { clock_ += seconds; }
     double now() override { return clock_; }
     std::string describe() const override { return "clocked"; }
@@ -763,6 +795,178 @@ TEST(CalibrateMeasure, RefusesARangeTooSmallToMeasure) {
     EXPECT_FALSE(measurer.measure(calib::Focus, g, {7}, 0, calib::MeasureOptions(), &curves, &samples, &error));
     EXPECT_NE(error.find("focus: the start position is too close to an end"), std::string::npos) << error;
     EXPECT_TRUE(cam.drives.empty());
+}
+
+}  // namespace
+
+// ---- the camera's time step, lens speeds, refusals and the stop ----
+
+namespace {
+
+TEST(CalibrateTimeStep, StaircaseOnCamerasWithAKnownFrame) {
+    struct Case {
+        const char *profile;
+        int speed;
+        double frame_ms;  // 0: acts on arrival
+    };
+    const Case cases[] = {{"geometric", 0x12, 16.683}, {"linear", 0x10, 33.367}, {"stepped", 0x12, 40},
+                          {"proportional", 0x12, 0}};
+    for (const Case &c : cases) {
+        sim::Profile profile;
+        std::string error;
+        ASSERT_TRUE(sim::load_profile(c.profile, &profile, &error)) << error;
+        auto link = calib::builtin_link(profile);
+        calib::Measurer measurer(*link, nullptr, nullptr);
+        calib::AxisGeometry g;
+        g.units_per_unit = profile.pan.units_per_degree;
+        g.sign = profile.pan.sign;
+        // The rate from long drives, as the calibration has it by then.
+        calib::Curves curves;
+        std::map<calib::CurveKey, std::vector<calib::Sample>> samples;
+        calib::MeasureOptions long_drives;
+        long_drives.times = 4;
+        long_drives.max_drive = 2;
+        long_drives.long_target = 20;
+        ASSERT_TRUE(measurer.measure(calib::Pan, g, {c.speed}, 0, long_drives, &curves, &samples, &error)) << error;
+        const double rate = curves.at(calib::CurveKey{calib::Pan, 1, c.speed}).rate;
+        const double spacing = std::max(0.002, 2.5 / g.units_per_unit / rate);
+        std::map<calib::CurveKey, std::vector<calib::Sample>> stairs;
+        ASSERT_TRUE(measurer.staircase(calib::Pan, g, c.speed, calib::staircase_times(0.1, spacing, 40), &stairs,
+                                       &error))
+            << error;
+        std::vector<calib::Staircase> runs;
+        for (const auto &[key, v] : stairs) runs.push_back({v, 1 / g.units_per_unit, curves.at(key).rate});
+        const auto step = calib::estimate_time_step(runs);
+        ASSERT_TRUE(step) << c.profile;
+        EXPECT_NEAR(*step * 1000, c.frame_ms, 0.03 * c.frame_ms + 1e-9) << c.profile;
+    }
+    // Too few drives, or none that moved, cannot tell.
+    EXPECT_FALSE(calib::estimate_time_step({{{{0.1, 1}, {0.2, 2}}, 0.1, 10}}));
+    EXPECT_FALSE(calib::estimate_time_step({{{{0.1, 1}, {0.2, 2}, {0.3, 3}}, 0.1, 0}}));
+}
+
+// Nibble n turns 1000 (n + 1) steps/s with no offset; on a 33.4 ms grid the
+// fastest nibble's stair is 267 steps, more than a 200 step move.
+calib::Curves lens_curves() {
+    calib::Curves curves;
+    for (int n = 0; n <= 7; ++n) {
+        for (int dir : {1, -1}) curves[calib::CurveKey{calib::Zoom, dir, n}] = {1000.0 * (n + 1), 0, 0, 3};
+    }
+    return curves;
+}
+
+TEST(CalibrateLensSpeed, FastestNibbleThatLandsSmallMovesWhenAuto) {
+    calib::DriverProbe probe(calib::driver_defaults());
+    const auto moves = calib::plan_moves(calib::Zoom, std::nullopt, false);
+    const calib::LensTable t = calib::lens_table(probe, lens_curves(), calib::Zoom, moves, 0.0334, 19998);
+    ASSERT_EQ(t.rows.size(), 8u);
+    EXPECT_EQ(probe.config().at("ZoomSpeed"), 100);  // left as it was
+    ASSERT_GE(t.in_use, 0);
+    const calib::LensRow &fastest = t.rows[static_cast<size_t>(t.in_use)];
+    EXPECT_EQ(fastest.nibble, 7);
+    EXPECT_NEAR(fastest.full_travel, 19998 / 8000.0, 1e-9);
+    EXPECT_GT(fastest.small, calib::lens_goal_worst);  // small moves miss by a stair
+    const int chosen = calib::choose_lens_row(t, calib::LensSpeedChoice::Auto, 0);
+    ASSERT_GE(chosen, 0);
+    const calib::LensRow &r = t.rows[static_cast<size_t>(chosen)];
+    EXPECT_LE(r.median, calib::lens_goal_median);
+    EXPECT_LE(r.worst, calib::lens_goal_worst);
+    EXPECT_LT(r.nibble, 7);
+    // Every faster nibble misses the goal.
+    for (const calib::LensRow &o : t.rows) {
+        if (o.nibble > r.nibble) {
+            EXPECT_TRUE(o.median > calib::lens_goal_median || o.worst > calib::lens_goal_worst) << o.nibble;
+        }
+    }
+    EXPECT_EQ(calib::choose_lens_row(t, calib::LensSpeedChoice::Keep, 0), t.in_use);
+    EXPECT_EQ(t.rows[static_cast<size_t>(calib::choose_lens_row(t, calib::LensSpeedChoice::Nibble, 3))].nibble, 3);
+}
+
+TEST(CalibrateCheck, RefusesWhatIsUnsound) {
+    struct Case {
+        const char *what;
+        std::function<void(calib::Session &)> spoil;
+        const char *message;
+    };
+    const Case cases[] = {
+        {"sound", [](calib::Session &) {}, ""},
+        {"did not move",
+         [](calib::Session &s) {
+             for (auto &[key, v] : s.samples) {
+                 for (calib::Sample &x : v) x.distance = 0.5 / 14.4;
+             }
+         },
+         "pan did not move"},
+        {"poor fit", [](calib::Session &s) { for (auto &[k, l] : s.curves) l.rms = 0.11 * 20; }, "too poor"},
+        {"fit just good enough", [](calib::Session &s) { for (auto &[k, l] : s.curves) l.rms = 0.09 * 20; }, ""},
+        {"out of range", [](calib::Session &s) { s.chosen = {{"PanMoveTimePerDegree", 50001}}; },
+         "outside the driver's range 1..50000"},
+        {"at the ends of the ranges",
+         [](calib::Session &s) { s.chosen = {{"PanSpeedCompensation", -100}, {"PanMoveTimePerDegree", 50000}}; }, ""},
+        {"camera beyond the file's cameras", [](calib::Session &s) { s.file_cameras = 1; }, "beyond [host] cameras = 1"},
+        {"camera within", [](calib::Session &s) { s.file_cameras = 2; }, ""},
+    };
+    for (const Case &c : cases) {
+        calib::Options o;
+        o.camera = 2;
+        o.axes[calib::Tilt] = o.axes[calib::Zoom] = o.axes[calib::Focus] = false;
+        calib::Session s(o, nullptr);
+        s.probe = std::make_unique<calib::DriverProbe>(calib::driver_defaults());
+        s.geometry[calib::Pan].units_per_unit = 14.4;
+        s.plan[calib::Pan] = calib::plan_moves(calib::Pan, std::nullopt, false);
+        for (double m : s.plan[calib::Pan]) {
+            for (const calib::Drive &d : s.probe->move(calib::Pan, m)) {
+                const calib::CurveKey key{calib::Pan, d.dir, d.speed};
+                s.curves[key] = {14.5, 0, 0.01, 2};
+                s.samples[key] = {{0.1, 1.45}, {1.38, 20}};
+            }
+        }
+        s.chosen = {{"PanMoveTimePerDegree", 690}};
+        c.spoil(s);
+        EXPECT_EQ(calib::check(s), *c.message == '\0') << c.what;
+        EXPECT_NE(s.error.find(c.message), std::string::npos) << c.what << ": " << s.error;
+    }
+}
+
+// Counts the commands that reach a built-in camera.
+class CountingLink : public calib::CameraLink {
+public:
+    explicit CountingLink(std::unique_ptr<calib::CameraLink> inner) : inner_(std::move(inner)) {}
+    bool command(const visca::Bytes &f, std::string *e) override { return ++commands, inner_->command(f, e); }
+    bool command_done(const visca::Bytes &f, double s, std::string *e) override {
+        return ++commands, inner_->command_done(f, s, e);
+    }
+    std::optional<visca::Bytes> inquire(const visca::Bytes &f, std::string *e) override { return inner_->inquire(f, e); }
+    void wait(double s) override { inner_->wait(s); }
+    double now() override { return inner_->now(); }
+    std::string describe() const override { return inner_->describe(); }
+    int commands = 0;
+
+private:
+    std::unique_ptr<calib::CameraLink> inner_;
+};
+
+TEST(CalibrateStop, PacedOnATwoSlotCameraLosingNoFrame) {
+    sim::Profile profile;
+    std::string error;
+    ASSERT_TRUE(sim::load_profile("stepped", &profile, &error)) << error;
+    ASSERT_EQ(profile.slots, 2);
+    CountingLink link(calib::builtin_link(profile));
+    // Pan, zoom and focus all driving; the lens away from its ends.
+    ASSERT_TRUE(link.command(calib::lens_drive(true, 1, 2), &error));
+    ASSERT_TRUE(link.command(calib::lens_drive(false, 1, 2), &error));
+    link.wait(0.5);
+    ASSERT_TRUE(link.command(calib::pan_tilt_drive(calib::Pan, 1, 5), &error));
+    link.wait(0.2);
+    calib::Measurer measurer(link, nullptr, nullptr);
+    const int before = link.commands;
+    measurer.stop_all(0.04);
+    // Three stops, none dropped: no second round was needed.
+    EXPECT_EQ(link.commands - before, 3);
+    double at[4];
+    for (int axis = 0; axis < 4; ++axis) at[axis] = measurer.position(axis, &error).value_or(-1);
+    link.wait(1.0);
+    for (int axis = 0; axis < 4; ++axis) EXPECT_EQ(measurer.position(axis, &error).value_or(-2), at[axis]) << axis;
 }
 
 }  // namespace

@@ -28,6 +28,17 @@ for n in 0 256 1x ""; do
 done
 expect_equal "the file after refused camera numbers" "$(cat "$work/site.ini")" "$(cat "$work/before.ini")"
 
+# A camera the file's [host] section does not have is refused, file untouched.
+printf '[host]\ncameras = 2\n[camera1]\nZoomTime = 1\n' >"$work/two.ini"
+cp "$work/two.ini" "$work/two_before.ini"
+status=0
+timeout 30 "$bin/visca_calibrate" --profile proportional --camera 3 --write "$work/two.ini" \
+  >"$work/camera3.txt" 2>&1 || status=$?
+[ "$status" -ne 0 ] && [ "$status" -ne 124 ] || fail "--camera 3 of 2 ended with $status"
+expect_line "$work/camera3.txt" "camera 3 is beyond [host] cameras = 2 of $work/two.ini"
+expect_no_line "$work/camera3.txt" "measuring"
+expect_equal "the file after a camera beyond its cameras" "$(cat "$work/two.ini")" "$(cat "$work/two_before.ini")"
+
 status=0
 timeout 60 "$bin/visca_calibrate" --port "$pty" --profile proportional --quick --axes pan \
   --write "$work/site.ini" >"$work/calibrate.txt" 2>"$work/progress.txt" || status=$?
@@ -101,6 +112,19 @@ timeout 30 "$bin/tavrinode" --port "$udp" 'verify quick' >"$work/verify-gone.txt
 [ "$status" -eq 1 ] || fail "tavrinode verify without a camera exited with $status"
 expect_line "$work/verify-gone.txt" "error: verify: pan position: no answer to 81 09 06 12 FF on $udp"
 
+# A --write the result cannot go to is refused before anything moves (a
+# FIFO does not hang it); so is a configuration the INI library would misread.
+mkfifo "$work/fifo"
+printf '[camera1]\n;%0199d port = x\n' 0 >"$work/long.ini"
+for target in "$work" "$work/fifo" "$work/long.ini"; do
+  status=0
+  timeout 10 "$bin/visca_calibrate" --profile proportional --quick --write "$target" >"$work/target.txt" 2>&1 ||
+    status=$?
+  expect_equal "--write $target exit status" "$status" 1
+  expect_line "$work/target.txt" "visca_calibrate: $target"
+done
+expect_line "$work/target.txt" "long.ini:2: line longer than 199 characters"
+
 # Ctrl-C in the middle: the camera is stopped, the file stays as it was.
 cp "$work/before.ini" "$work/site2.ini"
 "$bin/visca_calibrate" --port "$pty" --profile proportional --axes pan \
@@ -112,9 +136,12 @@ for _ in $(seq 200); do
 done
 sleep 0.5
 kill -INT "$calibrate_pid"
+asked=$(date +%s.%N)
 status=0
 wait "$calibrate_pid" || status=$?
-[ "$status" -ne 0 ] || fail "an interrupted calibration exited with 0"
+took=$(awk -v a="$asked" -v b="$(date +%s.%N)" 'BEGIN { printf "%d", (b - a) * 1000 }')
+expect_between "ms from Ctrl-C to the end" "$took" 0 3000
+expect_equal "the interrupted calibration's exit status" "$status" 130
 expect_line "$work/interrupted.txt" "interrupted; the configuration file was left as it was"
 expect_equal "the interrupted calibration's file" "$(cat "$work/site2.ini")" "$(cat "$work/before.ini")"
 finish

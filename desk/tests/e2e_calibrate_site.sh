@@ -117,7 +117,7 @@ sleep 1
 kill -INT "$site_pid"
 status=0
 wait "$site_pid" || status=$?
-[ "$status" -eq 1 ] || fail "an interrupted site run exited with $status"
+expect_equal "the interrupted site run's exit status" "$status" 130
 grep -qE "^1 +${ptys[0]} +[0-9.]+ s +pan " "$work/interrupted.txt" || fail "camera 1 was not calibrated before Ctrl-C"
 grep -qE "^8 +${ptys[0]} +- +- +failed: interrupted$" "$work/interrupted.txt" || fail "camera 8 was not interrupted"
 expect_line "$work/interrupted-progress.txt" "interrupted; the configuration file was left as it was"

@@ -1,0 +1,137 @@
+#include "options.h"
+
+#include <errno.h>
+#include <stdlib.h>
+
+#include <sstream>
+
+#include "driver_probe.h"
+
+namespace calib {
+
+void usage(FILE *out) {
+    fputs(
+        "usage: visca_calibrate (--port LINE | --profile NAME|FILE | --config FILE --all) [options]\n"
+        "Measures the camera's speeds, chooses the driver's calibration values and prints them.\n"
+        "  --port LINE                the camera's line: a serial device or pseudo-terminal (9600 8N1),\n"
+        "                             or a network camera: udp:HOST:PORT (with the IP header),\n"
+        "                             udp-raw:HOST:PORT or tcp:HOST:PORT (bare messages)\n"
+        "  --profile NAME|FILE        the camera's profile: without --port, a built-in virtual camera\n"
+        "                             running it; with --port, where its position units and ends are\n"
+        "  --pan-units-per-degree U   pan position units per degree (datasheet figure)\n"
+        "  --tilt-units-per-degree U  tilt position units per degree\n"
+        "  --config FILE              the configuration now in use (default: the --write file)\n"
+        "  --write FILE               set the chosen values in FILE's [cameraN] section\n"
+        "  --camera N                 the camera number of that section (default 1)\n"
+        "  --axes LIST                comma-separated axes to calibrate (default pan,tilt,zoom,focus)\n"
+        "  --quick                    fewer drives: moves of 5 degrees and more, compensation kept\n"
+        "  --lens-speed auto|keep|N   ZoomSpeed/FocusSpeed: the fastest that lands lens moves well,\n"
+        "                             the configured ones (default), or nibble N (0..7)\n"
+        "  --all                      every camera of --config FILE with its own port, lines in parallel;\n"
+        "                             each one's values go into its own section\n"
+        "  --jobs N                   with --all: at most N lines at a time (default 16, at most 255)\n",
+        out);
+}
+
+namespace {
+
+bool positive(const char *text, double *out) {
+    char *end = nullptr;
+    errno = 0;
+    const double v = strtod(text, &end);
+    if (errno != 0 || end == text || *end != '\0' || !(v > 0) || v > 1e6) return false;
+    *out = v;
+    return true;
+}
+
+}  // namespace
+
+bool parse_options(int argc, char **argv, Options *o) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        auto value = [&]() -> const char * {
+            if (i + 1 >= argc) {
+                fprintf(stderr, "visca_calibrate: %s needs a value\n", a.c_str());
+                return nullptr;
+            }
+            return argv[++i];
+        };
+        const char *v = nullptr;
+        if (a == "--help" || a == "-h") {
+            usage(stdout);
+            exit(0);
+        } else if (a == "--quick") {
+            o->quick = true;
+        } else if (a == "--all") {
+            o->all = true;
+        } else if (a == "--jobs") {
+            if ((v = value()) == nullptr) return false;
+            char *end = nullptr;
+            const long n = strtol(v, &end, 10);
+            if (*v == '\0' || *end != '\0' || n < 1 || n > 255) {
+                fprintf(stderr, "visca_calibrate: --jobs: '%s' is not a count 1..255\n", v);
+                return false;
+            }
+            o->jobs = static_cast<int>(n);
+        } else if (a == "--port" || a == "--profile" || a == "--config" || a == "--write") {
+            if ((v = value()) == nullptr) return false;
+            (a == "--port" ? o->port : a == "--profile" ? o->profile : a == "--config" ? o->config : o->write) = v;
+        } else if (a == "--pan-units-per-degree" || a == "--tilt-units-per-degree") {
+            if ((v = value()) == nullptr) return false;
+            double u = 0;
+            if (!positive(v, &u)) {
+                fprintf(stderr, "visca_calibrate: %s: '%s' is not a positive number\n", a.c_str(), v);
+                return false;
+            }
+            (a[2] == 'p' ? o->pan_units : o->tilt_units) = u;
+        } else if (a == "--camera") {
+            if ((v = value()) == nullptr) return false;
+            char *end = nullptr;
+            const long n = strtol(v, &end, 10);
+            if (*v == '\0' || *end != '\0' || n < 1 || n > 255) {
+                fprintf(stderr, "visca_calibrate: --camera: '%s' is not a camera number 1..255\n", v);
+                return false;
+            }
+            o->camera = static_cast<int>(n);
+        } else if (a == "--axes") {
+            if ((v = value()) == nullptr) return false;
+            for (bool &b : o->axes) b = false;
+            std::stringstream list(v);
+            std::string name;
+            while (std::getline(list, name, ',')) {
+                int k = 0;
+                while (k < 4 && name != axis_label(k)) ++k;
+                if (k == 4) {
+                    fprintf(stderr, "visca_calibrate: --axes: unknown axis '%s' (pan, tilt, zoom, focus)\n",
+                            name.c_str());
+                    return false;
+                }
+                o->axes[k] = true;
+            }
+        } else if (a == "--lens-speed") {
+            if ((v = value()) == nullptr) return false;
+            const std::string s = v;
+            if (s == "auto") {
+                o->lens_speed.kind = LensSpeedChoice::Auto;
+            } else if (s == "keep") {
+                o->lens_speed.kind = LensSpeedChoice::Keep;
+            } else if (s.size() == 1 && s[0] >= '0' && s[0] <= '7') {
+                o->lens_speed = {LensSpeedChoice::Nibble, s[0] - '0'};
+            } else {
+                fprintf(stderr, "visca_calibrate: --lens-speed: '%s' is not auto, keep or a nibble 0..7\n", v);
+                return false;
+            }
+        } else {
+            fprintf(stderr, "visca_calibrate: unknown option '%s' (--help lists them)\n", a.c_str());
+            return false;
+        }
+    }
+    if (!o->all && o->port.empty() && o->profile.empty()) {
+        fprintf(stderr, "visca_calibrate: give --port LINE or --profile NAME|FILE\n");
+        return false;
+    }
+    if (o->config.empty()) o->config = o->write;
+    return true;
+}
+
+}  // namespace calib

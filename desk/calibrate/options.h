@@ -1,0 +1,40 @@
+// The calibrator's command line.
+#ifndef SIM_CALIBRATE_OPTIONS_H
+#define SIM_CALIBRATE_OPTIONS_H
+
+#include <stdio.h>
+
+#include <optional>
+#include <string>
+
+namespace calib {
+
+// How ZoomSpeed and FocusSpeed are chosen: kept as configured, the fastest
+// nibble that lands lens moves well, or a given nibble.
+struct LensSpeedChoice {
+    enum Kind { Keep, Auto, Nibble } kind = Keep;
+    int nibble = 0;
+};
+
+struct Options {
+    std::string port;
+    std::string profile;
+    std::optional<double> pan_units, tilt_units;
+    std::string config;
+    std::string write;
+    int camera = 1;
+    bool axes[4] = {true, true, true, true};
+    bool quick = false;
+    LensSpeedChoice lens_speed;
+    bool all = false;  // every camera of --config with its own port
+    int jobs = 16;     // with --all: lines at a time
+};
+
+void usage(FILE *out);
+
+// Parses argv; false with the reason printed. --help prints and exits 0.
+bool parse_options(int argc, char **argv, Options *o);
+
+}  // namespace calib
+
+#endif

@@ -1,0 +1,82 @@
+// One calibration run, step by step. Each step is a function of its own
+// file; main() calls them in order:
+//   open_camera, identify          identify.cpp
+//   measure, measure_time_step,
+//   measure_long_drives,
+//   measure_lens_long_drives,
+//   return_to_start                measure_step.cpp (the estimate: time_step.cpp)
+//   choose                         choose_step.cpp
+//   report                         report_step.cpp
+//   check, write                   write_step.cpp
+// A step returns false with `error` set; abort_run() then stops the camera
+// safely and says why.
+#ifndef SIM_CALIBRATE_SESSION_H
+#define SIM_CALIBRATE_SESSION_H
+
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "camera_link.h"
+#include "choose.h"
+#include "driver_probe.h"
+#include "ini_update.h"
+#include "lens_speed.h"
+#include "measure.h"
+#include "options.h"
+#include "profile.h"
+
+namespace calib {
+
+struct Session {
+    Session(const Options &options, const volatile int *stop_flag) : o(options), stop(stop_flag) {}
+
+    Options o;
+    const volatile int *stop;
+    std::optional<sim::Profile> profile;  // units, counter direction and ends only
+    Config in_use;                        // the file's values over the driver's defaults
+    std::optional<long> file_cameras;     // [host] cameras of the file, when it says
+    std::unique_ptr<CameraLink> link;
+    AxisGeometry geometry[4];
+    std::unique_ptr<DriverProbe> probe;
+    std::unique_ptr<Measurer> measurer;
+    Curves curves;
+    std::map<CurveKey, std::vector<Sample>> samples;
+    Plan plan;
+    std::optional<bool> focus_was_auto;
+    double raw_start[4] = {0, 0, 0, 0};
+    double began = 0, camera_time = 0;
+    std::string restored;            // "back at the start: ..."
+    std::optional<double> time_step;  // seconds; the camera acts on this grid (0: no grid seen)
+    double time_step_spacing = 0;     // seconds between the staircase's drive times
+    LensTable lens_tables[2];         // zoom, focus
+    Settings chosen;
+    std::vector<std::string> kept;    // keys whose value in use predicts as well
+    std::string error;
+
+    bool stopped() const { return stop != nullptr && *stop != 0; }
+    // The time step to assume where none was measured (a video frame of 30 Hz).
+    double step_or_frame() const { return time_step ? *time_step : 1.001 / 30; }
+};
+
+bool open_camera(Session &s);
+bool identify(Session &s);
+bool measure(Session &s);
+bool measure_time_step(Session &s);
+bool measure_long_drives(Session &s);
+bool measure_lens_long_drives(Session &s);
+bool return_to_start(Session &s);
+bool choose(Session &s);
+void report(Session &s);
+bool check(Session &s);
+bool write(Session &s);
+
+// Stops every axis (paced, confirmed), restores automatic focus; returns
+// the exit status 1 after printing why.
+int abort_run(Session &s, const std::string &why);
+
+}  // namespace calib
+
+#endif
