@@ -44,6 +44,18 @@ bool positive(const char *text, double *out) {
     return true;
 }
 
+// A whole number 1..255 (a camera number, a count of lines); false with a message.
+bool one_to_255(const std::string &option, const char *text, const char *what, int *out) {
+    char *end = nullptr;
+    const long n = strtol(text, &end, 10);
+    if (*text == '\0' || *end != '\0' || n < 1 || n > 255) {
+        fprintf(stderr, "visca_calibrate: %s: '%s' is not %s 1..255\n", option.c_str(), text, what);
+        return false;
+    }
+    *out = static_cast<int>(n);
+    return true;
+}
+
 }  // namespace
 
 bool parse_options(int argc, char **argv, Options *o) {
@@ -65,14 +77,7 @@ bool parse_options(int argc, char **argv, Options *o) {
         } else if (a == "--all") {
             o->all = true;
         } else if (a == "--jobs") {
-            if ((v = value()) == nullptr) return false;
-            char *end = nullptr;
-            const long n = strtol(v, &end, 10);
-            if (*v == '\0' || *end != '\0' || n < 1 || n > 255) {
-                fprintf(stderr, "visca_calibrate: --jobs: '%s' is not a count 1..255\n", v);
-                return false;
-            }
-            o->jobs = static_cast<int>(n);
+            if ((v = value()) == nullptr || !one_to_255(a, v, "a count", &o->jobs)) return false;
         } else if (a == "--port" || a == "--profile" || a == "--config" || a == "--write") {
             if ((v = value()) == nullptr) return false;
             (a == "--port" ? o->port : a == "--profile" ? o->profile : a == "--config" ? o->config : o->write) = v;
@@ -85,14 +90,7 @@ bool parse_options(int argc, char **argv, Options *o) {
             }
             (a[2] == 'p' ? o->pan_units : o->tilt_units) = u;
         } else if (a == "--camera") {
-            if ((v = value()) == nullptr) return false;
-            char *end = nullptr;
-            const long n = strtol(v, &end, 10);
-            if (*v == '\0' || *end != '\0' || n < 1 || n > 255) {
-                fprintf(stderr, "visca_calibrate: --camera: '%s' is not a camera number 1..255\n", v);
-                return false;
-            }
-            o->camera = static_cast<int>(n);
+            if ((v = value()) == nullptr || !one_to_255(a, v, "a camera number", &o->camera)) return false;
         } else if (a == "--axes") {
             if ((v = value()) == nullptr) return false;
             for (bool &b : o->axes) b = false;

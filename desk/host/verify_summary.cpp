@@ -10,7 +10,6 @@ namespace host {
 namespace {
 
 double median(std::vector<double> v) {
-    if (v.empty()) return 0;
     std::sort(v.begin(), v.end());
     const size_t n = v.size();
     return n % 2 == 1 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
@@ -53,11 +52,14 @@ std::string summary(const char *title, const std::vector<VerifiedMove> &all, boo
         if (fabs(m.requested) >= 5) long_moves.push_back(m.error());
         if (fabs(m.requested) <= 5) short_moves.push_back(m.error());
     }
-    auto worst = [](const std::vector<double> &v) { return v.empty() ? 0 : *std::max_element(v.begin(), v.end()); };
-    return std::string(title) + ": 5-90 deg median " + pct(median(long_moves)) + " worst " + pct(worst(long_moves)) +
-           "; 1-5 deg median " + pct(median(short_moves)) + " worst " + pct(worst(short_moves)) +
-           "; zoom/focus median " + pct(median(lens)) + " worst " + pct(worst(lens)) + "; " +
-           std::to_string(count) + " moves";
+    // A bucket without moves says so: 0.0% would read as a perfect result.
+    auto bucket = [](const char *name, const std::vector<double> &v) {
+        if (v.empty()) return std::string(name) + " no moves";
+        return std::string(name) + " median " + pct(median(v)) + " worst " +
+               pct(*std::max_element(v.begin(), v.end()));
+    };
+    return std::string(title) + ": " + bucket("5-90 deg", long_moves) + "; " + bucket("1-5 deg", short_moves) + "; " +
+           bucket("zoom/focus", lens) + "; " + std::to_string(count) + " moves";
 }
 
 }  // namespace

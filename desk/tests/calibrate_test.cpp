@@ -549,27 +549,25 @@ TEST(VerifySummary, MedianAndWorstPerBucket) {
         std::string summary;
     };
     const Case cases[] = {
-        {"nothing", {}, "verify summary: 5-90 deg median 0.0% worst 0.0%; 1-5 deg median 0.0% worst 0.0%; "
-                        "zoom/focus median 0.0% worst 0.0%; 0 moves"},
+        {"nothing", {}, "verify summary: 5-90 deg no moves; 1-5 deg no moves; zoom/focus no moves; 0 moves"},
         // Errors 10 % (1), 50 % (-2), 2 % (5), 4 % (-10), 1 % (90): 5 counts in both buckets.
         {"pan and tilt",
          {{0, 1, 1.1}, {1, -2, -1}, {0, 5, 5.1}, {1, -10, -9.6}, {0, 90, 90.9}},
          "verify summary: 5-90 deg median 2.0% worst 4.0%; 1-5 deg median 10.0% worst 50.0%; "
-         "zoom/focus median 0.0% worst 0.0%; 5 moves"},
+         "zoom/focus no moves; 5 moves"},
         // Lens moves stay out of the degree buckets, whatever their size.
         {"lens",
          {{2, 200, 210}, {3, -1000, -1030}, {2, 5, 0}, {3, 10000, 10100}, {0, -45, -45}},
-         "verify summary: 5-90 deg median 0.0% worst 0.0%; 1-5 deg median 0.0% worst 0.0%; "
+         "verify summary: 5-90 deg median 0.0% worst 0.0%; 1-5 deg no moves; "
          "zoom/focus median 4.0% worst 100.0%; 5 moves"},
         {"overshoot past twice the move", {{0, -20, 30}}, "verify summary: 5-90 deg median 250.0% worst 250.0%; "
-                                                          "1-5 deg median 0.0% worst 0.0%; zoom/focus median 0.0% "
-                                                          "worst 0.0%; 1 moves"},
+                                                          "1-5 deg no moves; zoom/focus no moves; 1 moves"},
         // Held-out moves are summed up apart, on their own line.
         {"held out apart",
          {{0, 5, 5.1}, {0, 7, 7.7, true}, {2, 300, 330, true}},
          "verify summary: 5-90 deg median 2.0% worst 2.0%; 1-5 deg median 2.0% worst 2.0%; "
-         "zoom/focus median 0.0% worst 0.0%; 1 moves|verify held-out: 5-90 deg median 10.0% worst 10.0%; "
-         "1-5 deg median 0.0% worst 0.0%; zoom/focus median 10.0% worst 10.0%; 2 moves"},
+         "zoom/focus no moves; 1 moves|verify held-out: 5-90 deg median 10.0% worst 10.0%; "
+         "1-5 deg no moves; zoom/focus median 10.0% worst 10.0%; 2 moves"},
     };
     for (const Case &c : cases) {
         std::string both = host::verify_summary(c.moves);
