@@ -1,10 +1,10 @@
 #include "site.h"
 
+#include "ini_lines.h"
 #include "ini_update.h"
 
 #include <errno.h>
 #include <fcntl.h>
-#include <ini.h>
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -69,8 +69,11 @@ bool read_cameras(const std::string &path, std::vector<Camera> *cameras, std::st
         return false;
     }
     Sections s;
-    const int line = ini_parse(
-        path.c_str(),
+    // Through the reader that refuses lines the library would cut: the tail
+    // of a long comment must not become a camera's port.
+    std::string why;
+    const int line = ini::parse_file(
+        path,
         [](void *user, const char *section, const char *key, const char *value) -> int {
             auto *s = static_cast<Sections *>(user);
             const int n = camera_of(section);
@@ -86,10 +89,11 @@ bool read_cameras(const std::string &path, std::vector<Camera> *cameras, std::st
             }
             return 1;
         },
-        &s);
+        &s, &why);
     if (line != 0) {
+        if (s.error.empty()) s.error = why;
         *error = path + (line > 0 ? ":" + std::to_string(line) + ": " + (s.error.empty() ? "syntax error" : s.error)
-                                  : ": cannot read it");
+                                  : ": cannot read it: " + s.error);
         return false;
     }
     cameras->clear();
@@ -146,8 +150,9 @@ Outcome read_outcome(int status, const std::string &out_path, const std::string 
             calib::Settings *values;
             std::string bad;
         } r{"camera" + std::to_string(camera), &o.values, ""};
-        const int line = ini_parse(
-            ini_path.c_str(),
+        std::string why;
+        const int line = ini::parse_file(
+            ini_path,
             [](void *user, const char *section, const char *key, const char *value) -> int {
                 auto *r = static_cast<Read *>(user);
                 if (strcasecmp(section, r->section.c_str()) != 0) return 1;
@@ -160,7 +165,7 @@ Outcome read_outcome(int status, const std::string &out_path, const std::string 
                 r->values->emplace_back(key, v);
                 return 1;
             },
-            &r);
+            &r, &why);
         if (line != 0) {
             o.values.clear();
             o.why = line < 0 ? "wrote no values" : "wrote a value that is no number: " + r.bad;
