@@ -45,19 +45,12 @@ bool is_false(const char *v) {
            strcmp(v, "0") == 0;
 }
 
-std::string read_text(const std::string &path, bool *ok) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream all;
-    all << in.rdbuf();
-    *ok = static_cast<bool>(in) || in.eof();
-    return all.str();
-}
-
 std::vector<std::string> lines_of(const std::string &path) {
-    bool ok = false;
-    std::istringstream text(read_text(path, &ok));
+    std::string text, why;
+    ini::read_file(path, &text, &why);  // a file not there: no lines
+    std::istringstream in(text);
     std::vector<std::string> lines;
-    for (std::string l; std::getline(text, l);) lines.push_back(l);
+    for (std::string l; std::getline(in, l);) lines.push_back(l);
     return lines;
 }
 
@@ -337,13 +330,14 @@ int calibrate_all(int argc, char **argv, const std::string &config, int jobs) {
     // Every camera starts from the same snapshot of the file, whatever is
     // edited in it while they run.
     run.config = run.dir + "/config.ini";
-    bool read = false;
-    const std::string text = read_text(config, &read);
+    std::string text, why;
+    const bool read = ini::read_file(config, &text, &why);
     std::ofstream copy(run.config, std::ios::binary);
     copy << text;
     copy.close();
     if (!read || !copy) {
-        fprintf(stderr, "visca_calibrate: cannot copy %s to %s\n", config.c_str(), run.config.c_str());
+        fprintf(stderr, "visca_calibrate: cannot copy %s to %s%s\n", config.c_str(), run.config.c_str(),
+                read ? "" : (": " + why).c_str());
         std::error_code ignored;
         std::filesystem::remove_all(run.dir, ignored);
         return 1;
