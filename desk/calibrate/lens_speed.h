@@ -13,6 +13,7 @@
 
 #include "choose.h"
 #include "driver_probe.h"
+#include "verify_summary.h"
 
 namespace calib {
 
@@ -32,9 +33,9 @@ struct LensTable {
     int chosen = -1;            // row chosen
 };
 
-// Lens moves are judged by: median at most 3 %, worst at most 15 %.
-constexpr double lens_goal_median = 0.03;
-constexpr double lens_goal_worst = 0.15;
+// Lens moves are judged by the verification's goals.
+constexpr double lens_goal_median = host::goal_lens_median;
+constexpr double lens_goal_worst = host::goal_lens_worst;
 
 // The nibbles the speed key can give, over its descriptor range.
 std::set<int> lens_nibbles(DriverProbe &probe, int axis);

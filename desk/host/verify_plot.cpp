@@ -33,7 +33,7 @@ void marker(std::ostringstream &svg, int axis, double x, double y) {
     }
 }
 
-// The accuracy goals (docs/calibration.md), over the move sizes they cover:
+// The accuracy goals over the move sizes they cover:
 // pan and tilt in degrees, zoom and focus in steps. Sizes and errors as the
 // verification summary groups them.
 struct Goal {
@@ -42,7 +42,9 @@ struct Goal {
     bool median;      // false: every move (the worst)
 };
 const Goal goals[] = {
-    {1, 5, 0.06, true}, {5, 90, 0.01, true}, {5, 90, 0.04, false}, {200, 10000, 0.03, true}, {200, 10000, 0.15, false},
+    {1, 5, goal_short_median, true},         {5, 90, goal_long_median, true},
+    {5, 90, goal_long_worst, false},         {200, 10000, goal_lens_median, true},
+    {200, 10000, goal_lens_worst, false},
 };
 
 // Panel geometry: each panel is a square plot with room for ticks and titles.

@@ -29,6 +29,14 @@ std::optional<double> decode_position(int axis, const visca::Bytes &data, double
 // (3 .. 75 degrees, 300 .. 7000 steps).
 std::vector<double> plan_sizes(bool lens, bool held_out);
 
+// The accuracy goals, relative errors per group of moves as the summary
+// groups them; the calibrator chooses by them and the plot draws them.
+constexpr double goal_short_median = 0.06;  // pan and tilt, 1 to 5 degrees
+constexpr double goal_long_median = 0.01;   // pan and tilt, 5 to 90 degrees
+constexpr double goal_long_worst = 0.04;
+constexpr double goal_lens_median = 0.03;   // zoom and focus
+constexpr double goal_lens_worst = 0.15;
+
 // The summary line of the in-plan moves:
 //   verify summary: 5-90 deg median A% worst B%; 1-5 deg median C% worst D%;
 //                   zoom/focus median E% worst F%; N moves
