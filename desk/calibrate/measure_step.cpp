@@ -37,11 +37,11 @@ MeasureOptions lens_drives() {
     return m;
 }
 
-bool pan_tilt_all(const Session &s, int axis) { return axis <= Tilt && !s.o.quick; }
+bool pan_tilt_all(const Session &s, int axis) { return axis <= Tilt && s.o.axes[axis] && !s.o.quick; }
 
 // Every nibble, also when the speeds in use stay: the table says what a
 // change would gain.
-bool lens_all(const Session &s, int axis) { return axis >= Zoom && !s.o.quick; }
+bool lens_all(const Session &s, int axis) { return axis >= Zoom && s.o.axes[axis] && !s.o.quick; }
 
 bool measure_speeds(Session &s, int axis, const std::set<int> &speeds, const MeasureOptions &mo, int drives_after) {
     const std::vector<int> todo(speeds.begin(), speeds.end());

@@ -13,6 +13,12 @@ namespace calib {
 
 namespace {
 
+std::string format(const char *pattern, double value) {
+    char text[64];
+    snprintf(text, sizeof text, pattern, value);
+    return text;
+}
+
 std::optional<double> travel_of(const AxisGeometry &g) {
     if (g.min && g.max) return *g.max - *g.min;
     return std::nullopt;
@@ -61,8 +67,11 @@ void report(Session &s) {
         }
         printf("\n");
     }
-    printf("predicted held-out: 5-90 deg median %.1f%%, lens median %.1f%%\n", 100 * median_error(held_pan_tilt),
-           100 * median_error(held_lens));
+    // Only what was measured: an axis never moved has no figure.
+    std::string held;
+    if (s.o.axes[Pan] || s.o.axes[Tilt]) held += format(", 5-90 deg median %.1f%%", 100 * median_error(held_pan_tilt));
+    if (s.o.axes[Zoom] || s.o.axes[Focus]) held += format(", lens median %.1f%%", 100 * median_error(held_lens));
+    printf("predicted held-out:%s\n", held.c_str() + 1);
 }
 
 }  // namespace calib

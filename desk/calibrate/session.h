@@ -51,7 +51,7 @@ struct Session {
     std::string restored;            // "back at the start: ..."
     std::optional<double> time_step;  // seconds; the camera acts on this grid (0: no grid seen)
     double time_step_spacing = 0;     // seconds between the staircase's drive times
-    LensTable lens_tables[2];         // zoom, focus
+    LensTable lens_tables[2] = {LensTable{Zoom, {}, -1, -1}, LensTable{Focus, {}, -1, -1}};
     Settings chosen;
     std::vector<std::string> kept;    // keys whose value in use predicts as well
     std::string error;

@@ -39,6 +39,25 @@ expect_line "$work/camera3.txt" "camera 3 is beyond [host] cameras = 2 of $work/
 expect_no_line "$work/camera3.txt" "measuring"
 expect_equal "the file after a camera beyond its cameras" "$(cat "$work/two.ini")" "$(cat "$work/two_before.ini")"
 
+# --axes must name an axis: a usage error, nothing measured or written.
+status=0
+timeout 30 "$bin/visca_calibrate" --profile proportional --axes "" --write "$work/site.ini" >"$work/no_axes.txt" 2>&1 ||
+  status=$?
+expect_equal "--axes '' exit status" "$status" 2
+expect_line "$work/no_axes.txt" "--axes: name at least one axis"
+expect_equal "the file after --axes ''" "$(cat "$work/site.ini")" "$(cat "$work/before.ini")"
+
+# Tilt alone needs only tilt's units, and reports only tilt.
+status=0
+timeout 60 "$bin/visca_calibrate" --port "$pty" --axes tilt --tilt-units-per-degree 14.4 --quick --no-check \
+  >"$work/tilt.txt" 2>&1 || status=$?
+expect_equal "--axes tilt with tilt units only: exit status" "$status" 0
+expect_line "$work/tilt.txt" "TiltMoveTimePerDegree = "
+expect_no_line "$work/tilt.txt" "pan:"
+expect_no_line "$work/tilt.txt" "zoom:"
+expect_no_line "$work/tilt.txt" "focus:"
+expect_no_line "$work/tilt.txt" "lens median"
+
 status=0
 timeout 60 "$bin/visca_calibrate" --port "$pty" --profile proportional --quick --axes pan \
   --write "$work/site.ini" >"$work/calibrate.txt" 2>"$work/progress.txt" || status=$?
