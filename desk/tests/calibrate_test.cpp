@@ -901,6 +901,11 @@ TEST(CalibrateCheck, RefusesWhatIsUnsound) {
          "outside the driver's range 1..50000"},
         {"at the ends of the ranges",
          [](calib::Session &s) { s.chosen = {{"PanSpeedCompensation", -100}, {"PanMoveTimePerDegree", 50000}}; }, ""},
+        {"a move of the plan not measured", [](calib::Session &s) { s.curves.erase(s.curves.begin()); },
+         "which was not measured"},
+        {"predicted beyond the bound", [](calib::Session &s) { for (auto &[k, l] : s.curves) l.rate *= 1.06; },
+         "predicted to land 5-90 degree moves"},
+        {"predicted within the bound", [](calib::Session &s) { for (auto &[k, l] : s.curves) l.rate *= 1.04; }, ""},
         {"camera beyond the file's cameras", [](calib::Session &s) { s.file_cameras = 1; }, "beyond [host] cameras = 1"},
         {"camera within", [](calib::Session &s) { s.file_cameras = 2; }, ""},
     };

@@ -47,6 +47,25 @@ expect_equal "--axes '' exit status" "$status" 2
 expect_line "$work/no_axes.txt" "--axes: name at least one axis"
 expect_equal "the file after --axes ''" "$(cat "$work/site.ini")" "$(cat "$work/before.ini")"
 
+# Values it cannot stand behind are refused, file untouched: --quick on a
+# camera whose time step needs a slower MoveSpeed predicts beyond the bound.
+status=0
+timeout 60 "$bin/visca_calibrate" --profile linear --quick --write "$work/site.ini" >"$work/quick.txt" 2>&1 ||
+  status=$?
+expect_equal "--quick on linear: exit status" "$status" 1
+expect_line "$work/quick.txt" "calibration failed: pan: the values are predicted to land 5-90 degree moves"
+expect_line "$work/quick.txt" "run it again without --quick"
+expect_equal "the file after a refused calibration" "$(cat "$work/site.ini")" "$(cat "$work/before.ini")"
+
+# A value in use far off (60 times too long) is no reason to miss the right one.
+printf '[camera1]\nPanMoveTimePerDegree = 10000\n' >"$work/far.ini"
+status=0
+timeout 120 "$bin/visca_calibrate" --profile linear --axes pan --write "$work/far.ini" >"$work/far.txt" 2>&1 ||
+  status=$?
+expect_equal "far-off value in use: exit status" "$status" 0
+chosen=$(sed -n 's/^PanMoveTimePerDegree = //p' "$work/far.ini")
+expect_between "PanMoveTimePerDegree from 10000" "${chosen:-0}" 300 460
+
 # Tilt alone needs only tilt's units, and reports only tilt.
 status=0
 timeout 60 "$bin/visca_calibrate" --port "$pty" --axes tilt --tilt-units-per-degree 14.4 --quick --no-check \
