@@ -65,6 +65,7 @@ timeout 120 "$bin/visca_calibrate" --profile linear --axes pan --write "$work/fa
 expect_equal "far-off value in use: exit status" "$status" 0
 chosen=$(sed -n 's/^PanMoveTimePerDegree = //p' "$work/far.ini")
 expect_between "PanMoveTimePerDegree from 10000" "${chosen:-0}" 300 460
+for other in "zoom:" "focus:" "tilt:" "lens median"; do expect_no_line "$work/far.txt" "$other"; done
 
 # Tilt alone needs only tilt's units, and reports only tilt.
 status=0
