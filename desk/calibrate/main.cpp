@@ -48,6 +48,8 @@ int main(int argc, char **argv) {
     if (!calib::choose(s)) return fail(s.error);
     calib::report(s);
     if (!calib::check(s)) return fail(s.error + "; the configuration file was left as it was");
+    if (!calib::land_check(s)) return calib::abort_run(s, s.error);
+    if (!calib::landed(s)) return fail(s.error + "; the configuration file was left as it was");
     if (!calib::write(s)) return fail(s.error);
     return 0;
 }

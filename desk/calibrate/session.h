@@ -8,6 +8,7 @@
 //   choose                         choose_step.cpp
 //   report                         report_step.cpp
 //   check, write                   write_step.cpp
+//   land_check, landed             landing_step.cpp (the plan: landing.cpp)
 // A step returns false with `error` set; abort_run() then stops the camera
 // safely and says why.
 #ifndef SIM_CALIBRATE_SESSION_H
@@ -54,6 +55,7 @@ struct Session {
     LensTable lens_tables[2] = {LensTable{Zoom, {}, -1, -1}, LensTable{Focus, {}, -1, -1}};
     Settings chosen;
     std::vector<std::string> kept;    // keys whose value in use predicts as well
+    std::string landing_misses;       // axes the landing check found off their prediction
     std::string error;
 
     bool stopped() const { return stop != nullptr && *stop != 0; }
@@ -72,6 +74,10 @@ bool choose(Session &s);
 void report(Session &s);
 bool check(Session &s);
 bool write(Session &s);
+// Lands the landing plan with the chosen values (false: the camera failed
+// or the run was stopped), then says whether it landed as predicted.
+bool land_check(Session &s);
+bool landed(Session &s);
 
 // Stops every axis (paced, confirmed), restores automatic focus; returns
 // the exit status 1 after printing why.

@@ -16,6 +16,7 @@
 #include "choose.h"
 #include "driver_probe.h"
 #include "fit.h"
+#include "landing.h"
 #include "ini_update.h"
 #include "line.h"
 #include "measure.h"
@@ -778,6 +779,54 @@ TEST(CalibrateMeasure, DriveTimesDirectionsAndFitsOnAKnownCamera) {
                 EXPECT_NEAR(it->second.offset, offset, 0.15 + 0.03 * fabs(offset)) << c.what << " speed " << speed;
             }
         }
+    }
+}
+
+TEST(CalibrateLanding, LandsThePlanAndTellsAMissFromItsPrediction) {
+    struct Plan {
+        int axis;
+        double at;
+        std::optional<double> min, max;
+        std::vector<double> moves;
+    };
+    const Plan plans[] = {
+        {calib::Pan, 0, std::nullopt, std::nullopt, {4, -4, 12, -12, 40, -40}},
+        {calib::Tilt, 20, -20.0, 25.0, {-4, 4, -12, 12}},  // 40 does not fit; towards the more room first
+        {calib::Zoom, 0, 0.0, 16384.0, {400, -400, 2500, -2500}},
+        {calib::Focus, 16000, 0.0, 16384.0, {-400, 400, -2500, 2500}},
+        {calib::Focus, 200, 0.0, 1000.0, {400, -400}},
+    };
+    for (const Plan &p : plans) {
+        calib::AxisGeometry g;
+        g.min = p.min;
+        g.max = p.max;
+        EXPECT_EQ(calib::landing_moves(p.axis, g, p.at), p.moves) << calib::axis_label(p.axis) << " at " << p.at;
+    }
+    // The camera runs 2 deg/s per speed byte after 50 ms. Values chosen
+    // on its true curves land as predicted; values chosen on curves 15 %
+    // too fast land some 15 % short of what they predict.
+    for (const double believed : {1.0, 1.15}) {
+        ClockedCamera cam(calib::Pan, 0, 14.4, 1, -1e6, 1e6);
+        calib::Curves curves;
+        for (int speed = 1; speed <= 0x18; ++speed) {
+            const double rate = cam.rate_per_speed * speed;
+            for (int dir : {1, -1}) curves[calib::CurveKey{calib::Pan, dir, speed}] = {believed * rate, -rate * 0.05};
+        }
+        calib::DriverProbe probe(calib::driver_defaults());
+        calib::choose_axis(probe, curves, calib::Pan, calib::plan_moves(calib::Pan, std::nullopt, true), false);
+        calib::AxisGeometry g;
+        g.units_per_unit = 14.4;
+        g.sign = 1;
+        calib::Measurer measurer(cam, nullptr, nullptr);
+        calib::LandingResult r;
+        std::string error;
+        ASSERT_TRUE(calib::land_plan(measurer, probe, curves, calib::Pan, g, 0, &r, &error)) << error;
+        ASSERT_EQ(r.moves.size(), 6u);
+        if (believed == 1.0) {
+            EXPECT_NEAR(r.median, r.predicted_median, 0.01);
+        }
+        EXPECT_EQ(calib::landed_as_predicted(r), believed == 1.0) << believed << ": median " << r.median;
+        EXPECT_NEAR(cam.position(), 0, 0.5);  // out and back
     }
 }
 
