@@ -4,6 +4,7 @@
 #include <math.h>
 
 #include "landing.h"
+#include "options.h"
 #include "session.h"
 
 namespace calib {
@@ -38,6 +39,7 @@ bool land_check(Session &s) {
                          s.landing_misses.empty() ? "" : "; ", axis_label(axis), 100 * r.median,
                          100 * r.predicted_median);
                 s.landing_misses += text;
+                if (lens && s.o.lens_speed.kind != LensSpeedChoice::Auto) s.landing_lens_kept = true;
             }
         }
         if (!s.measurer->go_to(axis, g, *start, s.curves, &s.error)) return false;
@@ -56,7 +58,10 @@ bool landed(Session &s) {
     if (s.landing_misses.empty()) return true;
     s.error = "calibration failed: the landing check: " + s.landing_misses +
               " (more than 2 points worse); run it again with the camera left alone: a camera moved or held "
-              "during the run, or a machine too loaded to keep time, lands moves off their prediction";
+              "during the run, or a machine too loaded to keep time, lands moves off their prediction" +
+              std::string(s.landing_lens_kept ? "; for a lens, --lens-speed auto chooses a nibble whose time steps "
+                                                "land short moves finer"
+                                              : "");
     return false;
 }
 

@@ -56,6 +56,7 @@ struct Session {
     Settings chosen;
     std::vector<std::string> kept;    // keys whose value in use predicts as well
     std::string landing_misses;       // axes the landing check found off their prediction
+    bool landing_lens_kept = false;   // one of them a lens at a speed not chosen by --lens-speed auto
     std::string error;
 
     bool stopped() const { return stop != nullptr && *stop != 0; }
