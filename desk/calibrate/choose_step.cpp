@@ -71,6 +71,21 @@ bool choose(Session &s) {
         choose_axis(*s.probe, s.curves, axis, s.plan[axis], !s.o.quick, step);
         pan_tilt.push_back(axis);
     }
+    // A camera whose start latency costs moves of 5 degrees more than the
+    // bound at this MoveSpeed loses fewer degrees to it at a slower one.
+    if (!pan_tilt.empty() && !s.o.quick && !sound(s, pan_tilt)) {
+        const Config was = s.probe->config();
+        bool found = false;
+        for (long speed = was.at("MoveSpeed") - 5; speed >= 5 && !found; speed -= 5) {
+            s.probe->set("MoveSpeed", speed);
+            for (int axis : pan_tilt) choose_axis(*s.probe, s.curves, axis, s.plan[axis], true, step);
+            found = sound(s, pan_tilt);
+        }
+        if (!found) {
+            for (const auto &[k, v] : was) s.probe->set(k, v);
+        }
+        s.move_speed_for_start = found;
+    }
     if (!pan_tilt.empty()) {
         std::vector<std::string> keys{"MoveSpeed"};
         for (int a : pan_tilt) {

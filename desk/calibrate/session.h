@@ -53,6 +53,7 @@ struct Session {
     std::optional<double> time_step;  // seconds; the camera acts on this grid (0: no grid seen)
     double time_step_spacing = 0;     // seconds between the staircase's drive times
     LensTable lens_tables[2] = {LensTable{Zoom, {}, -1, -1}, LensTable{Focus, {}, -1, -1}};
+    bool move_speed_for_start = false;  // MoveSpeed lowered further for the camera's start latency
     Settings chosen;
     std::vector<std::string> kept;    // keys whose value in use predicts as well
     std::string landing_misses;       // axes the landing check found off their prediction

@@ -67,6 +67,15 @@ chosen=$(sed -n 's/^PanMoveTimePerDegree = //p' "$work/far.ini")
 expect_between "PanMoveTimePerDegree from 10000" "${chosen:-0}" 300 460
 for other in "zoom:" "focus:" "tilt:" "lens median"; do expect_no_line "$work/far.txt" "$other"; done
 
+# A camera whose start latency (60 ms) costs 5 degree tilts too much at
+# the speed its time step allows: a slower MoveSpeed keeps within the bound.
+printf '[camera]\nframe_ms = 20\nstart_latency_ms = 60\ncoast_ms = 25\n[pan]\nfirst_byte = 1\nspeeds = 1.5 4 8 13\n[tilt]\nfirst_byte = 1\nspeeds = %s\nunits_per_degree = 12.5\nsign = -1\nmin = -20\nmax = 80\n[zoom]\nfull_travel_ms = 4000\n[focus]\nfull_travel_ms = 2500\n' \
+  "1 3 6 10 15 20 25 29 32 34 35.5 36.5 37 37.5" >"$work/late.ini"
+status=0
+timeout 120 "$bin/visca_calibrate" --profile "$work/late.ini" --axes tilt --no-check >"$work/late.txt" 2>&1 || status=$?
+expect_equal "a camera slow to start: exit status" "$status" 0
+expect_line "$work/late.txt" "at a faster speed the camera's start costs moves of 5 to 90 degrees more than 5 %"
+
 # Tilt alone needs only tilt's units, and reports only tilt.
 status=0
 timeout 60 "$bin/visca_calibrate" --port "$pty" --axes tilt --tilt-units-per-degree 14.4 --quick --no-check \
