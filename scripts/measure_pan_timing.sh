@@ -6,7 +6,7 @@
 # intended (its sleep), the interval between drive and stop frames at the
 # camera (median and worst: furthest from the intended time), and the
 # requested against the reached angle (median, lowest and highest).
-# Usage: desk/measure_pan_timing.sh [BUILD_DIR [RUNS [ANGLES...]]]
+# Usage: scripts/measure_pan_timing.sh [BUILD_DIR [RUNS [ANGLES...]]]
 #   BUILD_DIR holds tavrinode and virtual_camera (default: the folder
 #   scripts/demo builds, else build/native),
 #   RUNS out-and-back runs per angle (default 5), ANGLES (default 1 10 90).

@@ -6,7 +6,7 @@
 # 0; run i first waits i * 40 / RUNS ms, so the drive frame lands at a
 # different point of the camera's video frame (40 ms or shorter) each time.
 # It prints the median, lowest and highest angle reached.
-# Usage: desk/measure_profile_pans.sh [BUILD_DIR [RUNS [PROFILE...]]]
+# Usage: scripts/measure_profile_pans.sh [BUILD_DIR [RUNS [PROFILE...]]]
 #   BUILD_DIR holds tavrinode (default build/native), RUNS per angle
 #   (default 5), PROFILE names or files (default the four shipped ones).
 set -euo pipefail
