@@ -35,7 +35,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (size == 0) return 0;
     static const char *const keys[] = {"MoveSpeed", "PanMoveTimePerDegree", "ZoomTime", "FocusSpeed"};
     const int camera = 1 + (data[0] & 3);
-    calib::Settings chosen;
+    ini::Settings chosen;
     for (int k = 0; k < 4; ++k) {
         if ((data[0] >> (2 + k) & 1) != 0) chosen.emplace_back(keys[k], (k * 37 + data[0]) * (data[0] & 0x40 ? -1 : 1));
     }
@@ -44,7 +44,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     std::string why;
     if (ini::parse(text, collect, &before, &why) != 0) return 0;  // the file update refuses it
 
-    const std::string updated = calib::update_ini_text(text, camera, chosen);
+    const std::string updated = ini::update_ini_text(text, camera, chosen);
     if (ini::bad_line(updated, &why) != 0) return 0;  // refused too: a value made a line too long
     Reading after;
     const int bad = ini::parse(updated, collect, &after, &why);

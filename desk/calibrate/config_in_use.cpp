@@ -7,7 +7,7 @@
 
 #include "ini_lines.h"
 
-namespace calib {
+namespace calibrate {
 
 namespace {
 
@@ -70,4 +70,4 @@ bool read_config(const std::string &path, int camera, Config *config, std::optio
     return true;
 }
 
-}  // namespace calib
+}  // namespace calibrate

@@ -28,14 +28,14 @@
 #include "options.h"
 #include "profile.h"
 
-namespace calib {
+namespace calibrate {
 
 struct Session {
     Session(const Options &options, const volatile int *stop_flag) : o(options), stop(stop_flag) {}
 
     Options o;
     const volatile int *stop;
-    std::optional<sim::Profile> profile;  // units, counter direction and ends only
+    std::optional<camera::Profile> profile;  // units, counter direction and ends only
     Config in_use;                        // the file's values over the driver's defaults
     std::optional<long> file_cameras;     // [host] cameras of the file, when it says
     std::unique_ptr<CameraLink> link;
@@ -52,7 +52,7 @@ struct Session {
     std::optional<double> time_step;  // seconds; the camera acts on this grid (0: no grid seen)
     double time_step_spacing = 0;     // seconds between the staircase's drive times
     LensTable lens_tables[2];         // zoom, focus
-    Settings chosen;
+    ini::Settings chosen;
     std::vector<std::string> kept;    // keys whose value in use predicts as well
     std::string error;
 
@@ -77,6 +77,6 @@ bool write(Session &s);
 // the exit status 1 after printing why.
 int abort_run(Session &s, const std::string &why);
 
-}  // namespace calib
+}  // namespace calibrate
 
 #endif

@@ -17,7 +17,7 @@
 #define PTZ_PROFILE_DIR "profiles"
 #endif
 
-namespace sim {
+namespace camera {
 
 double SpeedCurve::rate(int code) const {
     if (proportional) {
@@ -344,4 +344,4 @@ bool load_profile(const std::string &name_or_file, Profile *out, std::string *er
     return false;
 }
 
-}  // namespace sim
+}  // namespace camera

@@ -11,7 +11,7 @@
 
 #include "ini_lines.h"
 
-namespace calib {
+namespace ini {
 
 namespace {
 
@@ -286,4 +286,4 @@ bool update_ini_file(const std::string &path, const std::vector<std::pair<int, S
     return true;
 }
 
-}  // namespace calib
+}  // namespace ini

@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-namespace calib {
+namespace ini {
 
 using Settings = std::vector<std::pair<std::string, long>>;
 
@@ -40,6 +40,6 @@ bool update_ini_file(const std::string &path, int camera, const Settings &settin
 bool update_ini_file(const std::string &path, const std::vector<std::pair<int, Settings>> &cameras,
                      std::string *error);
 
-}  // namespace calib
+}  // namespace ini
 
 #endif

@@ -68,7 +68,7 @@ std::string read_all(const std::string &path) {
     return s.str();
 }
 
-const calib::Settings zoom = {{"ZoomTime", 9000}};
+const ini::Settings zoom = {{"ZoomTime", 9000}};
 
 TEST(IniFile, SymlinkTargetUpdatedModeAndOwnerKeptNoStaleNewFile) {
     Folder f;
@@ -83,7 +83,7 @@ TEST(IniFile, SymlinkTargetUpdatedModeAndOwnerKeptNoStaleNewFile) {
     std::ofstream(f.file("elsewhere")) << "keep";
     ASSERT_EQ(symlink("elsewhere", f.file("site.ini.new").c_str()), 0);
     std::string error;
-    ASSERT_TRUE(calib::update_ini_file(f.file("site.ini"), 1, zoom, &error)) << error;
+    ASSERT_TRUE(ini::update_ini_file(f.file("site.ini"), 1, zoom, &error)) << error;
     struct stat link, real;
     ASSERT_EQ(lstat(f.file("site.ini").c_str(), &link), 0);
     EXPECT_TRUE(S_ISLNK(link.st_mode));
@@ -119,8 +119,8 @@ TEST(IniFile, RefusedBeforeAnythingMoves) {
     };
     for (const auto &c : cases) {
         std::string error;
-        EXPECT_EQ(calib::check_write_target(c.path, &error), !c.checked_first) << c.path;
-        EXPECT_FALSE(calib::update_ini_file(c.path, 1, zoom, &error)) << c.path;
+        EXPECT_EQ(ini::check_write_target(c.path, &error), !c.checked_first) << c.path;
+        EXPECT_FALSE(ini::update_ini_file(c.path, 1, zoom, &error)) << c.path;
         EXPECT_NE(error.find(c.error), std::string::npos) << error;
     }
     EXPECT_EQ(read_all(f.file("long.ini")), long_line);

@@ -5,7 +5,7 @@
 
 #include <algorithm>
 
-namespace host {
+namespace verify {
 
 namespace {
 
@@ -70,4 +70,4 @@ std::string verify_held_out_summary(const std::vector<VerifiedMove> &moves) {
     return summary("verify held-out", moves, true);
 }
 
-}  // namespace host
+}  // namespace verify

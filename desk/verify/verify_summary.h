@@ -10,7 +10,7 @@
 
 #include "visca.h"
 
-namespace host {
+namespace verify {
 
 struct VerifiedMove {
     int axis = 0;  // 0 pan, 1 tilt, 2 zoom, 3 focus
@@ -44,6 +44,6 @@ std::string verify_summary(const std::vector<VerifiedMove> &moves);
 // The same over the held-out moves, "verify held-out: ...".
 std::string verify_held_out_summary(const std::vector<VerifiedMove> &moves);
 
-}  // namespace host
+}  // namespace verify
 
 #endif

@@ -5,7 +5,7 @@
 #include "camera.h"
 #include "line.h"
 
-namespace calib {
+namespace calibrate {
 
 namespace {
 
@@ -14,7 +14,7 @@ const double byte_seconds = line::byte_seconds(line::Settings());
 
 class BuiltinLink : public CameraLink {
 public:
-    explicit BuiltinLink(const sim::Profile &profile) : camera_(model(profile)), name_(profile.name) {}
+    explicit BuiltinLink(const camera::Profile &profile) : camera_(model(profile)), name_(profile.name) {}
 
     // A command arrives the moment it is sent, as the stand-in host's own
     // built-in camera takes it; inquiries and replies take their line time.
@@ -34,7 +34,7 @@ public:
             const double at = camera_.next_reply_time();
             clock_ = at >= 0 ? std::max(clock_, at) : clock_ + 0.005;
             camera_.advance(clock_);
-            for (const sim::Reply &r : camera_.take_replies(clock_)) {
+            for (const camera::Reply &r : camera_.take_replies(clock_)) {
                 clock_ += r.bytes.size() * byte_seconds;
                 if (r.bytes.size() >= 3 && r.bytes[1] == 0x50) {
                     return visca::Bytes(r.bytes.begin() + 2, r.bytes.end() - 1);
@@ -53,7 +53,7 @@ public:
             const double at = camera_.next_reply_time();
             clock_ = at >= 0 ? std::min(give_up, std::max(clock_, at)) : std::min(give_up, clock_ + 0.005);
             camera_.advance(clock_);
-            for (const sim::Reply &r : camera_.take_replies(clock_)) {
+            for (const camera::Reply &r : camera_.take_replies(clock_)) {
                 const visca::Bytes &m = r.bytes;
                 if (m.size() >= 3 && ((m[1] & 0xF0) == 0x60 || (m.size() == 3 && (m[1] & 0xF0) == 0x50))) return true;
             }
@@ -68,21 +68,21 @@ public:
     std::string describe() const override { return "built-in virtual camera (" + name_ + ")"; }
 
 private:
-    static sim::CameraModel model(const sim::Profile &profile) {
-        sim::CameraModel m;
+    static camera::CameraModel model(const camera::Profile &profile) {
+        camera::CameraModel m;
         m.profile = profile;
         return m;
     }
 
-    sim::VirtualCamera camera_;
+    camera::VirtualCamera camera_;
     std::string name_;
     double clock_ = 0;
 };
 
 }  // namespace
 
-std::unique_ptr<CameraLink> builtin_link(const sim::Profile &profile) {
+std::unique_ptr<CameraLink> builtin_link(const camera::Profile &profile) {
     return std::make_unique<BuiltinLink>(profile);
 }
 
-}  // namespace calib
+}  // namespace calibrate

@@ -8,10 +8,10 @@
 #include "camera_link.h"
 #include "profile.h"
 
-namespace calib {
+namespace calibrate {
 
-std::unique_ptr<CameraLink> builtin_link(const sim::Profile &profile);
+std::unique_ptr<CameraLink> builtin_link(const camera::Profile &profile);
 
-}  // namespace calib
+}  // namespace calibrate
 
 #endif

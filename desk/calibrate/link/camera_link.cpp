@@ -9,7 +9,7 @@
 
 #include "line.h"
 
-namespace calib {
+namespace calibrate {
 
 namespace {
 
@@ -211,4 +211,4 @@ visca::Bytes focus_mode(bool automatic) {
     return {0x81, 0x01, 0x04, 0x38, static_cast<uint8_t>(automatic ? 0x02 : 0x03), 0xFF};
 }
 
-}  // namespace calib
+}  // namespace calibrate

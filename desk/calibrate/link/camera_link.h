@@ -14,7 +14,7 @@
 
 #include "visca.h"
 
-namespace calib {
+namespace calibrate {
 
 class CameraLink {
 public:
@@ -85,6 +85,6 @@ visca::Bytes lens_drive(bool zoom, int dir, int nibble);
 visca::Bytes lens_stop(bool zoom);
 visca::Bytes focus_mode(bool automatic);
 
-}  // namespace calib
+}  // namespace calibrate
 
 #endif

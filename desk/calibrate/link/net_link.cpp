@@ -4,7 +4,7 @@
 
 #include "net_client.h"
 
-namespace calib {
+namespace calibrate {
 
 namespace {
 
@@ -54,4 +54,4 @@ std::unique_ptr<CameraLink> net_link(const line::NetAddress &net, std::string *e
     return std::make_unique<NetLink>(std::move(client));
 }
 
-}  // namespace calib
+}  // namespace calibrate

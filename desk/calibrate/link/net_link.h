@@ -8,11 +8,11 @@
 #include "camera_link.h"
 #include "net_address.h"
 
-namespace calib {
+namespace calibrate {
 
 // Connects to the camera; nullptr with the reason when that fails.
 std::unique_ptr<CameraLink> net_link(const line::NetAddress &net, std::string *error);
 
-}  // namespace calib
+}  // namespace calibrate
 
 #endif

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <limits>
 
-namespace calib {
+namespace calibrate {
 
 namespace {
 
@@ -175,4 +175,4 @@ long choose_move_speed(DriverProbe &probe, const Curves &curves, bool pan, bool 
     return chosen;
 }
 
-}  // namespace calib
+}  // namespace calibrate

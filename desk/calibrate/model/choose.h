@@ -14,7 +14,7 @@
 #include "driver_probe.h"
 #include "fit.h"
 
-namespace calib {
+namespace calibrate {
 
 // (axis, direction, speed byte or nibble)
 using CurveKey = std::tuple<int, int, int>;
@@ -65,6 +65,6 @@ void choose_axis(DriverProbe &probe, const Curves &curves, int axis, const std::
 // since a command acts on a frame boundary; frame_ms 0: as configured.
 long choose_move_speed(DriverProbe &probe, const Curves &curves, bool pan, bool tilt, double frame_ms);
 
-}  // namespace calib
+}  // namespace calibrate
 
 #endif

@@ -20,7 +20,7 @@ char drivermsg[256];
 namespace {
 
 struct Recorder {
-    const calib::Config *config = nullptr;
+    const calibrate::Config *config = nullptr;
     std::vector<visca::Bytes> frames;
     std::vector<unsigned> sleeps;  // microseconds, in order with the frames
     std::vector<int> order;        // 0 frame, 1 sleep
@@ -64,7 +64,7 @@ void ptz_request_poll(int) {}
 
 }  // extern "C"
 
-namespace calib {
+namespace calibrate {
 
 const char *axis_label(int axis) {
     static const char *const names[] = {"pan", "tilt", "zoom", "focus"};
@@ -195,4 +195,4 @@ std::vector<Drive> DriverProbe::move(int axis, double amount) {
     return drives;
 }
 
-}  // namespace calib
+}  // namespace calibrate

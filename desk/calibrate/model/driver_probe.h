@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-namespace calib {
+namespace calibrate {
 
 enum Axis { Pan = 0, Tilt = 1, Zoom = 2, Focus = 3 };
 const char *axis_label(int axis);
@@ -55,6 +55,6 @@ private:
     bool dirty_ = false;
 };
 
-}  // namespace calib
+}  // namespace calibrate
 
 #endif

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-namespace calib {
+namespace calibrate {
 
 std::optional<Line> fit_line(const std::vector<Sample> &samples) {
     const double n = static_cast<double>(samples.size());
@@ -42,4 +42,4 @@ std::optional<Line> fit_line(const std::vector<Sample> &samples) {
     return line;
 }
 
-}  // namespace calib
+}  // namespace calibrate

@@ -6,7 +6,7 @@
 #include <optional>
 #include <vector>
 
-namespace calib {
+namespace calibrate {
 
 struct Sample {
     double seconds = 0;   // time between the drive and the stop command
@@ -27,6 +27,6 @@ struct Line {
 // and finite samples; nullopt otherwise.
 std::optional<Line> fit_line(const std::vector<Sample> &samples);
 
-}  // namespace calib
+}  // namespace calibrate
 
 #endif

@@ -6,7 +6,7 @@
 
 #include "options.h"
 
-namespace calib {
+namespace calibrate {
 
 namespace {
 
@@ -116,4 +116,4 @@ int choose_lens_row(const LensTable &t, int kind, int nibble) {
     return best;
 }
 
-}  // namespace calib
+}  // namespace calibrate

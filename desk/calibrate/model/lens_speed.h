@@ -15,7 +15,7 @@
 #include "driver_probe.h"
 #include "verify_summary.h"
 
-namespace calib {
+namespace calibrate {
 
 struct LensRow {
     int nibble = 0;
@@ -34,8 +34,8 @@ struct LensTable {
 };
 
 // Lens moves are judged by the verification's goals.
-constexpr double lens_goal_median = host::goal_lens_median;
-constexpr double lens_goal_worst = host::goal_lens_worst;
+constexpr double lens_goal_median = verify::goal_lens_median;
+constexpr double lens_goal_worst = verify::goal_lens_worst;
 
 // The nibbles the speed key can give, over its descriptor range.
 std::set<int> lens_nibbles(DriverProbe &probe, int axis);
@@ -51,6 +51,6 @@ int choose_lens_row(const LensTable &table, int kind, int nibble);
 
 const char *lens_speed_key(int axis);
 
-}  // namespace calib
+}  // namespace calibrate
 
 #endif

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <map>
 
-namespace calib {
+namespace calibrate {
 
 namespace {
 
@@ -243,4 +243,4 @@ void Measurer::stop_all(double pace) {
     }
 }
 
-}  // namespace calib
+}  // namespace calibrate

@@ -13,7 +13,7 @@
 #include "choose.h"
 #include "fit.h"
 
-namespace calib {
+namespace calibrate {
 
 struct AxisGeometry {
     double units_per_unit = 1;  // position counter units per degree (lens: per step)
@@ -81,6 +81,6 @@ private:
     double spent_ = 0;
 };
 
-}  // namespace calib
+}  // namespace calibrate
 
 #endif

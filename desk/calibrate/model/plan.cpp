@@ -4,7 +4,7 @@
 
 #include "verify_summary.h"
 
-namespace calib {
+namespace calibrate {
 
 namespace {
 
@@ -24,12 +24,12 @@ std::vector<double> both_ways(const std::vector<double> &sizes, bool lens, std::
 
 std::vector<double> plan_moves(int axis, std::optional<double> travel, bool long_only) {
     const bool lens = axis == Zoom || axis == Focus;
-    return both_ways(host::plan_sizes(lens, false), lens, travel, long_only);
+    return both_ways(verify::plan_sizes(lens, false), lens, travel, long_only);
 }
 
 std::vector<double> held_out_moves(int axis, std::optional<double> travel) {
     const bool lens = axis == Zoom || axis == Focus;
-    return both_ways(host::plan_sizes(lens, true), lens, travel, false);
+    return both_ways(verify::plan_sizes(lens, true), lens, travel, false);
 }
 
 std::set<int> speeds_used(DriverProbe &probe, int axis, const std::vector<double> &moves, double low, double high,
@@ -58,4 +58,4 @@ std::set<int> speeds_used(DriverProbe &probe, int axis, const std::vector<double
     return speeds;
 }
 
-}  // namespace calib
+}  // namespace calibrate

@@ -10,7 +10,7 @@
 #include "choose.h"
 #include "driver_probe.h"
 
-namespace calib {
+namespace calibrate {
 
 // Both directions of each size that fits the axis's travel (nullopt: any).
 // Pan and tilt: 1, 2, 5, 10, 20, 45, 90 degrees (from 5 only when `long_only`);
@@ -28,6 +28,6 @@ std::vector<double> held_out_moves(int axis, std::optional<double> travel);
 std::set<int> speeds_used(DriverProbe &probe, int axis, const std::vector<double> &moves, double low, double high,
                           bool all_compensations);
 
-}  // namespace calib
+}  // namespace calibrate
 
 #endif

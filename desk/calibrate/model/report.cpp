@@ -8,7 +8,7 @@
 
 #include "options.h"
 
-namespace calib {
+namespace calibrate {
 
 namespace {
 
@@ -147,4 +147,4 @@ void print_predictions(FILE *out, DriverProbe &probe, const Curves &curves, int 
     }
 }
 
-}  // namespace calib
+}  // namespace calibrate

@@ -10,7 +10,7 @@
 #include "choose.h"
 #include "lens_speed.h"
 
-namespace calib {
+namespace calibrate {
 
 void print_curves(FILE *out, const Curves &curves, int axis);
 
@@ -28,6 +28,6 @@ void print_lens_table(FILE *out, const LensTable &table);
 // The median of the predicted errors (0 for none).
 double median_error(std::vector<double> errors);
 
-}  // namespace calib
+}  // namespace calibrate
 
 #endif

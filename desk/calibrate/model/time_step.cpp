@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-namespace calib {
+namespace calibrate {
 
 std::vector<double> staircase_times(double first, double spacing, int count) {
     std::vector<double> times;
@@ -75,4 +75,4 @@ std::optional<double> estimate_time_step(const std::vector<Staircase> &stairs) {
     return widths > 0 ? sum / widths : by_height;
 }
 
-}  // namespace calib
+}  // namespace calibrate

@@ -10,7 +10,7 @@
 
 #include "fit.h"
 
-namespace calib {
+namespace calibrate {
 
 struct Staircase {
     std::vector<Sample> samples;  // one direction of one speed, drive times a little apart
@@ -27,6 +27,6 @@ std::optional<double> estimate_time_step(const std::vector<Staircase> &stairs);
 // Drive times of the staircase: `count` times `spacing` apart from `first`.
 std::vector<double> staircase_times(double first, double spacing, int count);
 
-}  // namespace calib
+}  // namespace calibrate
 
 #endif

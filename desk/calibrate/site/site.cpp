@@ -103,7 +103,7 @@ namespace {
 struct Outcome {
     bool ok = false;
     std::string why;           // when not ok
-    calib::Settings values;    // the chosen keys
+    ini::Settings values;    // the chosen keys
     double camera_time = -1;   // seconds, < 0: not reported
     std::string errors;        // predicted error per axis, "pan 1.2 % (worst 7.8 %)"
 };
@@ -140,7 +140,7 @@ Outcome read_outcome(int status, const std::string &out_path, const std::string 
     if (WIFEXITED(status) && WEXITSTATUS(status) == 0) {
         struct Read {
             std::string section;
-            calib::Settings *values;
+            ini::Settings *values;
             std::string bad;
         } r{"camera" + std::to_string(camera), &o.values, ""};
         std::string why;
@@ -440,12 +440,12 @@ int calibrate_all(int argc, char **argv, const std::string &config, int jobs) {
         fprintf(stderr, "visca_calibrate: interrupted; the configuration file was left as it was\n");
         return 128 + interrupted;
     }
-    std::vector<std::pair<int, calib::Settings>> values;
+    std::vector<std::pair<int, ini::Settings>> values;
     for (size_t i = 0; i < cameras.size(); ++i) {
         if (outcomes[i].ok) values.emplace_back(cameras[i].number, outcomes[i].values);
     }
     if (!values.empty()) {
-        if (!calib::update_ini_file(config, values, &error)) {
+        if (!ini::update_ini_file(config, values, &error)) {
             fprintf(stderr, "visca_calibrate: %s; no camera's values were written\n", error.c_str());
             return 1;
         }

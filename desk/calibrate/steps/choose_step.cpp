@@ -6,7 +6,7 @@
 #include "lens_speed.h"
 #include "session.h"
 
-namespace calib {
+namespace calibrate {
 
 namespace {
 
@@ -107,4 +107,4 @@ bool choose(Session &s) {
     return true;
 }
 
-}  // namespace calib
+}  // namespace calibrate

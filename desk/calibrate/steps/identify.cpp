@@ -10,7 +10,7 @@
 #include "net_link.h"
 #include "session.h"
 
-namespace calib {
+namespace calibrate {
 
 namespace {
 
@@ -31,13 +31,13 @@ void progress(int axis, int speed, double left) {
 bool open_camera(Session &s) {
     const Options &o = s.o;
     if (!o.profile.empty()) {
-        sim::Profile p;
-        if (!sim::load_profile(o.profile, &p, &s.error)) return false;
+        camera::Profile p;
+        if (!camera::load_profile(o.profile, &p, &s.error)) return false;
         s.profile = p;
     }
     // Before anything moves: a file the result cannot go to fails now, not
     // after the calibration.
-    if (!o.write.empty() && !check_write_target(o.write, &s.error)) return false;
+    if (!o.write.empty() && !ini::check_write_target(o.write, &s.error)) return false;
     s.in_use = driver_defaults();
     if (!read_config(o.config, o.camera, &s.in_use, &s.file_cameras, &s.error)) return false;
     // The section written must be one of the file's cameras: said before
@@ -78,7 +78,7 @@ bool identify(Session &s) {
     // ends: how the camera moves in time is measured, never taken from it.
     AxisGeometry *g = s.geometry;
     if (s.profile) {
-        const sim::PanTiltAxis *pt[2] = {&s.profile->pan, &s.profile->tilt};
+        const camera::PanTiltAxis *pt[2] = {&s.profile->pan, &s.profile->tilt};
         for (int a = 0; a < 2; ++a) {
             g[a].units_per_unit = pt[a]->units_per_degree;
             g[a].sign = pt[a]->sign;
@@ -87,7 +87,7 @@ bool identify(Session &s) {
                 g[a].max = pt[a]->max_degrees;
             }
         }
-        const sim::LensAxis *lens[2] = {&s.profile->zoom, &s.profile->focus};
+        const camera::LensAxis *lens[2] = {&s.profile->zoom, &s.profile->focus};
         for (int a = 0; a < 2; ++a) {
             g[2 + a].min = lens[a]->min;
             g[2 + a].max = lens[a]->max;
@@ -105,4 +105,4 @@ bool identify(Session &s) {
     return true;
 }
 
-}  // namespace calib
+}  // namespace calibrate

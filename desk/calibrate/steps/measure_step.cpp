@@ -11,7 +11,7 @@
 #include "time_step.h"
 #include "session.h"
 
-namespace calib {
+namespace calibrate {
 
 namespace {
 
@@ -213,4 +213,4 @@ int abort_run(Session &s, const std::string &why) {
     return s.stopped() ? 128 + *s.stop : 1;
 }
 
-}  // namespace calib
+}  // namespace calibrate

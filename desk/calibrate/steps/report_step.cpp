@@ -9,7 +9,7 @@
 #include "report.h"
 #include "session.h"
 
-namespace calib {
+namespace calibrate {
 
 namespace {
 
@@ -65,4 +65,4 @@ void report(Session &s) {
            100 * median_error(held_lens));
 }
 
-}  // namespace calib
+}  // namespace calibrate

@@ -6,7 +6,7 @@
 
 #include "session.h"
 
-namespace calib {
+namespace calibrate {
 
 namespace {
 
@@ -76,9 +76,9 @@ bool check(Session &s) {
 
 bool write(Session &s) {
     if (s.o.write.empty()) return true;
-    if (!update_ini_file(s.o.write, s.o.camera, s.chosen, &s.error)) return false;
+    if (!ini::update_ini_file(s.o.write, s.o.camera, s.chosen, &s.error)) return false;
     printf("wrote %zu values to [camera%d] of %s\n", s.chosen.size(), s.o.camera, s.o.write.c_str());
     return true;
 }
 
-}  // namespace calib
+}  // namespace calibrate
