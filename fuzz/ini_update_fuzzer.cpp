@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "fuzz_check.h"
+#include "camera_section.h"
 #include "ini_lines.h"
 #include "ini_update.h"
 
@@ -46,13 +47,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
 
     const std::string updated = ini::update_ini_text(text, camera, chosen);
     if (ini::bad_line(updated, &why) != 0) return 0;  // refused too: a value made a line too long
+    if (ini::repeated_camera(updated, &why) != 0) return 0;  // refused too: a second section of the camera
     Reading after;
     const int bad = ini::parse(updated, collect, &after, &why);
     FUZZ_CHECK(bad == 0, "the update made line %d unreadable (%s)", bad, why.c_str());
 
-    const std::string section = "camera" + std::to_string(camera);
     auto set_here = [&](const Entry &e, std::string *value) {
-        if (strcasecmp(std::get<0>(e).c_str(), section.c_str()) != 0) return false;
+        if (ini::camera_of(std::get<0>(e)) != camera) return false;
         for (const auto &c : chosen) {
             if (strcasecmp(std::get<1>(e).c_str(), c.first.c_str()) == 0) return *value = std::to_string(c.second), true;
         }

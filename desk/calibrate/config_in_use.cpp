@@ -5,6 +5,7 @@
 #include <strings.h>
 #include <unistd.h>
 
+#include "camera_section.h"
 #include "ini_lines.h"
 
 namespace calibrate {
@@ -14,7 +15,7 @@ namespace {
 struct ConfigRead {
     Config *config;
     std::optional<long> *host_cameras;
-    std::string section;
+    int camera;
     std::string error;
 };
 
@@ -37,7 +38,7 @@ int on_value(void *user, const char *section, const char *key, const char *value
         *r->host_cameras = n;
         return 1;
     }
-    if (strcasecmp(section, r->section.c_str()) != 0) return 1;
+    if (ini::camera_of(section) != r->camera) return 1;
     for (auto &[k, v] : *r->config) {
         if (strcasecmp(k.c_str(), key) != 0) continue;
         if (strcasecmp(value, "true") == 0 || strcasecmp(value, "yes") == 0 || strcasecmp(value, "on") == 0) {
@@ -58,7 +59,7 @@ int on_value(void *user, const char *section, const char *key, const char *value
 bool read_config(const std::string &path, int camera, Config *config, std::optional<long> *host_cameras,
                  std::string *error) {
     if (path.empty() || access(path.c_str(), F_OK) != 0) return true;
-    ConfigRead r{config, host_cameras, "camera" + std::to_string(camera), ""};
+    ConfigRead r{config, host_cameras, camera, ""};
     std::string why;
     const int line = ini::parse_file(path, on_value, &r, &why);
     if (line != 0) {

@@ -10,6 +10,7 @@
 
 #include <sstream>
 
+#include "camera_section.h"
 #include "ini_lines.h"
 
 namespace host {
@@ -55,11 +56,10 @@ bool parse_long(const std::string &v, long *out) {
     return true;
 }
 
-// "camera3" -> 3
+// "camera3" -> 3, for the cameras this host has slots for.
 bool camera_section(const std::string &section, uint32_t *number) {
-    if (section.size() <= 6 || strncasecmp(section.c_str(), "camera", 6) != 0) return false;
-    long n = 0;
-    if (!parse_long(section.substr(6), &n) || n < 1 || n > static_cast<long>(max_cameras)) return false;
+    const int n = ini::camera_of(section);
+    if (n < 1 || n > static_cast<int>(max_cameras)) return false;
     *number = static_cast<uint32_t>(n);
     return true;
 }

@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "camera_section.h"
 #include "ini_lines.h"
 
 namespace ini {
@@ -78,7 +79,6 @@ int accept_all(void *, const char *, const char *, const char *) { return 1; }
 
 std::string update_ini_text(const std::string &text, int camera, const Settings &settings) {
     std::vector<TextLine> lines = split_lines(text);
-    const std::string wanted = "camera" + std::to_string(camera);
     const std::string eol = !lines.empty() && lines[0].end == "\r\n" ? "\r\n" : "\n";
 
     std::vector<bool> done(settings.size(), false);
@@ -91,7 +91,7 @@ std::string update_ini_text(const std::string &text, int camera, const Settings 
     for (size_t i = 0; i < lines.size(); ++i) {
         const ini::Line r = reader.read(lines[i].body);
         if (r.kind == ini::Line::Section) {
-            inside = same(r.name, wanted);
+            inside = camera_of(r.name) == camera;
             replaced = false;
             if (inside) {
                 found = true;
@@ -138,7 +138,7 @@ std::string update_ini_text(const std::string &text, int camera, const Settings 
         if (!lines.empty() && lines.back().body.find_first_not_of(" \t\n\v\f\r") != std::string::npos) {
             lines.push_back({"", eol});
         }
-        lines.push_back({"[" + wanted + "]", eol});
+        lines.push_back({"[camera" + std::to_string(camera) + "]", eol});
         dropped.resize(lines.size(), false);
         last_setting = lines.size() - 1;
     } else if (!added.empty() && lines[last_setting].end.empty()) {
@@ -233,6 +233,13 @@ bool update_ini_file(const std::string &path, const std::vector<std::pair<int, S
     const int long_line = ini::bad_line(updated, &why);
     if (long_line != 0) {
         *error = path + ":" + std::to_string(long_line) + ": the new value would make a " + why + kept;
+        return false;
+    }
+    // Keys for a section whose next line is indented go into a section of
+    // their own, which would be a second one of that camera: refused.
+    const int repeated = ini::repeated_camera(updated, &why);
+    if (repeated != 0) {
+        *error = path + ":" + std::to_string(repeated) + ": the update would add " + why + kept;
         return false;
     }
 

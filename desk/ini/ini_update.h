@@ -16,10 +16,10 @@ using Settings = std::vector<std::pair<std::string, long>>;
 // The text with each key set in [cameraN]: an existing "key = value" line
 // gets the new value (its spacing and trailing comment kept, continuation
 // lines of its old value dropped), a missing key is added after the
-// section's last setting, a missing section is added at the end. Section and
-// key names compare without regard to case; section names are taken as
-// written between the brackets, as the readers take them. The text must be
-// one the INI library reads without error.
+// section's last setting, a missing section is added at the end. The section
+// is the one that names the camera (camera_section.h: [Camera01] is camera
+// 1); key names compare without regard to case. The text must be one the
+// INI library reads without error.
 std::string update_ini_text(const std::string &text, int camera, const Settings &settings);
 
 // Whether FILE can be updated: it is a regular file (or a symlink to one)
@@ -32,7 +32,8 @@ bool check_write_target(const std::string &path, std::string *error, std::string
 // one step: the new text goes to a unique new file in the same folder, with
 // FILE's mode and owner, is synced and renamed over FILE (over a symlink's
 // target; the link stays), and the folder is synced. A file the INI reader
-// would misread (a line too long, a bad line) is left as it was. False with
+// would misread (a line too long, a bad line, two sections of one camera) is
+// left as it was. False with
 // the reason; FILE is then unchanged.
 bool update_ini_file(const std::string &path, int camera, const Settings &settings, std::string *error);
 

@@ -127,6 +127,8 @@ TEST(CalibrateIni, SetsKeysAndKeepsEverythingElse) {
          "A = 0\n[camera1]\n  [camera2]\nPanMoveTimePerDegree = 1\r",
          "A = 0\n[camera1]\n  [camera2]\nPanMoveTimePerDegree = 1\r\n\n[camera1]\nPanMoveTimePerDegree = 612\n"
          "PanSpeedCompensation = -7\n"},
+        {"[Camera01] is camera 1: set there, no second section", 1, "[Camera01]\nPanMoveTimePerDegree = 5\n",
+         "[Camera01]\nPanMoveTimePerDegree = 612\nPanSpeedCompensation = -7\n"},
         {"CRLF line ends and an empty value",
          1,
          "[Camera1]\r\nPanMoveTimePerDegree =\r\n# keep\r\n",

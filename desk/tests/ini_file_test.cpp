@@ -1,5 +1,5 @@
-// The INI files of the desk programs: lines the INI library would cut, and
-// the calibrator's update of a configuration file on disk.
+// The INI files of the desk programs: lines the INI library would cut, the
+// camera a section names, and the update of a configuration file on disk.
 #include <fcntl.h>
 #include <stdio.h>
 #include <sys/stat.h>
@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include "camera_section.h"
+#include "config_in_use.h"
 #include "ini_lines.h"
 #include "ini_update.h"
 
@@ -44,6 +46,33 @@ TEST(IniLines, LinesTheLibraryWouldCutAreNamed) {
     EXPECT_EQ(ini::parse(cut, [](void *, const char *, const char *, const char *) { return 1; }, nullptr, &why), 1);
 }
 
+TEST(IniSections, OneRuleNamesTheCamera) {
+    const struct {
+        const char *section;
+        int camera;
+    } cases[] = {
+        {"camera1", 1}, {"Camera01", 1}, {"CAMERA255", 255}, {"camera 1", 0}, {"camera", 0},
+        {"camera1x", 0}, {"camera0", 0}, {"camera256", 0}, {"camera+1", 0}, {"host", 0},
+    };
+    for (const auto &c : cases) EXPECT_EQ(ini::camera_of(c.section), c.camera) << c.section;
+    // Two sections of one camera are refused by the reader every program uses.
+    const struct {
+        std::string text;
+        int line;
+        std::string why;
+    } texts[] = {
+        {"[camera1]\nA = 1\n[camera2]\n[camera 1]\n", 0, ""},
+        {"[camera1]\nA = 1\n[host]\n[Camera01]\nB = 2\n", 4, "[Camera01] names camera 1 again (as [camera1] on line 1)"},
+        {"[camera2]\nA = 1\n  [camera2]\n[camera2]\n", 4, "[camera2] names camera 2 again (as [camera2] on line 1)"},
+    };
+    for (const auto &t : texts) {
+        std::string why;
+        EXPECT_EQ(ini::parse(t.text, [](void *, const char *, const char *, const char *) { return 1; }, nullptr, &why),
+                  t.line) << t.text;
+        EXPECT_EQ(why, t.why);
+    }
+}
+
 struct Folder {
     std::string path = testing::TempDir() + "ini_file_" + std::to_string(getpid());
     Folder() {
@@ -69,6 +98,17 @@ std::string read_all(const std::string &path) {
 }
 
 const ini::Settings zoom = {{"ZoomTime", 9000}};
+
+TEST(IniFile, CalibratorReadsTheValuesInUseOfCamera01) {
+    Folder f;
+    std::ofstream(f.file("site.ini")) << "[host]\ncameras = 2\n[camera2]\nZoomTime = 7\n[Camera01]\nZoomTime = 5\n";
+    calibrate::Config in_use = {{"ZoomTime", 1}};
+    std::optional<long> cameras;
+    std::string error;
+    ASSERT_TRUE(calibrate::read_config(f.file("site.ini"), 1, &in_use, &cameras, &error)) << error;
+    EXPECT_EQ(in_use["ZoomTime"], 5);
+    EXPECT_EQ(cameras, 2);
+}
 
 TEST(IniFile, SymlinkTargetUpdatedModeAndOwnerKeptNoStaleNewFile) {
     Folder f;
@@ -102,6 +142,8 @@ TEST(IniFile, RefusedBeforeAnythingMoves) {
     const std::string long_line = "; " + std::string(ini::max_line, 'c') + "\n[camera1]\n";
     std::ofstream(f.file("long.ini")) << long_line;
     std::ofstream(f.file("broken.ini")) << "[camera1\n";
+    std::ofstream(f.file("twice.ini")) << "[camera1]\n[Camera01]\n";
+    std::ofstream(f.file("indented.ini")) << "[camera1]\n  [camera2]\n";
     std::ofstream(f.file("grows.ini")) << "[camera1]\nZoomTime = 1 ;" << std::string(ini::max_line - 15, 'c') << "\n";
     ASSERT_EQ(mkfifo(f.file("fifo").c_str(), 0600), 0);
     ASSERT_EQ(symlink("nowhere", f.file("dangling").c_str()), 0);
@@ -116,6 +158,8 @@ TEST(IniFile, RefusedBeforeAnythingMoves) {
         {f.file("long.ini"), "long.ini:1: line longer than 199 characters; ", false},
         {f.file("broken.ini"), "broken.ini:1: not a valid INI line; ", false},
         {f.file("grows.ini"), "grows.ini:2: the new value would make a line longer than 199", false},
+        {f.file("twice.ini"), "twice.ini:2: [Camera01] names camera 1 again (as [camera1] on line 1); ", false},
+        {f.file("indented.ini"), "indented.ini:4: the update would add [camera1] names camera 1 again", false},
     };
     for (const auto &c : cases) {
         std::string error;
@@ -124,7 +168,7 @@ TEST(IniFile, RefusedBeforeAnythingMoves) {
         EXPECT_NE(error.find(c.error), std::string::npos) << error;
     }
     EXPECT_EQ(read_all(f.file("long.ini")), long_line);
-    EXPECT_EQ(f.listing(), "broken.ini\ndangling\nfifo\ngrows.ini\nlong.ini\n");
+    EXPECT_EQ(f.listing(), "broken.ini\ndangling\nfifo\ngrows.ini\nindented.ini\nlong.ini\ntwice.ini\n");
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "site.h"
 
+#include "camera_section.h"
 #include "ini_lines.h"
 #include "ini_update.h"
 
@@ -25,14 +26,6 @@
 namespace site {
 
 namespace {
-
-// "camera12" -> 12; 0 when the section is no camera's.
-int camera_of(const char *section) {
-    if (strncasecmp(section, "camera", 6) != 0 || section[6] == '\0') return 0;
-    char *end = nullptr;
-    const long n = strtol(section + 6, &end, 10);
-    return *end == '\0' && n >= 1 && n <= 255 ? static_cast<int>(n) : 0;
-}
 
 struct Sections {
     std::map<int, std::string> ports;
@@ -69,7 +62,7 @@ bool read_cameras(const std::string &path, std::vector<Camera> *cameras, std::st
         path,
         [](void *user, const char *section, const char *key, const char *value) -> int {
             auto *s = static_cast<Sections *>(user);
-            const int n = camera_of(section);
+            const int n = ini::camera_of(section);
             if (n == 0) return 1;
             if (strcasecmp(key, "port") == 0) {
                 if (*value == '\0') {
@@ -139,16 +132,16 @@ Outcome read_outcome(int status, const std::string &out_path, const std::string 
     }
     if (WIFEXITED(status) && WEXITSTATUS(status) == 0) {
         struct Read {
-            std::string section;
+            int camera;
             ini::Settings *values;
             std::string bad;
-        } r{"camera" + std::to_string(camera), &o.values, ""};
+        } r{camera, &o.values, ""};
         std::string why;
         const int line = ini::parse_file(
             ini_path,
             [](void *user, const char *section, const char *key, const char *value) -> int {
                 auto *r = static_cast<Read *>(user);
-                if (strcasecmp(section, r->section.c_str()) != 0) return 1;
+                if (ini::camera_of(section) != r->camera) return 1;
                 char *end = nullptr;
                 const long v = strtol(value, &end, 10);
                 if (*value == '\0' || *end != '\0') {
