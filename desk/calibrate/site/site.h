@@ -6,6 +6,10 @@
 // nothing else with it, and the site run depends only on the single-camera
 // command line, its --write file and the summary lines it prints (camera
 // time, predicted error), not on how that run is built inside.
+//
+// read_site.cpp reads the site from the file, runs.cpp runs and watches the
+// cameras' runs, table.cpp draws the closing table; site.cpp puts them
+// together and writes the values back.
 #ifndef SIM_CALIBRATE_SITE_H
 #define SIM_CALIBRATE_SITE_H
 
