@@ -7,6 +7,7 @@
 
 #include "camera_section.h"
 #include "ini_lines.h"
+#include "ini_values.h"
 
 namespace calibrate {
 
@@ -19,19 +20,11 @@ struct ConfigRead {
     std::string error;
 };
 
-bool number(const char *value, long *out) {
-    char *end = nullptr;
-    const long n = strtol(value, &end, 10);
-    if (*value == '\0' || *end != '\0') return false;
-    *out = n;
-    return true;
-}
-
 int on_value(void *user, const char *section, const char *key, const char *value) {
     auto *r = static_cast<ConfigRead *>(user);
     if (strcasecmp(section, "host") == 0 && strcasecmp(key, "cameras") == 0) {
         long n = 0;
-        if (!number(value, &n)) {
+        if (!ini::read_long(value, &n)) {
             r->error = std::string(key) + ": '" + value + "' is not a number";
             return 0;
         }
@@ -41,12 +34,10 @@ int on_value(void *user, const char *section, const char *key, const char *value
     if (ini::camera_of(section) != r->camera) return 1;
     for (auto &[k, v] : *r->config) {
         if (strcasecmp(k.c_str(), key) != 0) continue;
-        if (strcasecmp(value, "true") == 0 || strcasecmp(value, "yes") == 0 || strcasecmp(value, "on") == 0) {
-            v = 1;
-        } else if (strcasecmp(value, "false") == 0 || strcasecmp(value, "no") == 0 ||
-                   strcasecmp(value, "off") == 0) {
-            v = 0;
-        } else if (*value != '\0' && !number(value, &v)) {
+        bool b = false;
+        if (ini::read_bool(value, &b)) {
+            v = b ? 1 : 0;
+        } else if (*value != '\0' && !ini::read_long(value, &v)) {
             r->error = std::string(key) + ": '" + value + "' is not a number";
             return 0;
         }

@@ -14,6 +14,7 @@
 #include "camera_section.h"
 #include "config_in_use.h"
 #include "ini_lines.h"
+#include "ini_values.h"
 #include "ini_update.h"
 
 namespace {
@@ -70,6 +71,25 @@ TEST(IniSections, OneRuleNamesTheCamera) {
         EXPECT_EQ(ini::parse(t.text, [](void *, const char *, const char *, const char *) { return 1; }, nullptr, &why),
                   t.line) << t.text;
         EXPECT_EQ(why, t.why);
+    }
+}
+
+TEST(IniValues, OneReaderForBooleansAndOneForNumbers) {
+    const struct {
+        const char *text;
+        int boolean;  // -1: not a boolean
+        bool number;
+        long value;
+    } cases[] = {
+        {"Yes", 1, false, 0}, {"OFF", 0, false, 0}, {"1", 1, true, 1}, {"0", 0, true, 0}, {"-42", -1, true, -42},
+        {"", -1, false, 0}, {"7x", -1, false, 0}, {"99999999999999999999", -1, false, 0}, {"maybe", -1, false, 0},
+    };
+    for (const auto &c : cases) {
+        bool b = false;
+        long n = 0;
+        EXPECT_EQ(ini::read_bool(c.text, &b) ? int(b) : -1, c.boolean) << c.text;
+        EXPECT_EQ(ini::read_long(c.text, &n), c.number) << c.text;
+        EXPECT_EQ(n, c.value) << c.text;
     }
 }
 

@@ -5,15 +5,11 @@
 
 #include <algorithm>
 
+#include "median.h"
+
 namespace verify {
 
 namespace {
-
-double median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    const size_t n = v.size();
-    return n % 2 == 1 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
-}
 
 std::string pct(double v) {
     char b[32];
@@ -55,7 +51,7 @@ std::string summary(const char *title, const std::vector<VerifiedMove> &all, boo
     // A bucket without moves says so: 0.0% would read as a perfect result.
     auto bucket = [](const char *name, const std::vector<double> &v) {
         if (v.empty()) return std::string(name) + " no moves";
-        return std::string(name) + " median " + pct(median(v)) + " worst " +
+        return std::string(name) + " median " + pct(common::median(v)) + " worst " +
                pct(*std::max_element(v.begin(), v.end()));
     };
     return std::string(title) + ": " + bucket("5-90 deg", long_moves) + "; " + bucket("1-5 deg", short_moves) + "; " +

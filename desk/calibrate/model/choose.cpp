@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <limits>
 
+#include "median.h"
+
 namespace calibrate {
 
 namespace {
@@ -108,10 +110,7 @@ double plan_cost(DriverProbe &probe, const Curves &curves, int axis, const std::
         errors.push_back(p.error());
     }
     if (axis == Zoom || axis == Focus) {
-        std::sort(errors.begin(), errors.end());
-        const size_t n = errors.size();
-        const double median = n % 2 == 1 ? errors[n / 2] : (errors[n / 2 - 1] + errors[n / 2]) / 2;
-        return median * static_cast<double>(n) + 0.1 * sum;
+        return common::median(errors) * static_cast<double>(errors.size()) + 0.1 * sum;
     }
     return sum;
 }

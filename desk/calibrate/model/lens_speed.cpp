@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "median.h"
 #include "options.h"
 
 namespace calibrate {
@@ -11,13 +12,6 @@ namespace calibrate {
 namespace {
 
 const char *time_key_of(int axis) { return axis == Zoom ? "ZoomTime" : "FocusTime"; }
-
-double median_of(std::vector<double> v) {
-    if (v.empty()) return 0;
-    std::sort(v.begin(), v.end());
-    const size_t n = v.size();
-    return n % 2 == 1 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
-}
 
 int nibble_of(DriverProbe &probe, int axis) {
     const std::vector<Drive> d = probe.move(axis, 1000);
@@ -79,10 +73,10 @@ LensTable lens_table(DriverProbe &probe, const Curves &curves, int axis, const s
             (fabs(m) < 1000 ? small : fabs(m) <= 3000 ? medium : large).push_back(e);
             all.push_back(e);
         }
-        row.small = median_of(small);
-        row.medium = median_of(medium);
-        row.large = median_of(large);
-        row.median = median_of(all);
+        row.small = common::median(small);
+        row.medium = common::median(medium);
+        row.large = common::median(large);
+        row.median = common::median(all);
         row.worst = all.empty() ? 0 : *std::max_element(all.begin(), all.end());
         if (nibble == configured) table.in_use = static_cast<int>(table.rows.size());
         table.rows.push_back(row);

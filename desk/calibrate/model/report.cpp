@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <string>
 
+#include "median.h"
 #include "options.h"
 
 namespace calibrate {
@@ -32,13 +33,6 @@ std::string speed_text(int axis, int speed) {
 }
 
 }  // namespace
-
-double median_error(std::vector<double> v) {
-    if (v.empty()) return 0;
-    std::sort(v.begin(), v.end());
-    const size_t n = v.size();
-    return n % 2 == 1 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
-}
 
 void print_lens_table(FILE *out, const LensTable &t) {
     fprintf(out, "  %s  nibble  full travel  predicted error: small  medium  large  (median, worst)\n",
@@ -106,7 +100,7 @@ void print_predictions(FILE *out, DriverProbe &probe, const Curves &curves, int 
                 unit(axis), 100 * p.error(), beyond.c_str());
     }
     if (errors.empty()) return;
-    fprintf(out, "  predicted median error %.1f %%, worst %.1f %%\n", 100 * median_error(errors),
+    fprintf(out, "  predicted median error %.1f %%, worst %.1f %%\n", 100 * common::median(errors),
             100 * *std::max_element(errors.begin(), errors.end()));
     // What limits the moves still off by more than 2 %: the best any
     // compensation (the only other value that shapes them) would do.

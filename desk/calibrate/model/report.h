@@ -25,9 +25,6 @@ void print_predictions(FILE *out, DriverProbe &probe, const Curves &curves, int 
 // large moves; the row in use and the row chosen marked.
 void print_lens_table(FILE *out, const LensTable &table);
 
-// The median of the predicted errors (0 for none).
-double median_error(std::vector<double> errors);
-
 }  // namespace calibrate
 
 #endif

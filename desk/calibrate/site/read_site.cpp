@@ -8,6 +8,7 @@
 
 #include "camera_section.h"
 #include "ini_lines.h"
+#include "ini_values.h"
 #include "site.h"
 
 namespace site {
@@ -20,9 +21,10 @@ struct Sections {
     std::string error;
 };
 
+// `configured = false` (no, off, 0) leaves a camera out; any other value keeps it.
 bool is_false(const char *v) {
-    return strcasecmp(v, "false") == 0 || strcasecmp(v, "no") == 0 || strcasecmp(v, "off") == 0 ||
-           strcmp(v, "0") == 0;
+    bool b = true;
+    return ini::read_bool(v, &b) && !b;
 }
 
 }  // namespace

@@ -19,6 +19,7 @@
 
 #include "camera_section.h"
 #include "ini_lines.h"
+#include "ini_values.h"
 
 namespace site {
 
@@ -74,9 +75,8 @@ Outcome read_outcome(int status, const std::string &out_path, const std::string 
             [](void *user, const char *section, const char *key, const char *value) -> int {
                 auto *r = static_cast<Read *>(user);
                 if (ini::camera_of(section) != r->camera) return 1;
-                char *end = nullptr;
-                const long v = strtol(value, &end, 10);
-                if (*value == '\0' || *end != '\0') {
+                long v = 0;
+                if (!ini::read_long(value, &v)) {
                     r->bad = std::string(key) + " = " + value;
                     return 0;
                 }

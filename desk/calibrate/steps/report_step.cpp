@@ -5,6 +5,7 @@
 
 #include <algorithm>
 
+#include "median.h"
 #include "plan.h"
 #include "report.h"
 #include "session.h"
@@ -61,8 +62,8 @@ void report(Session &s) {
         }
         printf("\n");
     }
-    printf("predicted held-out: 5-90 deg median %.1f%%, lens median %.1f%%\n", 100 * median_error(held_pan_tilt),
-           100 * median_error(held_lens));
+    printf("predicted held-out: 5-90 deg median %.1f%%, lens median %.1f%%\n", 100 * common::median(held_pan_tilt),
+           100 * common::median(held_lens));
 }
 
 }  // namespace calibrate
