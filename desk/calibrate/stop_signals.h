@@ -1,0 +1,47 @@
+// The signals that stop a calibration: Ctrl-C, kill, a closed terminal or a
+// dropped ssh session, and Ctrl-\. Each gets the paced safe stop, leaves the
+// configuration file as it was and ends the program with 128 + its number.
+#ifndef SIM_CALIBRATE_STOP_SIGNALS_H
+#define SIM_CALIBRATE_STOP_SIGNALS_H
+
+#include <signal.h>
+
+namespace calib {
+
+inline constexpr int stop_signals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+
+inline sigset_t stop_signal_set() {
+    sigset_t set;
+    sigemptyset(&set);
+    for (int s : stop_signals) sigaddset(&set, s);
+    return set;
+}
+
+// Every stop signal calls `handler`, which may only set a flag: no
+// SA_RESTART, so that a wait in progress ends at once.
+inline void catch_stop_signals(void (*handler)(int)) {
+    struct sigaction sa {};
+    sa.sa_handler = handler;
+    sigemptyset(&sa.sa_mask);
+    for (int s : stop_signals) sigaction(s, &sa, nullptr);
+}
+
+// Holds the stop signals for its lifetime: one that comes meanwhile is
+// handled when it ends.
+class StopSignalsHeld {
+public:
+    StopSignalsHeld() {
+        const sigset_t set = stop_signal_set();
+        sigprocmask(SIG_BLOCK, &set, &old_);
+    }
+    ~StopSignalsHeld() { sigprocmask(SIG_SETMASK, &old_, nullptr); }
+    StopSignalsHeld(const StopSignalsHeld &) = delete;
+    StopSignalsHeld &operator=(const StopSignalsHeld &) = delete;
+
+private:
+    sigset_t old_;
+};
+
+}  // namespace calib
+
+#endif
