@@ -18,12 +18,17 @@ inline sigset_t stop_signal_set() {
 }
 
 // Every stop signal calls `handler`, which may only set a flag: no
-// SA_RESTART, so that a wait in progress ends at once.
+// SA_RESTART, so that a wait in progress ends at once. A SIGHUP ignored
+// from the start stays ignored: under nohup the run is meant to outlive
+// the terminal.
 inline void catch_stop_signals(void (*handler)(int)) {
-    struct sigaction sa {};
+    struct sigaction sa {}, was {};
     sa.sa_handler = handler;
     sigemptyset(&sa.sa_mask);
-    for (int s : stop_signals) sigaction(s, &sa, nullptr);
+    for (int s : stop_signals) {
+        if (s == SIGHUP && sigaction(s, nullptr, &was) == 0 && was.sa_handler == SIG_IGN) continue;
+        sigaction(s, &sa, nullptr);
+    }
 }
 
 // Holds the stop signals for its lifetime: one that comes meanwhile is

@@ -4,8 +4,9 @@
 # the written calibration over the same line. A short plan (pan only, moves
 # of 5 degrees and more) keeps it to seconds. The same over the network:
 # calibration and verification over udp with the IP header, verification
-# over tcp, and a camera nobody runs. Ctrl-C during a calibration leaves the
-# file alone.
+# over tcp, and a camera nobody runs. Empty names are usage errors. Every
+# stop signal, during a drive or while the values are chosen, stops the
+# camera and leaves the file alone.
 source "$2/e2e_lib.sh"
 
 "$bin/virtual_camera" --pty --profile proportional --quiet >"$work/camera.txt" 2>&1 &
@@ -186,4 +187,18 @@ wait "$calibrate_pid" || status=$?
 expect_equal "exit status after Ctrl-C while choosing" "$status" 130
 expect_line "$work/late.txt" "interrupted; the configuration file was left as it was"
 expect_equal "the file after Ctrl-C while choosing" "$(cat "$work/site3.ini")" "$(cat "$work/before.ini")"
+
+# Under nohup (SIGHUP ignored from the start) a hang-up does not stop the run.
+cp "$work/before.ini" "$work/site4.ini"
+(
+  trap '' HUP
+  exec "$bin/visca_calibrate" --profile linear --axes pan --write "$work/site4.ini" >/dev/null 2>"$work/nohup.txt"
+) &
+calibrate_pid=$!
+wait_for "$work/nohup.txt" "measuring pan"
+kill -HUP "$calibrate_pid"
+status=0
+wait "$calibrate_pid" || status=$?
+expect_equal "exit status after SIGHUP under nohup" "$status" 0
+expect_line "$work/site4.ini" "PanMoveTimePerDegree = "
 finish
