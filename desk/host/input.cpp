@@ -10,6 +10,7 @@
 #include <readline/history.h>
 #include <readline/readline.h>
 
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -147,10 +148,25 @@ char **complete(const char *text, int start, int) {
     return rl_completion_matches(text, complete_argument);
 }
 
+// A symlink followed to the file it names, a relative one from its own
+// folder: readline replaces the file through a temporary one and would
+// resolve a relative link from the current folder instead.
+std::string link_target(std::string path) {
+    namespace fs = std::filesystem;
+    std::error_code error;
+    // As many links as the system itself follows; a loop stays a link, and saving it fails.
+    for (int hops = 0; hops < 40 && fs::is_symlink(fs::symlink_status(path, error)); ++hops) {
+        const fs::path target = fs::read_symlink(path, error);
+        if (error) break;
+        path = target.is_absolute() ? target.string() : (fs::path(path).parent_path() / target).string();
+    }
+    return path;
+}
+
 // $HOME/.tavrinode_history, or empty without a home folder.
 std::string history_path() {
     const char *home = getenv("HOME");
-    return home != nullptr && *home != '\0' ? std::string(home) + "/.tavrinode_history" : std::string();
+    return home != nullptr && *home != '\0' ? link_target(std::string(home) + "/.tavrinode_history") : std::string();
 }
 
 class ConsoleSource : public LineSource {

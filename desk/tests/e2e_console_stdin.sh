@@ -95,4 +95,15 @@ expect_line "$work/second.txt" "tilt: requested 1.000 degrees"
 HOME=$work/none console third 'speed\r' 'quit\r'
 expect_equal "exit status without a history" "$rc" 0
 expect_line "$work/third.txt" "history not saved to $work/none/.tavrinode_history"
+# A history that is a relative link is followed from the link's folder, not
+# from the folder the host runs in (whose file of that name stays as it was).
+mkdir -p "$work/linked" "$work/elsewhere"
+ln -s hist "$work/linked/.tavrinode_history"
+echo 'speed 30' >"$work/linked/hist"
+echo untouched >"$work/elsewhere/hist"
+pushd "$work/elsewhere" >/dev/null
+HOME=$work/linked console fourth 'speed 40\r' 'quit\r'
+popd >/dev/null
+expect_equal "the file beside the host" "$(cat "$work/elsewhere/hist")" untouched
+expect_equal "the linked history" "$(cat "$work/linked/hist" 2>&1)" $'speed 30\nspeed 40\nquit'
 finish
