@@ -4,6 +4,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace ini {
@@ -59,9 +60,21 @@ int bad_line(const std::string &text, std::string *why) {
 }
 
 bool read_file(const std::string &path, std::string *text, std::string *why) {
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Without waiting for a FIFO's writer; only a regular file is read.
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         *why = strerror(errno);
+        return false;
+    }
+    struct stat st;
+    if (fstat(fd, &st) != 0) {
+        *why = strerror(errno);
+        close(fd);
+        return false;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        *why = S_ISDIR(st.st_mode) ? "a directory, not a file" : "not a regular file (a FIFO, a device or a socket)";
+        close(fd);
         return false;
     }
     std::string all;
