@@ -7,6 +7,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+
 namespace ini {
 
 namespace {
@@ -32,6 +34,30 @@ size_t skip_space(const std::string &s, size_t at, size_t end) {
 size_t strip_end(const std::string &s, size_t begin, size_t end) {
     while (end > begin && space(s[end - 1])) --end;
     return end;
+}
+
+// Hands the library one line at a time, without its line end. Its own
+// string reader fills the buffer like fgets: after a line of max_line
+// characters the line end would come back as a line of its own, and every
+// later line number would be one too high.
+struct Lines {
+    const std::string &text;
+    size_t at;
+};
+
+char *next_line(char *buffer, int size, void *stream) {
+    Lines &lines = *static_cast<Lines *>(stream);
+    if (lines.at >= lines.text.size() || size < 1) return nullptr;
+    size_t end = lines.text.find('\n', lines.at);
+    if (end == std::string::npos) end = lines.text.size();
+    size_t length = end - lines.at;
+    // bad_line let only lines through that fit; the library strips a CR as white space.
+    if (length > 0 && lines.text[lines.at + length - 1] == '\r') --length;
+    length = std::min(length, static_cast<size_t>(size) - 1);
+    memcpy(buffer, lines.text.data() + lines.at, length);
+    buffer[length] = '\0';
+    lines.at = end + 1;
+    return buffer;
 }
 
 }  // namespace
@@ -99,7 +125,8 @@ int parse(const std::string &text, ini_handler handler, void *user, std::string 
     why->clear();
     const int bad = bad_line(text, why);
     if (bad != 0) return bad;
-    const int result = ini_parse_string(text.c_str(), handler, user);
+    Lines lines{text, 0};
+    const int result = ini_parse_stream(next_line, &lines, handler, user);
     if (result < 0) *why = "out of memory";
     return result < 0 ? -1 : result;
 }
