@@ -13,6 +13,7 @@
 #include "camera.h"
 #include "line.h"
 #include "pacer.h"
+#include "reply_gate.h"
 
 namespace {
 
@@ -503,6 +504,30 @@ TEST(Pacer, RepliesFollowEachOtherAtTheLinesByteTime) {
     EXPECT_EQ(p.due(2.0), (Bytes{0xFF}));
     p.push({0x90, 0x50, 0xFF}, 3.0);  // an idle line sends at the reply's own time
     EXPECT_DOUBLE_EQ(p.next_time(), 3.0);
+}
+
+// A stalled line: a reply it has begun is finished first, whole replies are
+// dropped, and the rest of one dropped before its end comes never reaches it.
+TEST(ReplyGate, TheLineNeverGetsACutReply) {
+    sim::ReplyGate g;
+    const struct {
+        Bytes due, write;
+        size_t took;
+        size_t bytes_dropped, replies_dropped;
+        bool cut;
+    } steps[] = {
+        {{0x90, 0x41, 0xFF, 0x90, 0x51}, {0x90, 0x41, 0xFF, 0x90, 0x51}, 4, 0, 0, true},  // 0x51 owed
+        {{0xFF, 0x90, 0x50, 0x02, 0xFF, 0x90}, {0x51, 0xFF, 0x90, 0x50, 0x02, 0xFF, 0x90}, 0, 5, 2, true},
+        {{0x42, 0xFF}, {0x51, 0xFF}, 2, 7, 2, false},  // the dropped reply's rest is left out
+        {{0x90, 0x41, 0xFF}, {0x90, 0x41, 0xFF}, 3, 7, 2, false},
+    };
+    for (const auto &s : steps) {
+        EXPECT_EQ(g.next(s.due), s.write);
+        g.took(s.took);
+        EXPECT_EQ(g.bytes_dropped(), s.bytes_dropped);
+        EXPECT_EQ(g.replies_dropped(), s.replies_dropped);
+        EXPECT_EQ(g.cut(), s.cut);
+    }
 }
 
 }  // namespace
