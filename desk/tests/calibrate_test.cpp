@@ -926,6 +926,27 @@ TEST(CalibrateCheck, RefusesWhatIsUnsound) {
     }
 }
 
+// Focus is measured with automatic focus off; a camera whose focus was
+// automatic gets it back after the run, one in manual focus stays so.
+TEST(CalibrateSteps, AutomaticFocusOnAgainWhenItWasOn) {
+    for (const bool was_auto : {true, false}) {
+        calib::Options o;
+        o.profile = "proportional";
+        o.quick = true;
+        o.axes[calib::Pan] = o.axes[calib::Tilt] = o.axes[calib::Zoom] = false;
+        calib::Session s(o, nullptr);
+        ASSERT_TRUE(calib::open_camera(s)) << s.error;
+        ASSERT_TRUE(s.link->command(calib::focus_mode(was_auto), &s.error)) << s.error;
+        ASSERT_TRUE(calib::identify(s) && calib::measure(s) && calib::measure_time_step(s) &&
+                    calib::measure_long_drives(s) && calib::measure_lens_long_drives(s) &&
+                    calib::return_to_start(s))
+            << s.error;
+        EXPECT_EQ(s.focus_was_auto, std::optional<bool>(was_auto));
+        EXPECT_EQ(calib::read_focus_auto(*s.link), std::optional<bool>(was_auto));
+        EXPECT_EQ(s.restored.find("; automatic focus on again") != std::string::npos, was_auto) << s.restored;
+    }
+}
+
 // Counts the commands that reach a built-in camera.
 class CountingLink : public calib::CameraLink {
 public:

@@ -428,11 +428,19 @@ TEST(ProfileMotion, InquiriesAnsweredWithTheStandardReplies) {
     c.receive(status_inquiry, 6.3);
     c.receive({0x81, 0x09, 0x00, 0x02, 0xFF}, 7.0);
     c.receive({0x81, 0x09, 0x04, 0x99, 0xFF}, 8.0);
+    // The focus mode as the last focus mode command left it; manual at first.
+    const Bytes focus_mode_inquiry = {0x81, 0x09, 0x04, 0x38, 0xFF};
+    c.receive(focus_mode_inquiry, 8.1);
+    c.receive({0x81, 0x01, 0x04, 0x38, 0x02, 0xFF}, 8.2);
+    c.receive(focus_mode_inquiry, 8.3);
+    c.receive({0x81, 0x01, 0x04, 0x38, 0x03, 0xFF}, 8.4);
+    c.receive(focus_mode_inquiry, 8.5);
     const std::vector<std::string> expected = {
         "3.010 90 50 00 00 09 00 0F 0F 0B 08 FF", "5.010 90 50 00 03 0E 08 FF",
         "5.110 90 50 02 07 00 0F FF",             "6.110 90 50 04 00 FF",
         "6.310 90 50 08 00 FF",                   "7.010 90 50 00 70 00 01 01 00 02 FF",
-        "8.000 90 60 02 FF",
+        "8.000 90 60 02 FF",                      "8.110 90 50 03 FF",
+        "8.310 90 50 02 FF",                      "8.510 90 50 03 FF",
     };
     EXPECT_EQ(replies_until(c, 9.0), expected);  // command replies are off: inquiries only
 }
