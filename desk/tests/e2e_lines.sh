@@ -70,7 +70,7 @@ perl -MPOSIX -e '
   my ($got, $rin) = ("", "");
   vec($rin, fileno($m), 1) = 1;
   my $rest = sub { while (select(my $r = $rin, undef, undef, 0.5)) { sysread($m, my $b, 256) or last; $got .= $b } };
-  for my $try (1 .. 5) {
+  for my $try (1 .. 10) {
     $got = "";
     syswrite($m, pack("H*", "81090612FF"));
     sysread($m, $got, 64) or die "read: $!";
