@@ -23,6 +23,7 @@
 #include "line.h"
 #include "net_socket.h"
 #include "pacer.h"
+#include "reply_gate.h"
 #include "visca.h"
 
 namespace {
@@ -42,7 +43,7 @@ struct Options {
     bool positions = false;
     std::string timeline;
     std::string state_file;
-    sim::CameraModel model;
+    camera::CameraModel model;
     // Scale overrides of a proportional profile, applied after --profile.
     double pan_dps = 0, tilt_dps = 0, zoom_ms = 0, focus_ms = 0;
 };
@@ -92,6 +93,11 @@ bool parse_options(int argc, char **argv, Options *o) {
                 fprintf(stderr, "virtual_camera: %s needs %s\n", a.c_str(), what);
                 return nullptr;
             }
+            // An empty value (a script's unset variable) names nothing.
+            if (*argv[i + 1] == '\0') {
+                fprintf(stderr, "virtual_camera: %s: the value is empty\n", a.c_str());
+                return nullptr;
+            }
             return argv[++i];
         };
         auto number = [&](double *out) {
@@ -123,7 +129,7 @@ bool parse_options(int argc, char **argv, Options *o) {
             const char *v = value("a profile name or file");
             if (v == nullptr) return false;
             std::string error;
-            if (!sim::load_profile(v, &o->model.profile, &error)) {
+            if (!camera::load_profile(v, &o->model.profile, &error)) {
                 fprintf(stderr, "virtual_camera: %s\n", error.c_str());
                 return false;
             }
@@ -156,7 +162,7 @@ bool parse_options(int argc, char **argv, Options *o) {
             return false;
         }
     }
-    sim::Profile &p = o->model.profile;
+    camera::Profile &p = o->model.profile;
     const struct {
         const char *option;
         double value;
@@ -183,7 +189,7 @@ bool parse_options(int argc, char **argv, Options *o) {
     return true;
 }
 
-void print_received(const sim::Received &r) {
+void print_received(const camera::Received &r) {
     std::string line = visca::format_time(r.time) + "  " + visca::hex(r.message.bytes) + "  " +
                        visca::describe(r.message);
     if (!r.note.empty()) {
@@ -248,20 +254,21 @@ int main(int argc, char **argv) {
     // hold the camera up.
     if (fd >= 0) fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
 
-    sim::VirtualCamera camera(o.model);
-    sim::Pacer pacer(line::byte_seconds(settings));
+    camera::VirtualCamera camera(o.model);
+    camera::Pacer pacer(line::byte_seconds(settings));
     visca::Assembler assembler;
     const double start = line::monotonic_seconds();
     auto now = [&] { return line::monotonic_seconds() - start; };
     int status = 0;
     bool stalled = false;    // the line did not take the last bytes
-    size_t bytes_dropped = 0;
+    bool said_dropped = false;  // during this stall
+    camera::ReplyGate gate;
     visca::Kind last_inquiry = visca::Kind::Unknown;  // names a lens position reply
 
     auto handle = [&](const std::vector<visca::Assembler::Piece> &pieces, double t) {
         for (const auto &piece : pieces) {
             if (piece.type == visca::Assembler::Piece::Message) {
-                const sim::Received &r = camera.receive(piece.bytes, t);
+                const camera::Received &r = camera.receive(piece.bytes, t);
                 if (r.message.is_inquiry()) last_inquiry = r.message.kind;
                 if (!o.quiet) print_received(r);
                 if (o.positions) {
@@ -289,7 +296,9 @@ int main(int argc, char **argv) {
             timeout.tv_nsec = static_cast<long>((in - static_cast<double>(timeout.tv_sec)) * 1e9);
             wait = &timeout;
         }
-        struct pollfd p = {listener ? listener->fd() : fd, POLLIN, 0};
+        // A reply the line has begun is finished as soon as it has room.
+        const short events = static_cast<short>(POLLIN | (gate.owing() ? POLLOUT : 0));
+        struct pollfd p = {listener ? listener->fd() : fd, events, 0};
         const int n = ppoll(&p, 1, wait, &wait_mask);
         if (n < 0 && errno != EINTR) {
             fprintf(stderr, "virtual_camera: waiting for the line failed: %s\n", strerror(errno));
@@ -337,7 +346,7 @@ int main(int argc, char **argv) {
             break;
         }
         const double t = now();
-        for (const sim::Reply &reply : camera.take_replies(t)) {
+        for (const camera::Reply &reply : camera.take_replies(t)) {
             // A network camera sends each reply whole when it is due; on a
             // serial line the bytes follow at the line's pace.
             if (listener && !listener->send(reply.bytes.data(), reply.bytes.size(), &error)) {
@@ -350,22 +359,30 @@ int main(int argc, char **argv) {
                        visca::hex(reply.bytes).c_str(), visca::describe(visca::decode(reply.bytes), last_inquiry).c_str());
             }
         }
-        const visca::Bytes out = pacer.due(t);
+        const visca::Bytes out = gate.next(pacer.due(t));
         if (!out.empty()) {
-            // Bytes the line does not take in time are dropped, as a real
+            // Replies the line does not take in time are dropped, as a real
             // camera's are lost on a wire nobody listens to. While it stalls,
             // each write gets its wire time only, so the camera keeps pace.
             const double deadline = line::monotonic_seconds() +
                                     static_cast<double>(out.size()) * line::byte_seconds(settings) +
                                     (stalled ? 0.0 : write_margin);
-            if (line::write_bounded(fd, out.data(), out.size(), deadline, &wait_mask, &error) ==
-                line::WriteResult::Done) {
-                stalled = false;
-            } else {
-                if (!stalled) fprintf(stderr, "virtual_camera: replies dropped: %s\n", error.c_str());
-                stalled = true;
-                bytes_dropped += out.size();
+            size_t written = 0;
+            const bool done = line::write_bounded(fd, out.data(), out.size(), deadline, &wait_mask, &error,
+                                                  &written) == line::WriteResult::Done;
+            const size_t dropped_before = gate.replies_dropped();
+            gate.took(written);
+            // Said once per stall each.
+            if (!done && !stalled && gate.owing()) {
+                fprintf(stderr, "virtual_camera: the line stopped inside a reply: %s; the rest goes first\n",
+                        error.c_str());
             }
+            if (!done && !said_dropped && gate.replies_dropped() > dropped_before) {
+                fprintf(stderr, "virtual_camera: replies dropped: %s\n", error.c_str());
+                said_dropped = true;
+            }
+            stalled = !done;
+            if (done) said_dropped = false;
         }
     }
 
@@ -373,7 +390,11 @@ int main(int argc, char **argv) {
     handle(assembler.finish(), end);
     camera.advance(end);
     printf("final: %s\n", camera.summary().c_str());
-    if (bytes_dropped > 0) printf("reply bytes dropped: %zu (the line did not take them)\n", bytes_dropped);
+    if (gate.bytes_dropped() > 0) {
+        printf("reply bytes dropped: %zu (the line did not take them; %zu whole replies)\n", gate.bytes_dropped(),
+               gate.replies_dropped());
+    }
+    if (gate.cut()) printf("reply cut: the line took the start of the last reply and not its end\n");
     if (listener && listener->datagrams()) printf("datagrams dropped: %u\n", listener->dropped());
     if (!o.state_file.empty()) {
         std::ofstream out(o.state_file);
@@ -385,7 +406,7 @@ int main(int argc, char **argv) {
         }
     }
     if (!o.timeline.empty()) {
-        if (!sim::write_timeline(o.timeline, o.model, camera.history(), end, &error)) {
+        if (!camera::write_timeline(o.timeline, o.model, camera.history(), end, &error)) {
             fprintf(stderr, "virtual_camera: %s\n", error.c_str());
             status = 1;
         } else {
