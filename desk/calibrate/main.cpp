@@ -25,9 +25,9 @@ void catch_interrupts() {
     sigaction(SIGTERM, &sa, nullptr);
 }
 
-int fail(const std::string &what) {
+int fail(const std::string &what, int status = 1) {
     fprintf(stderr, "visca_calibrate: %s\n", what.c_str());
-    return 1;
+    return status;
 }
 
 }  // namespace
@@ -37,6 +37,7 @@ int main(int argc, char **argv) {
     if (!calib::parse_options(argc, argv, &o)) return 2;
     if (o.all) return site::calibrate_all(argc, argv, o.config, o.jobs);
     calib::Session s(o, &interrupted);
+    if (!calib::check_inputs(s)) return fail(s.error, 2);
     if (!calib::open_camera(s)) return fail(s.error);
     catch_interrupts();
     if (!calib::identify(s)) return calib::abort_run(s, s.error);

@@ -21,7 +21,9 @@
 
 #include "camera.h"
 #include "line.h"
+#include "net_address.h"
 #include "net_socket.h"
+#include "output_path.h"
 #include "pacer.h"
 #include "visca.h"
 
@@ -32,7 +34,8 @@ volatile sig_atomic_t stop_requested = 0;
 // How long beyond its wire time a reply may wait for the line to take it.
 constexpr double write_margin = 0.2;
 
-void on_stop_signal(int) { stop_requested = 1; }
+// The signal's number: the exit status says which one ended the session.
+void on_stop_signal(int sig) { stop_requested = sig; }
 
 struct Options {
     std::string port;
@@ -180,6 +183,19 @@ bool parse_options(int argc, char **argv, Options *o) {
                         "options)\n");
         return false;
     }
+    // A bad address or an output that cannot be written is said now, not
+    // when the session ends.
+    std::string error;
+    if (!o->listen.empty() && !line::parse_net_address(o->listen, line::Side::Listening, &error)) {
+        fprintf(stderr, "virtual_camera: %s\n", error.c_str());
+        return false;
+    }
+    for (const std::string *path : {&o->timeline, &o->state_file}) {
+        if (!path->empty() && !files::can_write(*path, &error)) {
+            fprintf(stderr, "virtual_camera: %s\n", error.c_str());
+            return false;
+        }
+    }
     return true;
 }
 
@@ -299,9 +315,8 @@ int main(int argc, char **argv) {
         // A stop signal that came while the line kept ppoll busy is still
         // pending: ppoll only lets it through when it has to wait.
         const struct timespec zero = {0, 0};
-        if (sigtimedwait(&stop_signals, nullptr, &zero) > 0) {
-            stop_requested = 1;
-        }
+        const int pending = sigtimedwait(&stop_signals, nullptr, &zero);
+        if (pending > 0) stop_requested = pending;
         if (n > 0 && listener && p.revents != 0) {
             line::Listener::Input in;
             if (!listener->read(&in, &error)) {
@@ -394,5 +409,7 @@ int main(int argc, char **argv) {
     }
     if (pty.slave >= 0) close(pty.slave);
     if (fd >= 0) close(fd);
-    return status;
+    // As for every desk program: a signal's status wins, the state and the
+    // picture written all the same.
+    return stop_requested != 0 ? 128 + stop_requested : status;
 }

@@ -4,6 +4,8 @@
 #include <errno.h>
 #include <stdio.h>
 #include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <fstream>
 #include <iostream>
@@ -153,19 +155,33 @@ int main(int argc, char **argv) {
         } else if (a == "--binary" && items.empty() && mode == Files) {
             mode = Binary;
         } else if (a.size() > 1 && a[0] == '-' && a[1] == '-') {
-            fprintf(stderr, "visca_decode: unknown option '%s'\n", a.c_str());
-            usage(stderr);
+            // The reason alone: the usage would push it off the screen.
+            fprintf(stderr, "visca_decode: unknown option '%s' (visca_decode --help lists the options)\n", a.c_str());
             return 2;
         } else {
             items.push_back(a);
         }
     }
     Decoder d;
-    if (mode == Hex) {
-        if (items.empty()) {
-            usage(stderr);
+    if (mode == Hex && items.empty()) {
+        fprintf(stderr, "visca_decode: --hex needs the text to decode\n");
+        return 2;
+    }
+    // Every file is checked before the first is decoded: a bad name is a
+    // bad argument, not a half-done run.
+    for (const std::string &path : items) {
+        struct stat st;
+        if (mode == Hex || path == "-") continue;
+        const char *why = stat(path.c_str(), &st) != 0 ? strerror(errno)
+                          : S_ISDIR(st.st_mode)          ? "it is a folder"
+                          : access(path.c_str(), R_OK) != 0 ? strerror(errno)
+                                                             : nullptr;
+        if (why != nullptr) {
+            fprintf(stderr, "visca_decode: cannot read %s: %s\n", path.c_str(), why);
             return 2;
         }
+    }
+    if (mode == Hex) {
         for (size_t i = 0; i < items.size(); ++i) d.text_line(items[i], "argument " + std::to_string(i + 1));
     } else {
         if (items.empty()) items.push_back("-");

@@ -12,6 +12,7 @@
 #include <sstream>
 
 #include "input.h"
+#include "output_path.h"
 #include "verify.h"
 
 namespace host {
@@ -258,10 +259,12 @@ void cmd_verify(Runtime &r, const Args &a) {
     need(a, 0, 2);
     const bool quick = !a.empty() && a[0] == "quick";
     const size_t plot = quick ? 1 : 0;
+    const std::string plot_path = a.size() > plot ? a[plot] : r.options.verify_plot;
+    std::string why;
+    if (!plot_path.empty() && !files::can_write(plot_path, &why)) throw BadArgs{why};
     // A verification that could not read the camera fails the session's
     // exit status, as a refused command does.
-    if (!run_verify(r, [&](const std::function<void()> &f) { call(r, f); },
-                    a.size() > plot ? a[plot] : r.options.verify_plot, quick)) {
+    if (!run_verify(r, [&](const std::function<void()> &f) { call(r, f); }, plot_path, quick)) {
         r.rejected = true;
     }
 }

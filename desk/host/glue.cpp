@@ -16,6 +16,8 @@
 #include <mutex>
 
 #include "console.h"
+#include "net_address.h"
+#include "output_path.h"
 #include "ptz_host.h"
 #include "runtime.h"
 
@@ -214,6 +216,20 @@ bool parse_options(int argc, char **argv, Options *o) {
     if (pty_wait_given && !o->pty) {
         fprintf(stderr, "tavrinode: --pty-wait does nothing without --pty\n");
         return false;
+    }
+    // What is written only at the end, and a network address, are checked
+    // before anything opens or moves.
+    std::string error;
+    if (line::is_net_address(o->port_device) &&
+        !line::parse_net_address(o->port_device, line::Side::Client, &error)) {
+        fprintf(stderr, "tavrinode: %s\n", error.c_str());
+        return false;
+    }
+    for (const std::string *path : {&o->timeline, &o->verify_plot}) {
+        if (!path->empty() && !files::can_write(*path, &error)) {
+            fprintf(stderr, "tavrinode: %s\n", error.c_str());
+            return false;
+        }
     }
     return true;
 }

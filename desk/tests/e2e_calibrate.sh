@@ -112,7 +112,7 @@ timeout 30 "$bin/tavrinode" --port "$udp" 'verify quick' >"$work/verify-gone.txt
 [ "$status" -eq 1 ] || fail "tavrinode verify without a camera exited with $status"
 expect_line "$work/verify-gone.txt" "error: verify: pan position: no answer to 81 09 06 12 FF on $udp"
 
-# A --write the result cannot go to is refused before anything moves (a
+# A --write the result cannot go to is refused (status 2) before anything moves (a
 # FIFO does not hang it); so is a configuration the INI library would misread.
 mkfifo "$work/fifo"
 printf '[camera1]\n;%0199d port = x\n' 0 >"$work/long.ini"
@@ -120,7 +120,7 @@ for target in "$work" "$work/fifo" "$work/long.ini"; do
   status=0
   timeout 10 "$bin/visca_calibrate" --profile proportional --quick --write "$target" >"$work/target.txt" 2>&1 ||
     status=$?
-  expect_equal "--write $target exit status" "$status" 1
+  expect_equal "--write $target exit status" "$status" 2
   expect_line "$work/target.txt" "visca_calibrate: $target"
 done
 expect_line "$work/target.txt" "long.ini:2: line longer than 199 characters"
