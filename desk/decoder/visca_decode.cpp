@@ -21,15 +21,18 @@ namespace {
 
 void usage(FILE *out) {
     fputs(
-        "usage: visca_decode [FILE ...]          hex text from files ('-' or none: standard input)\n"
+        "usage: visca_decode [FILE ...]          hex text from files ('-' or none:\n"
+        "                                        standard input)\n"
         "       visca_decode --hex 'TEXT' ...    hex text given as arguments\n"
         "       visca_decode --binary FILE ...   raw bytes ('-': standard input)\n"
-        "Hex text: bytes as pairs of hex digits, separated or not (81 01 06, 810106, 0x81,0x01,\n"
-        "81-01-06); a line may start with a date (2024-05-01), a time in seconds (12.345,\n"
-        "[12.345], 12.345s or hh:mm:ss.sss) and a direction (TX:, RX:, >, <, ->, <-), and may end\n"
-        "with any text, which is ignored. Messages may span lines. A file that is not text is\n"
-        "decoded as a raw capture. Lines without bytes are counted and the first one shown;\n"
-        "they make the exit status 1 (blank lines and lines starting with # do not).\n",
+        "Hex text: bytes as pairs of hex digits, separated or not (81 01 06, 810106,\n"
+        "0x81,0x01, 81-01-06); a line may start with a date (2024-05-01), a time in\n"
+        "seconds (12.345, [12.345], 12.345s or hh:mm:ss.sss) and a direction (TX:,\n"
+        "RX:, >, <, ->, <-), and may end with any text, which is ignored. Messages\n"
+        "may span lines. A file that is not text is decoded as a raw capture. Lines\n"
+        "without bytes are counted and the first one shown; they make the exit\n"
+        "status 1 (blank lines and lines starting with # do not). A file that\n"
+        "cannot be read, or a bad option, gives 2.\n",
         out);
 }
 

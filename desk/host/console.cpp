@@ -490,13 +490,32 @@ const Command commands[] = {
     {"quit", "", "tear the driver down and leave (also: exit, Ctrl-D)", cmd_quit},
 };
 
+// The command and its arguments, then what it does from column `indent`,
+// wrapped to fit 80 columns (beside them when they are short).
 void cmd_help(Runtime &, const Args &a) {
     need(a, 0, 1);
+    constexpr size_t width = 80, indent = 28;
     for (const Command &c : commands) {
         if (!a.empty() && a[0] != c.name) continue;
-        char buf[256];
-        snprintf(buf, sizeof buf, "  %-10s %-44s %s", c.name, c.args, c.help);
-        say(buf);
+        std::string line = "  " + std::string(c.name) + (*c.args != '\0' ? " " + std::string(c.args) : "");
+        if (line.size() >= indent) {
+            say(line);
+            line.clear();
+        }
+        line.resize(indent, ' ');
+        std::istringstream words(c.help);
+        std::string word;
+        bool first = true;
+        while (words >> word) {
+            if (!first && line.size() + 1 + word.size() > width) {
+                say(line);
+                line.assign(indent, ' ');
+                first = true;
+            }
+            line += (first ? "" : " ") + word;
+            first = false;
+        }
+        say(line);
     }
 }
 
