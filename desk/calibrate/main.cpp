@@ -33,22 +33,22 @@ int fail(const std::string &what, int status = 1) {
 }  // namespace
 
 int main(int argc, char **argv) {
-    calib::Options o;
-    if (!calib::parse_options(argc, argv, &o)) return 2;
+    calibrate::Options o;
+    if (!calibrate::parse_options(argc, argv, &o)) return 2;
     if (o.all) return site::calibrate_all(argc, argv, o.config, o.jobs);
-    calib::Session s(o, &interrupted);
-    if (!calib::check_inputs(s)) return fail(s.error, 2);
-    if (!calib::open_camera(s)) return fail(s.error);
+    calibrate::Session s(o, &interrupted);
+    if (!calibrate::check_inputs(s)) return fail(s.error, 2);
+    if (!calibrate::open_camera(s)) return fail(s.error);
     catch_interrupts();
-    if (!calib::identify(s)) return calib::abort_run(s, s.error);
-    if (!calib::measure(s)) return calib::abort_run(s, s.error);
-    if (!calib::measure_time_step(s)) return calib::abort_run(s, s.error);
-    if (!calib::measure_long_drives(s)) return calib::abort_run(s, s.error);
-    if (!calib::measure_lens_long_drives(s)) return calib::abort_run(s, s.error);
-    if (!calib::return_to_start(s)) return calib::abort_run(s, s.error);
-    if (!calib::choose(s)) return fail(s.error);
-    calib::report(s);
-    if (!calib::check(s)) return fail(s.error + "; the configuration file was left as it was");
-    if (!calib::write(s)) return fail(s.error);
+    if (!calibrate::identify(s)) return calibrate::abort_run(s, s.error);
+    if (!calibrate::measure(s)) return calibrate::abort_run(s, s.error);
+    if (!calibrate::measure_time_step(s)) return calibrate::abort_run(s, s.error);
+    if (!calibrate::measure_long_drives(s)) return calibrate::abort_run(s, s.error);
+    if (!calibrate::measure_lens_long_drives(s)) return calibrate::abort_run(s, s.error);
+    if (!calibrate::return_to_start(s)) return calibrate::abort_run(s, s.error);
+    if (!calibrate::choose(s)) return fail(s.error);
+    calibrate::report(s);
+    if (!calibrate::check(s)) return fail(s.error + "; the configuration file was left as it was");
+    if (!calibrate::write(s)) return fail(s.error);
     return 0;
 }

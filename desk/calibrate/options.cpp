@@ -7,7 +7,7 @@
 
 #include "driver_probe.h"
 
-namespace calib {
+namespace calibrate {
 
 void usage(FILE *out) {
     fputs(
@@ -151,4 +151,4 @@ bool parse_options(int argc, char **argv, Options *o) {
     return true;
 }
 
-}  // namespace calib
+}  // namespace calibrate

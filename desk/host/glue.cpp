@@ -168,7 +168,7 @@ bool parse_options(int argc, char **argv, Options *o) {
         } else if (a == "--profile") {
             if (!value(&v)) return false;
             std::string error;
-            if (!sim::load_profile(v, &o->camera_model.profile, &error)) {
+            if (!camera::load_profile(v, &o->camera_model.profile, &error)) {
                 fprintf(stderr, "tavrinode: %s\n", error.c_str());
                 return false;
             }

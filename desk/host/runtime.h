@@ -26,7 +26,7 @@ struct Options {
     std::vector<std::string> commands;
     std::string timeline;
     std::string verify_plot;  // picture of a verification run
-    sim::CameraModel camera_model;
+    camera::CameraModel camera_model;
     bool camera_options = false;  // a built-in camera option was given
     bool reconnect = false;
     bool realtime = false;
