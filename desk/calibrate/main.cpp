@@ -9,25 +9,46 @@
 
 #include "session.h"
 #include "site.h"
+#include "stop_signals.h"
 
 namespace {
 
-volatile int interrupted = 0;
+volatile sig_atomic_t interrupted = 0;
 
 // The signal's number: the exit status says which one ended the run.
 void on_interrupt(int sig) { interrupted = sig; }
 
-void catch_interrupts() {
-    struct sigaction sa {};
-    sa.sa_handler = on_interrupt;
-    sigemptyset(&sa.sa_mask);
-    sigaction(SIGINT, &sa, nullptr);
-    sigaction(SIGTERM, &sa, nullptr);
-}
-
 int fail(const std::string &what, int status = 1) {
     fprintf(stderr, "visca_calibrate: %s\n", what.c_str());
     return status;
+}
+
+// A stop signal may come at any moment: each step that fails, or during
+// which one came, ends the run with the safe stop.
+int run(calibrate::Session &s) {
+    using namespace calibrate;
+    if (!open_camera(s)) return s.stopped() ? abort_run(s, s.error) : fail(s.error);
+    for (bool (*step)(Session &) : {identify, measure, measure_time_step, measure_long_drives,
+                                    measure_lens_long_drives, return_to_start}) {
+        if (!step(s) || s.stopped()) return abort_run(s, s.error);
+    }
+    // The camera is back at its start; nothing is written yet.
+    if (!choose(s)) return s.stopped() ? abort_run(s, s.error) : fail(s.error);
+    if (s.stopped()) return abort_run(s, s.error);
+    report(s);
+    if (s.stopped()) return abort_run(s, s.error);
+    if (!check(s)) {
+        return s.stopped() ? abort_run(s, s.error) : fail(s.error + "; the configuration file was left as it was");
+    }
+    if (!write(s)) return s.stopped() ? abort_run(s, s.error) : fail(s.error);
+    if (s.stopped() && s.o.write.empty()) return abort_run(s, s.error);
+    if (s.stopped()) {
+        // After the rename: the values are in the file, and the status still
+        // says that the run was stopped.
+        fprintf(stderr, "visca_calibrate: interrupted after %s was written\n", s.o.write.c_str());
+        return 128 + interrupted;
+    }
+    return 0;
 }
 
 }  // namespace
@@ -36,19 +57,9 @@ int main(int argc, char **argv) {
     calibrate::Options o;
     if (!calibrate::parse_options(argc, argv, &o)) return 2;
     if (o.all) return site::calibrate_all(argc, argv, o.config, o.jobs);
+    common::catch_stop_signals(on_interrupt);
     calibrate::Session s(o, &interrupted);
-    if (!calibrate::check_inputs(s)) return fail(s.error, 2);
-    if (!calibrate::open_camera(s)) return fail(s.error);
-    catch_interrupts();
-    if (!calibrate::identify(s)) return calibrate::abort_run(s, s.error);
-    if (!calibrate::measure(s)) return calibrate::abort_run(s, s.error);
-    if (!calibrate::measure_time_step(s)) return calibrate::abort_run(s, s.error);
-    if (!calibrate::measure_long_drives(s)) return calibrate::abort_run(s, s.error);
-    if (!calibrate::measure_lens_long_drives(s)) return calibrate::abort_run(s, s.error);
-    if (!calibrate::return_to_start(s)) return calibrate::abort_run(s, s.error);
-    if (!calibrate::choose(s)) return fail(s.error);
-    calibrate::report(s);
-    if (!calibrate::check(s)) return fail(s.error + "; the configuration file was left as it was");
-    if (!calibrate::write(s)) return fail(s.error);
-    return 0;
+    // Files and the section before the line opens: a bad one is a usage error.
+    if (!calibrate::check_inputs(s)) return s.stopped() ? 128 + interrupted : fail(s.error, 2);
+    return run(s);
 }

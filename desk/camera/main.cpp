@@ -99,6 +99,11 @@ bool parse_options(int argc, char **argv, Options *o) {
                 fprintf(stderr, "virtual_camera: %s needs %s\n", a.c_str(), what);
                 return nullptr;
             }
+            // An empty value (a script's unset variable) names nothing.
+            if (*argv[i + 1] == '\0') {
+                fprintf(stderr, "virtual_camera: %s: the value is empty\n", a.c_str());
+                return nullptr;
+            }
             return argv[++i];
         };
         auto number = [&](double *out) {

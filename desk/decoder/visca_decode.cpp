@@ -161,6 +161,10 @@ int main(int argc, char **argv) {
             // The reason alone: the usage would push it off the screen.
             fprintf(stderr, "visca_decode: unknown option '%s' (visca_decode --help lists the options)\n", a.c_str());
             return 2;
+        } else if (a.empty() && mode != Hex) {
+            // A script's unset variable: not "standard input", not a file.
+            fprintf(stderr, "visca_decode: an empty file name\n");
+            return 2;
         } else {
             items.push_back(a);
         }

@@ -683,7 +683,9 @@ int run_session(Runtime &r) {
     // A Ctrl-C held while the last command computed still counts.
     if (!interactive && take_interrupt()) r.interrupted = true;
     if (terminate_signal != 0) {
-        say(std::string("ended by ") + (terminate_signal == SIGHUP ? "SIGHUP" : "SIGTERM"));
+        say(std::string("ended by ") + (terminate_signal == SIGHUP    ? "SIGHUP"
+                                        : terminate_signal == SIGQUIT ? "SIGQUIT"
+                                                                      : "SIGTERM"));
         interrupts = 0;
     }
 

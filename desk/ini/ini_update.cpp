@@ -11,6 +11,7 @@
 
 #include "camera_section.h"
 #include "ini_lines.h"
+#include "stop_signals.h"
 
 namespace ini {
 
@@ -207,12 +208,13 @@ bool check_write_target(const std::string &path, std::string *error, std::string
     return true;
 }
 
-bool update_ini_file(const std::string &path, int camera, const Settings &settings, std::string *error) {
-    return update_ini_file(path, {{camera, settings}}, error);
+bool update_ini_file(const std::string &path, int camera, const Settings &settings, std::string *error,
+                     const std::function<bool()> &go_ahead) {
+    return update_ini_file(path, {{camera, settings}}, error, go_ahead);
 }
 
 bool update_ini_file(const std::string &path, const std::vector<std::pair<int, Settings>> &cameras,
-                     std::string *error) {
+                     std::string *error, const std::function<bool()> &go_ahead) {
     std::string file;
     if (!check_write_target(path, error, &file)) return false;
     const std::string kept = "; " + path + " was left as it was";
@@ -276,11 +278,21 @@ bool update_ini_file(const std::string &path, const std::vector<std::pair<int, S
         *error = "cannot write " + temp + ": " + strerror(saved) + kept;
         return false;
     }
-    if (rename(temp.c_str(), file.c_str()) != 0) {
-        const int saved = errno;
-        unlink(temp.c_str());
-        *error = "cannot replace " + path + ": " + strerror(saved) + kept;
-        return false;
+    {
+        // Nothing between the last question and the rename: a stop signal
+        // waits until the file is whole, either the old one or the new one.
+        const common::StopSignalsHeld held;
+        if (go_ahead && !go_ahead()) {
+            unlink(temp.c_str());
+            *error = "interrupted" + kept;
+            return false;
+        }
+        if (rename(temp.c_str(), file.c_str()) != 0) {
+            const int saved = errno;
+            unlink(temp.c_str());
+            *error = "cannot replace " + path + ": " + strerror(saved) + kept;
+            return false;
+        }
     }
     // The rename itself is durable once the folder is synced.
     const int dir = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);

@@ -5,6 +5,7 @@
 #ifndef SIM_CALIBRATE_INI_UPDATE_H
 #define SIM_CALIBRATE_INI_UPDATE_H
 
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -35,11 +36,16 @@ bool check_write_target(const std::string &path, std::string *error, std::string
 // would misread (a line too long, a bad line, two sections of one camera) is
 // left as it was. False with
 // the reason; FILE is then unchanged.
-bool update_ini_file(const std::string &path, int camera, const Settings &settings, std::string *error);
+// `go_ahead`, when given, is asked last, right before the rename, with the
+// stop signals held (desk/common/stop_signals.h) until the rename is done: false leaves
+// FILE unchanged, with the error "interrupted"; a stop signal that comes
+// after the question is handled once FILE is replaced.
+bool update_ini_file(const std::string &path, int camera, const Settings &settings, std::string *error,
+                     const std::function<bool()> &go_ahead = {});
 
 // The same for several cameras' sections at once: one replacement of FILE.
 bool update_ini_file(const std::string &path, const std::vector<std::pair<int, Settings>> &cameras,
-                     std::string *error);
+                     std::string *error, const std::function<bool()> &go_ahead = {});
 
 }  // namespace ini
 

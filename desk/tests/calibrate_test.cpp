@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -145,6 +146,15 @@ TEST(CalibrateIni, FileReplacedWholeAndMissingFileCreated) {
     std::string error;
     ASSERT_TRUE(ini::update_ini_file(path, 4, {{"ZoomTime", 9000}}, &error)) << error;
     ASSERT_TRUE(ini::update_ini_file(path, 4, {{"ZoomTime", 9100}, {"FocusTime", 1400}}, &error)) << error;
+    // A stop asked for by the time of the rename: the file stays, no new file is left behind.
+    bool asked = false;
+    EXPECT_FALSE(ini::update_ini_file(path, 4, {{"ZoomTime", 1}}, &error, [&asked] { return !(asked = true); }));
+    EXPECT_TRUE(asked);
+    EXPECT_EQ(error.rfind("interrupted", 0), 0u) << error;
+    const std::string folder = path.substr(0, path.find_last_of('/')), temp = "." + path.substr(folder.size() + 1);
+    for (const auto &entry : std::filesystem::directory_iterator(folder)) {
+        EXPECT_NE(entry.path().filename().string().rfind(temp, 0), 0u) << entry.path();
+    }
     FILE *f = fopen(path.c_str(), "r");
     ASSERT_NE(f, nullptr);
     char buf[256] = {};

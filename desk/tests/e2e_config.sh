@@ -113,9 +113,12 @@ done
 # Every desk program: a bad option or option value, or an output that cannot
 # be written, gets status 2 and one line, without the usage that would push
 # it off the screen, before anything opens or moves (/dev/null is no serial
-# line: opening it would give 1); an unknown option points to --help.
+# line: opening it would give 1); an unknown option points to --help. An
+# empty line or file name ('', a script's unset variable) is a usage error
+# too, never the built-in camera or standard input.
 printf 'name = x\n' >"$work/bad-profile.ini"
 printf '[camera1]\nport = /dev/null\n' >"$work/site.ini"
+cp "$work/site.ini" "$work/keep.ini"
 calibrate="visca_calibrate|2"
 for case in "tavrinode|2|--pty-wait: 'x'|--pty-wait x" "tavrinode|2|--help lists the options|--bogus" \
   "tavrinode|2|bad-profile.ini:1: |--profile $work/bad-profile.ini" \
@@ -133,15 +136,21 @@ for case in "tavrinode|2|--pty-wait: 'x'|--pty-wait x" "tavrinode|2|--help lists
   "visca_calibrate|2|cannot create files in $work/none|--profile linear --write $work/none/x.ini" \
   "visca_calibrate|2|none.ini|--profile linear --all --config $work/none.ini" \
   "visca_calibrate|2|--lens-speed: '8'|--profile linear --lens-speed 8" \
-  "visca_decode|2|--help lists the options|--bogus" "visca_decode|2|cannot read $work/none.log|$work/none.log"; do
+  "visca_decode|2|--help lists the options|--bogus" "visca_decode|2|cannot read $work/none.log|$work/none.log" \
+  "$calibrate|--port: the value is empty|--profile linear --write $work/site.ini --port ''" \
+  "$calibrate|--write: the value is empty|--profile linear --write ''" "tavrinode|2|--port: the value is empty|--port ''" \
+  "virtual_camera|2|--port: the value is empty|--port ''" "virtual_camera|2|--listen: the value is empty|--listen ''" \
+  "visca_decode|2|an empty file name|''"; do
   IFS='|' read -r program want text args <<<"$case"
+  read -ra words <<<"$args"
+  for i in "${!words[@]}"; do [ "${words[$i]}" != "''" ] || words[$i]=""; done
   rc=0
-  # shellcheck disable=SC2086
-  timeout 10 "$bin/$program" $args >"$work/alone.txt" 2>&1 || rc=$?
+  timeout 10 "$bin/$program" "${words[@]}" >"$work/alone.txt" 2>&1 </dev/null || rc=$?
   expect_equal "exit status of $program $args" "$rc" "$want"
   expect_equal "lines from $program $args" "$(wc -l <"$work/alone.txt")" 1
   expect_line "$work/alone.txt" "$text"
 done
+expect_equal "the file after refused options" "$(cat "$work/site.ini")" "$(cat "$work/keep.ini")"
 
 # The banner names each camera's own line, and the profile.
 run own $'[host]\ncameras = 3\n[camera1]\nport = udp-raw:127.0.0.1:9\n[camera2]\nconfigured = false\n[camera3]\nport = udp-raw:127.0.0.1:7' \

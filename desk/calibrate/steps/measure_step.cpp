@@ -194,10 +194,16 @@ bool return_to_start(Session &s) {
     }
     if (s.focus_was_auto && *s.focus_was_auto && !s.link->command(focus_mode(true), &s.error)) return false;
     s.camera_time = s.link->now() - s.began;
-    if (isatty(STDERR_FILENO)) fputc('\n', stderr);
+    // The last progress line: from here on only arithmetic, and the file.
+    const char *done = "back at the start; choosing the values";
     if (s.stopped()) {
         s.error = "interrupted";
         return false;
+    }
+    if (isatty(STDERR_FILENO)) {
+        fprintf(stderr, "\r%-78s\n", done);
+    } else {
+        fprintf(stderr, "%s\n", done);
     }
     return true;
 }

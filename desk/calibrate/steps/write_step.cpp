@@ -76,7 +76,8 @@ bool check(Session &s) {
 
 bool write(Session &s) {
     if (s.o.write.empty()) return true;
-    if (!ini::update_ini_file(s.o.write, s.o.camera, s.chosen, &s.error)) return false;
+    // The last look at the stop flag, with the rename right behind it.
+    if (!ini::update_ini_file(s.o.write, s.o.camera, s.chosen, &s.error, [&s] { return !s.stopped(); })) return false;
     printf("wrote %zu values to [camera%d] of %s\n", s.chosen.size(), s.o.camera, s.o.write.c_str());
     return true;
 }
