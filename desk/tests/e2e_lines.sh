@@ -97,8 +97,7 @@ background+=("$cam")
 wait_for "$work/cut.txt" "port $cutpty" || true
 echo go >&5
 wait_for "$work/cut-pty.txt" "line " || true
-kill -TERM "$cam"
-wait "$cam" || fail "the camera whose line stopped mid-reply exited with an error"
+end_camera "$cam"
 exec 5>&-
 grep -qE '^stopped after ([1-9]|10) bytes$' "$work/cut-pty.txt" || fail "the line was not stopped inside a reply"
 grep -qE '^line (9050(0[0-9a-f]){8}ff){2}$' "$work/cut-pty.txt" || fail "the line did not get two whole replies"

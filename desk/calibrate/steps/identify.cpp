@@ -66,8 +66,11 @@ bool open_camera(Session &s) {
         const int fd = line::open_serial(o.port, line::Settings(), &s.error);
         if (fd < 0) return false;
         s.link = line_link(fd, o.port);
-    } else {
+    } else if (s.profile) {
         s.link = builtin_link(*s.profile);
+    } else {
+        s.error = "no camera: no line and no profile read (check_inputs reads it)";
+        return false;
     }
     s.probe = std::make_unique<DriverProbe>(s.in_use);
     s.measurer = std::make_unique<Measurer>(*s.link, s.stop, progress);
