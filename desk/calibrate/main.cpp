@@ -9,6 +9,7 @@
 
 #include "session.h"
 #include "site.h"
+#include "twin_step.h"
 
 namespace {
 
@@ -37,17 +38,21 @@ int main(int argc, char **argv) {
     if (!calib::parse_options(argc, argv, &o)) return 2;
     if (o.all) return site::calibrate_all(argc, argv, o.config, o.jobs);
     calib::Session s(o, &interrupted);
+    if (!calib::twin_ready(o, &s.error)) return fail(s.error);
     if (!calib::open_camera(s)) return fail(s.error);
+    calib::TwinMeasurement twin;
     catch_interrupts();
     if (!calib::identify(s)) return calib::abort_run(s, s.error);
     if (!calib::measure(s)) return calib::abort_run(s, s.error);
     if (!calib::measure_time_step(s)) return calib::abort_run(s, s.error);
     if (!calib::measure_long_drives(s)) return calib::abort_run(s, s.error);
     if (!calib::measure_lens_long_drives(s)) return calib::abort_run(s, s.error);
+    if (!calib::measure_twin_step(s, &twin)) return calib::abort_run(s, s.error);
     if (!calib::return_to_start(s)) return calib::abort_run(s, s.error);
     if (!calib::choose(s)) return fail(s.error);
     calib::report(s);
     if (!calib::check(s)) return fail(s.error + "; the configuration file was left as it was");
     if (!calib::write(s)) return fail(s.error);
+    if (!calib::write_twin_step(s, twin)) return fail(s.error);
     return 0;
 }
