@@ -28,6 +28,15 @@ TwinSetup final_setup(const Session &s, std::vector<std::string> *notes) {
     return t;
 }
 
+std::string today() {
+    char text[40];
+    const time_t now = time(nullptr);
+    struct tm utc {};
+    gmtime_r(&now, &utc);
+    strftime(text, sizeof text, "%Y-%m-%d %H:%M UTC", &utc);
+    return text;
+}
+
 }  // namespace
 
 bool twin_ready(const Options &o, std::string *error) {
