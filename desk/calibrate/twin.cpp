@@ -41,9 +41,25 @@ public:
     }
 
     // An inquiry takes effect on the camera's next time step after it
-    // arrived: on average half a step after its last byte.
+    // arrived, and its reply follows a fixed delay later: the reply's
+    // arrival tells when, better than the inquiry's (a wait of up to a
+    // step). The delay: the median inquiry-to-reply time over readings at
+    // rest, less the bytes on the line and the average half step.
+    bool learn_reply_delay(std::string *error) {
+        std::vector<double> trips;
+        for (int i = 0; i < 9; ++i) {
+            link_.wait(0.004 * i);
+            const double sent = link_.now();
+            if (!read_pan_tilt(link_, error)) return false;
+            trips.push_back(link_.now() - sent);
+        }
+        std::sort(trips.begin(), trips.end());
+        reply_delay_ = std::max(0.0, trips[4] - 16 * byte_seconds - setup_.time_step / 2);
+        out_->reply_seconds = reply_delay_;
+        return true;
+    }
+
     std::optional<Reading> read(int axis, std::string *error) {
-        const double sent = link_.now();
         long raw = 0;
         if (is_lens(axis)) {
             const auto v = read_lens(link_, axis == Zoom, error);
@@ -52,12 +68,13 @@ public:
         } else {
             const auto v = read_pan_tilt(link_, error);
             if (!v) return std::nullopt;
-            replies_.push_back(link_.now() - sent);
             raw = unwrap(axis, axis == Pan ? v->pan : v->tilt);
         }
         const AxisGeometry &g = setup_.geometry[axis];
         const double sign = g.sign == 0 ? 1 : g.sign;
-        return Reading{sent + 5 * byte_seconds + setup_.time_step / 2, static_cast<double>(raw) * sign / g.units_per_unit};
+        const double reply_bytes = is_lens(axis) ? 7 : 11;
+        return Reading{link_.now() - reply_bytes * byte_seconds - reply_delay_,
+                       static_cast<double>(raw) * sign / g.units_per_unit};
     }
 
     // Two equal readings in a row: at rest.
@@ -109,6 +126,11 @@ public:
         const auto start = rest(axis, error);
         if (!start) return false;
         const double step = setup_.time_step;
+        // Drive and stop go out at phases spread over the camera's step (right
+        // after a reply they would fall at one phase), so that half a step is
+        // the average wait for either to take effect.
+        ++holds_;
+        link_.wait(step * (0.1 + 0.2 * (holds_ % 5)));
         const double sent = link_.now();
         if (!command(drive_frame(axis, dir, code), error)) return false;
         const double effect = sent + step / 2;
@@ -126,6 +148,7 @@ public:
             static const double pause[5] = {0, 0.007, 0.013, 0.003, 0.019};
             link_.wait(std::max(0.01 - (link_.now() - before), pause[rs.size() % 5]));
         }
+        link_.wait(step * (0.1 + 0.2 * ((holds_ / 5) % 5)));
         const double stop_sent = link_.now();
         if (!command(stop_frame(axis), error)) return false;
         const auto end = rest(axis, error);
@@ -164,8 +187,6 @@ public:
         return true;
     }
 
-    std::vector<double> replies_;
-
 private:
     // Pan and tilt counters are 16 bits wide: follow them across the wrap.
     long unwrap(int axis, int raw) {
@@ -185,6 +206,8 @@ private:
     const TwinSetup &setup_;
     const volatile int *stop_;
     TwinMeasurement *out_;
+    double reply_delay_ = 0;
+    long holds_ = 0;
     std::optional<Reading> rest_[4];
     bool seen_[2] = {false, false};
     long counter_[2] = {0, 0};
@@ -226,8 +249,8 @@ bool sweep(Meter &m, const TwinSetup &setup, int axis, TwinMeasurement *out, std
     double guess = 0;  // the previous code's rate
     for (int code = 0; code <= setup.top_code[axis]; ++code) {
         if (m.stopped()) return (*error = "interrupted", false);
-        // A distance of 200 units of the reading, in 0.4 s to 0.8 s.
-        double seconds = guess > 0 ? std::clamp(200 * unit / guess, 0.4, 0.8) : 0.8;
+        // A distance of 200 units of the reading, in 0.4 s to 1.2 s.
+        double seconds = guess > 0 ? std::clamp(200 * unit / guess, 0.4, 1.2) : 0.8;
         if (guess > 0) seconds = std::min(seconds, 0.7 * span / (guess * 1.3));
         const auto here = m.rest(axis, error);
         if (!here) return false;
@@ -291,6 +314,7 @@ bool measure_twin(CameraLink &link, const TwinSetup &setup, const volatile int *
     }
     out->version.assign(version->begin(), version->end());
     Meter m(link, setup, stop, out);
+    if (!m.learn_reply_delay(error)) return false;
     for (int axis = 0; axis < 4; ++axis) {
         if (axis == Focus && !m.command(focus_mode(false), error)) return false;
         if (is_lens(axis)) {
@@ -304,11 +328,6 @@ bool measure_twin(CameraLink &link, const TwinSetup &setup, const volatile int *
             if (!error->empty()) *error = std::string(axis_label(axis)) + ": " + *error;
             return false;
         }
-    }
-    std::vector<double> replies = m.replies_;
-    if (!replies.empty()) {
-        std::nth_element(replies.begin(), replies.begin() + static_cast<long>(replies.size() / 2), replies.end());
-        out->reply_seconds = replies[replies.size() / 2];
     }
     out->camera_seconds = link.now() - began;
     return true;

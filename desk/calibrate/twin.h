@@ -36,7 +36,7 @@ struct TwinMeasurement {
     std::map<int, Hold> holds[4][2];   // [axis][0: +, 1: -] by speed code; a code that did not move has none
     std::optional<double> min[4], max[4];  // ends found (pan, tilt: degrees; lens: steps)
     std::optional<double> lens_start[2];   // where zoom and focus stood when the run began
-    double reply_seconds = 0;          // inquiry to reply, median
+    double reply_seconds = 0;          // from an inquiry taking effect to its reply
     double camera_seconds = 0;
 };
 

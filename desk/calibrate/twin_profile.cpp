@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <sstream>
 
-#include "line.h"
 #include "twin.h"
 
 namespace calib {
@@ -75,7 +74,7 @@ bool twin_profile(const TwinMeasurement &m, const TwinSetup &setup, sim::Profile
                                 p.slots));
     }
     p.frame_ms = 1000 * setup.time_step;
-    p.reply_ms = std::max(0.0, 1000 * (m.reply_seconds - 16 * line::byte_seconds(line::Settings()) - setup.time_step / 2));
+    p.reply_ms = 1000 * m.reply_seconds;
     p.rejects_zero_speed = false;
     notes->push_back("rejects_zero_speed: false (the pan drives carry 00 as the tilt speed, and pan moved)");
 
