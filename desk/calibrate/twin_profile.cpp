@@ -112,6 +112,11 @@ bool twin_profile(const TwinMeasurement &m, const TwinSetup &setup, sim::Profile
                 notes->push_back(name + format(" byte 0x%02X: not measured; assumed as the byte below", code));
             }
         }
+        // Bytes above the top speed take it anyway: the table ends there.
+        std::vector<double> &table = a.speed.table;
+        while (k == 0 && table.size() > 1 && fabs(table.back() - table[table.size() - 2]) <= 0.003 * table.back()) {
+            table.pop_back();
+        }
         if (k > 0) notes->push_back(name + format(": speed proportional to the byte within 1.5 %%, %.4f deg/s per byte", k));
         if (first > 0) notes->push_back(name + format(" bytes below 0x%02X: did not move; taken as 0x%02X", first, first));
         notes->push_back(name + format(" bytes above 0x%02X: not measured; taken as 0x%02X", top, top));

@@ -144,4 +144,26 @@ expect_between "ms from Ctrl-C to the end" "$took" 0 3000
 expect_equal "the interrupted calibration's exit status" "$status" 130
 expect_line "$work/interrupted.txt" "interrupted; the configuration file was left as it was"
 expect_equal "the interrupted calibration's file" "$(cat "$work/site2.ini")" "$(cat "$work/before.ini")"
+# --twin: refused before anything moves when an axis would not be measured;
+# otherwise one run writes the calibration and the camera's profile, which
+# names the line and the date, says what was assumed, and runs.
+for extra in "--axes pan,tilt,zoom" "--quick"; do
+  status=0
+  # shellcheck disable=SC2086
+  timeout 30 "$bin/visca_calibrate" --profile proportional --twin "$work/twin.ini" $extra >"$work/twin-refused.txt" 2>&1 ||
+    status=$?
+  expect_equal "--twin $extra exit status" "$status" 1
+  expect_no_line "$work/twin-refused.txt" "measuring"
+done
+expect_line "$work/twin-refused.txt" "visca_calibrate: --twin: a twin needs the full measurement; leave out --quick"
+[ ! -e "$work/twin.ini" ] || fail "a refused --twin wrote $work/twin.ini"
+: >"$work/twin-values.ini"
+timeout 120 "$bin/visca_calibrate" --profile stepped --twin "$work/twin.ini" --write "$work/twin-values.ini" \
+  >"$work/twin.txt" 2>/dev/null || fail "visca_calibrate --twin failed: $(tail -3 "$work/twin.txt")"
+expect_line "$work/twin.txt" "twin: pan units_per_degree: not measurable (the reply counts units), 204.8 taken as given"
+expect_line "$work/twin.txt" "twin written to $work/twin.ini"
+expect_line "$work/twin.txt" "values to [camera1] of $work/twin-values.ini"
+expect_line "$work/twin.ini" "; on built-in virtual camera (stepped), $(date -u +%Y-%m-%d)"
+"$bin/tavrinode" --profile "$work/twin.ini" "rel pan 10" "wait 500" >"$work/twin-run.txt" 2>&1 ||
+  fail "tavrinode does not run the twin: $(tail -3 "$work/twin-run.txt")"
 finish
