@@ -135,6 +135,11 @@ bool parse_options(int argc, char **argv, Options *o) {
         fprintf(stderr, "visca_calibrate: give --port LINE or --profile NAME|FILE\n");
         return false;
     }
+    if (o->all && !o->twin.empty()) {
+        // Every camera's run would write the one file.
+        fprintf(stderr, "visca_calibrate: --twin does not go with --all: one camera's twin at a time\n");
+        return false;
+    }
     if (o->config.empty()) o->config = o->write;
     return true;
 }

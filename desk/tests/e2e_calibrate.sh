@@ -156,6 +156,10 @@ for extra in "--axes pan,tilt,zoom" "--quick"; do
   expect_no_line "$work/twin-refused.txt" "measuring"
 done
 expect_line "$work/twin-refused.txt" "visca_calibrate: --twin: a twin needs the full measurement; leave out --quick"
+status=0
+"$bin/visca_calibrate" --config "$work/site.ini" --all --twin "$work/twin.ini" >"$work/twin-all.txt" 2>&1 || status=$?
+expect_equal "--twin --all exit status" "$status" 2
+expect_line "$work/twin-all.txt" "--twin does not go with --all"
 [ ! -e "$work/twin.ini" ] || fail "a refused --twin wrote $work/twin.ini"
 : >"$work/twin-values.ini"
 timeout 120 "$bin/visca_calibrate" --profile stepped --twin "$work/twin.ini" --write "$work/twin-values.ini" \
