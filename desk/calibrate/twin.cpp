@@ -73,6 +73,7 @@ public:
         const AxisGeometry &g = setup_.geometry[axis];
         const double sign = g.sign == 0 ? 1 : g.sign;
         const double reply_bytes = is_lens(axis) ? 7 : 11;
+        out_->reply_times.push_back(link_.now() - reply_bytes * byte_seconds);
         return Reading{link_.now() - reply_bytes * byte_seconds - reply_delay_,
                        static_cast<double>(raw) * sign / g.units_per_unit};
     }
@@ -302,6 +303,39 @@ bool go_near(Meter &m, CameraLink &link, const TwinSetup &setup, int axis, doubl
 }
 
 }  // namespace
+
+std::optional<double> refine_time_step(const std::vector<double> &times, double step) {
+    if (!(step > 0) || times.size() < 50) return std::nullopt;
+    // How well the times agree on a phase of `f`: 1 when all fall on one.
+    auto coherence = [&](double f, double until) {
+        double c = 0, s = 0;
+        int n = 0;
+        for (double t : times) {
+            if (t - times.front() > until) break;
+            c += cos(2 * M_PI * (t - times.front()) / f);
+            s += sin(2 * M_PI * (t - times.front()) / f);
+            ++n;
+        }
+        return n > 0 ? hypot(c, s) / n : 0.0;
+    };
+    // Within 5 % of the estimate over the first seconds, then ever longer
+    // spans in ever finer steps: a long span tells the step finely.
+    double best = step, span = 2;
+    double low = 0.95 * step, high = 1.05 * step;
+    const double total = times.back() - times.front();
+    while (true) {
+        const double resolution = best * best / (20 * span);
+        double best_score = -1;
+        for (double f = low; f <= high; f += resolution) {
+            const double c = coherence(f, span);
+            if (c > best_score) best_score = c, best = f;
+        }
+        if (span >= total) return best_score > 0.8 ? std::optional<double>(best) : std::nullopt;
+        low = best - 2 * resolution;
+        high = best + 2 * resolution;
+        span = std::min(total, span * 4);
+    }
+}
 
 bool measure_twin(CameraLink &link, const TwinSetup &setup, const volatile int *stop, TwinMeasurement *out,
                   std::string *error) {

@@ -38,12 +38,18 @@ struct TwinMeasurement {
     std::optional<double> lens_start[2];   // where zoom and focus stood when the run began
     double reply_seconds = 0;          // from an inquiry taking effect to its reply
     double camera_seconds = 0;
+    std::vector<double> reply_times;   // when each reply arrived, less its bytes
 };
 
 // Drives every axis: end stops, then every speed code each way. Leaves the
 // axes wherever they end; false with `error` set.
 bool measure_twin(CameraLink &link, const TwinSetup &setup, const volatile int *stop, TwinMeasurement *out,
                   std::string *error);
+
+// A camera acting on a grid of time steps answers on it too: the step
+// that the reply times agree on best, searched near `step` (the
+// calibration's estimate); nullopt when they do not agree (no grid).
+std::optional<double> refine_time_step(const std::vector<double> &times, double step);
 
 // What the measurement says about the camera as a profile. `notes` gets
 // what was not measured and what was assumed instead, and what the format

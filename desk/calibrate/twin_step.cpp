@@ -18,12 +18,18 @@ TwinSetup setup_of(const Session &s) {
 }
 
 // The time step is the calibration's (its staircase); said when assumed.
-TwinSetup final_setup(const Session &s, std::vector<std::string> *notes) {
+TwinSetup final_setup(const Session &s, const TwinMeasurement &m, std::vector<std::string> *notes) {
     TwinSetup t = setup_of(s);
+    char text[160];
     if (!s.time_step) {
-        char text[120];
         snprintf(text, sizeof text, "frame_ms: the time step was not measured; assumed %.3f", 1000 * t.time_step);
         notes->push_back(text);
+    } else if (const auto fine = refine_time_step(m.reply_times, *s.time_step)) {
+        // The staircase is coarse; the replies of the whole run tell the step finely.
+        snprintf(text, sizeof text, "frame_ms: %.3f from the timing of %zu replies (the staircase said %.3f)",
+                 1000 * *fine, m.reply_times.size(), 1000 * *s.time_step);
+        notes->push_back(text);
+        t.time_step = *fine;
     }
     return t;
 }
@@ -68,14 +74,14 @@ bool measure_twin_step(Session &s, TwinMeasurement *m) {
     // An axis the format cannot describe fails the run here, before any file is written.
     sim::Profile p;
     std::vector<std::string> notes;
-    return twin_profile(*m, final_setup(s, &notes), &p, &notes, &s.error);
+    return twin_profile(*m, final_setup(s, *m, &notes), &p, &notes, &s.error);
 }
 
 bool write_twin_step(Session &s, const TwinMeasurement &m) {
     if (s.o.twin.empty()) return true;
     sim::Profile p;
     std::vector<std::string> notes;
-    const TwinSetup setup = final_setup(s, &notes);
+    const TwinSetup setup = final_setup(s, m, &notes);
     if (!twin_profile(m, setup, &p, &notes, &s.error)) return false;
     char identity[80];
     snprintf(identity, sizeof identity, "vendor 0x%04X, model 0x%04X, ROM 0x%04X", p.vendor, p.model, p.rom);

@@ -1036,6 +1036,14 @@ TEST(CalibrateTwin, ReproducesAKnownTable) {
     EXPECT_EQ(t.vendor, o.vendor);
     EXPECT_EQ(t.model, o.model);
     EXPECT_EQ(t.rom, o.rom);
+    // The video frame, finely, from a staircase's estimate 3 % off; no grid
+    // in times that fall anywhere.
+    const auto frame = calib::refine_time_step(r.m.reply_times, 1.03 * o.frame_ms / 1000);
+    ASSERT_TRUE(frame);
+    EXPECT_NEAR(*frame * 1000, o.frame_ms, 0.001);
+    std::vector<double> anywhere;
+    for (int i = 0; i < 400; ++i) anywhere.push_back(0.05 * i + 0.0137 * ((i * 7919) % 13));
+    EXPECT_FALSE(calib::refine_time_step(anywhere, 0.04));
 }
 
 TEST(CalibrateTwin, WrittenTwinReadsBack) {
