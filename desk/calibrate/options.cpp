@@ -7,7 +7,7 @@
 
 #include "driver_probe.h"
 
-namespace calib {
+namespace calibrate {
 
 void usage(FILE *out) {
     fputs(
@@ -83,6 +83,12 @@ bool parse_options(int argc, char **argv, Options *o) {
         } else if (a == "--port" || a == "--profile" || a == "--config" || a == "--write" ||
                    a == "--twin") {
             if ((v = value()) == nullptr) return false;
+            // An empty name (a script's unset variable) never means "none":
+            // without a line the built-in camera would be calibrated instead.
+            if (*v == '\0') {
+                fprintf(stderr, "visca_calibrate: %s: the value is empty\n", a.c_str());
+                return false;
+            }
             (a == "--port"      ? o->port
              : a == "--profile" ? o->profile
              : a == "--config"  ? o->config
@@ -144,4 +150,4 @@ bool parse_options(int argc, char **argv, Options *o) {
     return true;
 }
 
-}  // namespace calib
+}  // namespace calibrate
