@@ -27,6 +27,9 @@ void usage(FILE *out) {
         "                     calibrated)\n"
         "  --config FILE      the configuration now in use (default: the --write file)\n"
         "  --write FILE       set the chosen values in FILE's [cameraN] section\n"
+        "  --twin FILE.ini    also measure what a camera profile needs and write the\n"
+        "                     camera's profile (its twin for virtual_camera\n"
+        "                     --profile) to FILE.ini\n"
         "  --camera N         the camera number of that section (default 1)\n"
         "  --axes LIST        comma-separated axes to calibrate\n"
         "                     (default pan,tilt,zoom,focus)\n"
@@ -89,7 +92,8 @@ bool parse_options(int argc, char **argv, Options *o) {
             o->all = true;
         } else if (a == "--jobs") {
             if ((v = value()) == nullptr || !one_to_255(a, v, "a count", &o->jobs)) return false;
-        } else if (a == "--port" || a == "--profile" || a == "--config" || a == "--write") {
+        } else if (a == "--port" || a == "--profile" || a == "--config" || a == "--write" ||
+                   a == "--twin") {
             if ((v = value()) == nullptr) return false;
             // An empty name (a script's unset variable) never means "none":
             // without a line the built-in camera would be calibrated instead.
@@ -97,7 +101,11 @@ bool parse_options(int argc, char **argv, Options *o) {
                 fprintf(stderr, "visca_calibrate: %s: the value is empty\n", a.c_str());
                 return false;
             }
-            (a == "--port" ? o->port : a == "--profile" ? o->profile : a == "--config" ? o->config : o->write) = v;
+            (a == "--port"      ? o->port
+             : a == "--profile" ? o->profile
+             : a == "--config"  ? o->config
+             : a == "--twin"    ? o->twin
+                                : o->write) = v;
         } else if (a == "--pan-units-per-degree" || a == "--tilt-units-per-degree") {
             if ((v = value()) == nullptr) return false;
             double u = 0;
@@ -151,6 +159,11 @@ bool parse_options(int argc, char **argv, Options *o) {
     if (on_line && ((o->axes[0] && !o->pan_units) || (o->axes[1] && !o->tilt_units && !o->pan_units))) {
         fprintf(stderr, "visca_calibrate: give --profile or --%s-units-per-degree: the position reply counts "
                         "units, not degrees\n", o->axes[0] ? "pan" : "tilt");
+        return false;
+    }
+    if (o->all && !o->twin.empty()) {
+        // Every camera's run would write the one file.
+        fprintf(stderr, "visca_calibrate: --twin does not go with --all: one camera's twin at a time\n");
         return false;
     }
     if (o->config.empty()) o->config = o->write;

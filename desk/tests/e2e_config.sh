@@ -139,6 +139,7 @@ for case in "tavrinode|2|--pty-wait: 'x'|--pty-wait x" "tavrinode|2|--help lists
   "visca_calibrate|2|cannot create files in $work/none|--profile linear --write $work/none/x.ini" \
   "visca_calibrate|2|none.ini|--profile linear --all --config $work/none.ini" \
   "visca_calibrate|2|--lens-speed: '8'|--profile linear --lens-speed 8" \
+  "visca_calibrate|2|--twin: cannot write $work/none/t.ini|--profile linear --twin $work/none/t.ini" \
   "visca_decode|2|--help lists the options|--bogus" "visca_decode|2|cannot read $work/none.log|$work/none.log" \
   "$calibrate|--port: the value is empty|--profile linear --write $work/site.ini --port ''" \
   "$calibrate|--write: the value is empty|--profile linear --write ''" "tavrinode|2|--port: the value is empty|--port ''" \
