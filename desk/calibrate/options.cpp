@@ -153,17 +153,17 @@ bool parse_options(int argc, char **argv, Options *o) {
         fprintf(stderr, "visca_calibrate: give --port LINE or --profile NAME|FILE\n");
         return false;
     }
+    if (o->all && !o->twin.empty()) {
+        // Every camera's run would write the one file.
+        fprintf(stderr, "visca_calibrate: --twin does not go with --all: one camera's twin at a time\n");
+        return false;
+    }
     // A camera on a line reports positions in its own units: said before the
     // line opens, and only for the axes calibrated (tilt may take pan's).
     const bool on_line = o->profile.empty() && (o->all || !o->port.empty());
     if (on_line && ((o->axes[0] && !o->pan_units) || (o->axes[1] && !o->tilt_units && !o->pan_units))) {
         fprintf(stderr, "visca_calibrate: give --profile or --%s-units-per-degree: the position reply counts "
                         "units, not degrees\n", o->axes[0] ? "pan" : "tilt");
-        return false;
-    }
-    if (o->all && !o->twin.empty()) {
-        // Every camera's run would write the one file.
-        fprintf(stderr, "visca_calibrate: --twin does not go with --all: one camera's twin at a time\n");
         return false;
     }
     if (o->config.empty()) o->config = o->write;
