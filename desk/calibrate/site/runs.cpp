@@ -98,6 +98,13 @@ Outcome read_outcome(int status, const std::string &out_path, const std::string 
     } else if (o.why.empty()) {
         o.why = WIFSIGNALED(status) ? "killed by signal " + std::to_string(WTERMSIG(status))
                                     : "exited with status " + std::to_string(WEXITSTATUS(status));
+    } else if (o.why == "interrupted" && WIFEXITED(status)) {
+        // Which stop signal the run had (its status is 128 + its number).
+        static const std::pair<int, const char *> names[] = {
+            {SIGINT, "SIGINT"}, {SIGTERM, "SIGTERM"}, {SIGHUP, "SIGHUP"}, {SIGQUIT, "SIGQUIT"}};
+        for (const auto &[n, name] : names) {
+            if (WEXITSTATUS(status) == 128 + n) o.why += std::string(" (") + name + ")";
+        }
     }
     return o;
 }
@@ -173,14 +180,14 @@ pid_t start(const Run &run, const Camera &c, std::string *error) {
 
 // A failed camera's output and messages go into one log, kept after the
 // run; its last lines are shown here, where the reason usually stands.
-void show_failure(const Camera &c, const Run &run, const std::string &why) {
+void show_failure(const Camera &c, const Run &run) {
     std::vector<std::string> lines = lines_of(run.file(c.number, ".out"));
     for (const std::string &l : lines_of(run.file(c.number, ".err"))) lines.push_back(l);
     const std::string log = run.file(c.number, ".log");
     std::ofstream out(log, std::ios::binary);
     for (const std::string &l : lines) out << l << '\n';
     out.close();
-    printf("camera %d on %s failed: %s\n", c.number, c.port.c_str(), why.c_str());
+    printf("camera %d on %s failed; its last lines:\n", c.number, c.port.c_str());
     constexpr size_t shown = 5;
     for (size_t k = lines.size() > shown ? lines.size() - shown : 0; k < lines.size(); ++k) {
         // Cut to the width of a terminal; the log has it whole.
@@ -315,7 +322,7 @@ private:
         if (outcomes_[i].ok) {
             fprintf(stderr, "camera %d on %s: calibrated in %.0f s\n", c.number, c.port.c_str(), now() - began_[i]);
         } else {
-            show_failure(c, run_, outcomes_[i].why);
+            show_failure(c, run_);
         }
     }
 
