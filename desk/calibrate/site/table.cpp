@@ -44,53 +44,56 @@ std::vector<std::string> wrap(const std::string &text, size_t width) {
 }  // namespace
 
 std::string table(const std::vector<Camera> &cameras, const std::vector<Outcome> &outcomes, size_t width) {
-    const std::vector<std::string> head = {"camera", "line", "camera time", "result"};
-    std::vector<std::vector<std::string>> rows;
-    size_t cols[3] = {head[0].size(), head[1].size(), head[2].size()};
+    struct Row {
+        std::string camera, line, time;
+        std::vector<std::string> result;
+    };
+    Row head{"camera", "line", "camera time", {"result"}};
+    std::vector<Row> rows;
+    size_t w[3] = {head.camera.size(), head.line.size(), head.time.size()};
     for (size_t i = 0; i < cameras.size(); ++i) {
         const Outcome &o = outcomes[i];
         char time[32] = "-";
         if (o.ok && o.camera_time >= 0) snprintf(time, sizeof time, "%.1f s", o.camera_time);
-        rows.push_back({std::to_string(cameras[i].number), cameras[i].port, time});
-        cols[0] = std::max(cols[0], rows.back()[0].size());
-        cols[1] = std::max(cols[1], rows.back()[1].size());
-        cols[2] = std::max(cols[2], rows.back()[2].size());
+        rows.push_back({std::to_string(cameras[i].number), cameras[i].port, time, {}});
+        w[0] = std::max(w[0], rows.back().camera.size());
+        w[1] = std::max(w[1], rows.back().line.size());
+        w[2] = std::max(w[2], rows.back().time.size());
     }
-    // The result column starts after the others, or, when a long line name
-    // leaves it too little room, on the lines below each row.
-    size_t start = cols[0] + cols[1] + cols[2] + 6;
-    const bool below = start + 36 > width;
-    if (below) start = 4;
-    auto pad = [](const std::string &s, size_t w) { return s + std::string(w + 2 - std::min(w, s.size()), ' '); };
-    auto row = [&](const std::vector<std::string> &r, const std::vector<std::string> &result) {
-        std::string line = pad(r[0], cols[0]) + pad(r[1], cols[1]) + pad(r[2], cols[2]);
-        std::string out;
-        if (below) {
-            while (!line.empty() && line.back() == ' ') line.pop_back();
-            out = line + "\n";
-            line.clear();
-        }
-        for (size_t k = 0; k < result.size(); ++k) {
-            out += (k == 0 && !below ? line : std::string(start, ' ')) + result[k] + "\n";
-        }
-        if (result.empty()) out += line + "\n";
-        return out;
-    };
-    std::string out = row(head, below ? std::vector<std::string>{} : std::vector<std::string>{head[3]});
+    // The result starts after the other columns; when a long line name
+    // leaves it too little room, the line name has a row of its own and the
+    // time and result go below it.
+    const bool below = w[0] + w[1] + w[2] + 6 + 36 > width;
+    const size_t start = below ? w[0] + w[2] + 4 : w[0] + w[1] + w[2] + 6;
     for (size_t i = 0; i < rows.size(); ++i) {
         const Outcome &o = outcomes[i];
-        std::vector<std::string> result;
         if (o.ok) {
             std::string values;
             for (const auto &[key, v] : o.values) {
                 values += (values.empty() ? "" : ", ") + key + " = " + std::to_string(v);
             }
-            result = wrap(o.errors.empty() ? "-" : o.errors, width - start);
-            for (const std::string &l : wrap(values, width - start)) result.push_back(l);
+            rows[i].result = wrap(o.errors.empty() ? "-" : o.errors, width - start);
+            for (const std::string &l : wrap(values, width - start)) rows[i].result.push_back(l);
         } else {
-            result = wrap("failed: " + o.why, width - start);
+            rows[i].result = wrap("failed: " + o.why, width - start);
         }
-        out += row(rows[i], result);
+    }
+    auto pad = [](const std::string &s, size_t n) { return s + std::string(n + 2 - std::min(n, s.size()), ' '); };
+    std::string out;
+    for (const Row *r = &head; r != nullptr; r = r == &head ? (rows.empty() ? nullptr : &rows[0])
+                                                  : (r == &rows.back() ? nullptr : r + 1)) {
+        std::string first;
+        if (below) {
+            // A line name longer than a whole line is cut over several.
+            const std::vector<std::string> names = wrap(r->line, width - w[0] - 2);
+            for (size_t k = 0; k < names.size(); ++k) out += pad(k == 0 ? r->camera : "", w[0]) + names[k] + "\n";
+            first = std::string(w[0] + 2, ' ') + pad(r->time, w[2]);
+        } else {
+            first = pad(r->camera, w[0]) + pad(r->line, w[1]) + pad(r->time, w[2]);
+        }
+        for (size_t k = 0; k < r->result.size(); ++k) {
+            out += (k == 0 ? first : std::string(start, ' ')) + r->result[k] + "\n";
+        }
     }
     return out;
 }
