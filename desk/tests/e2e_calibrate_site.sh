@@ -144,7 +144,10 @@ expect_no_line "$work/site.txt" "belongs-to-another-driver"
 cp "$work/site2.ini" "$work/before2.ini"
 for signal in INT:2 TERM:15 HUP:1 QUIT:3; do
   rm -f "$work/interrupted.txt" "$work/interrupted-progress.txt"
-  "$bin/visca_calibrate" --config "$work/site2.ini" --all "${options[@]}" >"$work/interrupted.txt" \
+  # (each stop signal as a terminal would deliver it, even if this test's
+  # caller ignores some: a background job ignores SIGINT and SIGQUIT)
+  perl -e '$SIG{$_} = "DEFAULT" for qw(INT TERM HUP QUIT); exec @ARGV or die "$!"' \
+    "$bin/visca_calibrate" --config "$work/site2.ini" --all "${options[@]}" >"$work/interrupted.txt" \
     2>"$work/interrupted-progress.txt" &
   site_pid=$!
   wait_for "$work/interrupted-progress.txt" "camera 8 on ${ptys[0]}: calibrating" || true
