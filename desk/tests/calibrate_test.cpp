@@ -1029,22 +1029,25 @@ TEST(CalibrateSite, TableFitsEightyColumnsAndKeepsEveryValue) {
                    {"FocusTime", 7000}, {"FocusSpeed", 3}};
     site::Outcome bad;
     bad.why = "no answer to the inquiry 81 09 00 02 FF on udp:192.168.100.200:52381: Connection refused";
-    // Line names of every length up to one longer than a line move the
-    // result column, and with it every wrapping point.
-    for (size_t n = 0; n < 80; ++n) {
-        const std::string port = "/dev/" + std::string(n, 'x');
-        const std::vector<site::Camera> cameras = {{1, port}, {12, "udp:192.168.100.200:52381"}};
-        const std::string t = site::table(cameras, {good, bad});
-        std::istringstream lines(t);
-        for (std::string l; std::getline(lines, l);) ASSERT_LE(l.size(), 80u) << l << "\n" << t;
-        const std::string all = joined(t);
-        // (a name longer than a line is cut over several)
-        const std::string name = port.size() <= 72 ? port : port.substr(0, 72) + " " + port.substr(72);
-        EXPECT_NE(all.find("1 " + name + " 181.5 s " + good.errors), std::string::npos) << t;
-        for (const auto &[key, v] : good.values) {
-            EXPECT_NE(all.find(key + " = " + std::to_string(v)), std::string::npos) << key << "\n" << t;
+    // Line names of every length up to one longer than a line, and other
+    // widths, move the result column and with it every wrapping point.
+    for (size_t width = 60; width <= 100; ++width) {
+        for (size_t n = 0; n < width; n += width == 80 ? 1 : 7) {
+            const std::string port = "/dev/" + std::string(n, 'x');
+            const std::vector<site::Camera> cameras = {{1, port}, {12, "udp:192.168.100.200:52381"}};
+            const std::string t = site::table(cameras, {good, bad}, width);
+            std::istringstream lines(t);
+            for (std::string l; std::getline(lines, l);) ASSERT_LE(l.size(), width) << l << "\n" << t;
+            const std::string all = joined(t);
+            // (a name longer than a line is cut over several)
+            const size_t cut = width - 8;
+            const std::string name = port.size() <= cut ? port : port.substr(0, cut) + " " + port.substr(cut);
+            EXPECT_NE(all.find("1 " + name + " 181.5 s " + good.errors), std::string::npos) << t;
+            for (const auto &[key, v] : good.values) {
+                EXPECT_NE(all.find(key + " = " + std::to_string(v)), std::string::npos) << key << "\n" << t;
         }
         EXPECT_NE(all.find("12 udp:192.168.100.200:52381 - failed: " + bad.why), std::string::npos) << t;
+        }
     }
 }
 
