@@ -1023,7 +1023,8 @@ TEST(CalibrateSite, TableFitsEightyColumnsAndKeepsEveryValue) {
     site::Outcome good;
     good.ok = true;
     good.camera_time = 181.5;
-    good.errors = "pan 0.6 % (worst 2.1 %), tilt 0.8 % (worst 3.0 %), zoom 1.9 % (worst 9.7 %), focus 2.2 % (worst 11.3 %)";
+    good.errors =
+        "pan 0.6 % (worst 2.1 %), tilt 0.8 % (worst 3.0 %), zoom 1.9 % (worst 9.7 %), focus 2.2 % (worst 11.3 %)";
     good.values = {{"PanMoveTimePerDegree", 690}, {"PanSpeedCompensation", -50}, {"TiltMoveTimePerDegree", 1010},
                    {"TiltSpeedCompensation", -30}, {"MoveSpeed", 100}, {"ZoomTime", 9000}, {"ZoomSpeed", 2},
                    {"FocusTime", 7000}, {"FocusSpeed", 3}};
