@@ -127,17 +127,18 @@ int calibrate_all(int argc, char **argv, const std::string &config, int jobs) {
     std::vector<Camera> cameras;
     if (!read_cameras(config, &cameras, &error)) {
         fprintf(stderr, "visca_calibrate: %s\n", error.c_str());
-        return 1;
+        return 2;
     }
     if (cameras.empty()) {
         fprintf(stderr, "visca_calibrate: %s: no camera has its own port; nothing to calibrate\n", config.c_str());
-        return 1;
+        return 2;
     }
-    // Before any camera moves, as a single run would: a file the values
-    // cannot go to fails now, not after every camera was calibrated.
+    // Checked before any line opens, as a single run checks its file: a file
+    // the values cannot go to is a bad option value, said now rather than
+    // after every camera was calibrated.
     if (!sound(config, cameras, &error)) {
         fprintf(stderr, "visca_calibrate: %s; no camera was moved\n", error.c_str());
-        return 1;
+        return 2;
     }
     if (!snapshot(config, &run)) return 1;
 
