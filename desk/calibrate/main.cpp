@@ -40,6 +40,8 @@ int run(calibrate::Session &s) {
     if (!check(s)) {
         return s.stopped() ? abort_run(s, s.error) : fail(s.error + "; the configuration file was left as it was");
     }
+    if (!land_check(s) || s.stopped()) return abort_run(s, s.error);
+    if (!landed(s)) return fail(s.error + "; the configuration file was left as it was");
     if (!write(s)) return s.stopped() ? abort_run(s, s.error) : fail(s.error);
     if (s.stopped() && s.o.write.empty()) return abort_run(s, s.error);
     if (s.stopped()) {

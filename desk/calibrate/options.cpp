@@ -3,6 +3,8 @@
 #include <errno.h>
 #include <stdlib.h>
 
+#include <algorithm>
+#include <iterator>
 #include <sstream>
 
 #include "driver_probe.h"
@@ -25,6 +27,7 @@ void usage(FILE *out) {
         "  --camera N                 the camera number of that section (default 1)\n"
         "  --axes LIST                comma-separated axes to calibrate (default pan,tilt,zoom,focus)\n"
         "  --quick                    fewer drives: moves of 5 degrees and more, compensation kept\n"
+        "  --no-check                 skip the landing check of the chosen values (for tests)\n"
         "  --lens-speed auto|keep|N   ZoomSpeed/FocusSpeed: the fastest that lands lens moves well,\n"
         "                             the configured ones (default), or nibble N (0..7)\n"
         "  --all                      every camera of --config FILE with its own port, lines in parallel;\n"
@@ -74,6 +77,8 @@ bool parse_options(int argc, char **argv, Options *o) {
             exit(0);
         } else if (a == "--quick") {
             o->quick = true;
+        } else if (a == "--no-check") {
+            o->landing_check = false;
         } else if (a == "--all") {
             o->all = true;
         } else if (a == "--jobs") {
@@ -111,6 +116,10 @@ bool parse_options(int argc, char **argv, Options *o) {
                     return false;
                 }
                 o->axes[k] = true;
+            }
+            if (std::find(std::begin(o->axes), std::end(o->axes), true) == std::end(o->axes)) {
+                fprintf(stderr, "visca_calibrate: --axes: name at least one axis (pan, tilt, zoom, focus)\n");
+                return false;
             }
         } else if (a == "--lens-speed") {
             if ((v = value()) == nullptr) return false;

@@ -25,6 +25,7 @@ struct Options {
     int camera = 1;
     bool axes[4] = {true, true, true, true};
     bool quick = false;
+    bool landing_check = true;  // --no-check: skip the landing check (tests)
     LensSpeedChoice lens_speed;
     bool all = false;  // every camera of --config with its own port
     int jobs = 16;     // with --all: lines at a time

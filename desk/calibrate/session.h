@@ -8,6 +8,7 @@
 //   choose                         steps/choose_step.cpp
 //   report                         steps/report_step.cpp
 //   check, write                   steps/write_step.cpp (the file update: desk/ini/ini_update.cpp)
+//   land_check, landed             landing_step.cpp (the plan: landing.cpp)
 // A step returns false with `error` set; abort_run() then stops the camera
 // safely and says why.
 //
@@ -61,9 +62,12 @@ struct Session {
     std::string restored;            // "back at the start: ..."
     std::optional<double> time_step;  // seconds; the camera acts on this grid (0: no grid seen)
     double time_step_spacing = 0;     // seconds between the staircase's drive times
-    LensTable lens_tables[2];         // zoom, focus
+    LensTable lens_tables[2] = {LensTable{Zoom, {}, -1, -1}, LensTable{Focus, {}, -1, -1}};
+    bool move_speed_for_start = false;  // MoveSpeed lowered further for the camera's start latency
     ini::Settings chosen;
     std::vector<std::string> kept;    // keys whose value in use predicts as well
+    std::string landing_misses;       // axes the landing check found off their prediction
+    bool landing_lens_kept = false;   // one of them a lens at a speed not chosen by --lens-speed auto
     std::string error;
 
     bool stopped() const { return stop != nullptr && *stop != 0; }
@@ -82,6 +86,10 @@ bool choose(Session &s);
 void report(Session &s);
 bool check(Session &s);
 bool write(Session &s);
+// Lands the landing plan with the chosen values (false: the camera failed
+// or the run was stopped), then says whether it landed as predicted.
+bool land_check(Session &s);
+bool landed(Session &s);
 
 // Stops every axis (paced, confirmed), restores automatic focus; returns
 // the exit status 1 after printing why.

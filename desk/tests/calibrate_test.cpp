@@ -17,6 +17,7 @@
 #include "choose.h"
 #include "driver_probe.h"
 #include "fit.h"
+#include "landing.h"
 #include "ini_update.h"
 #include "line.h"
 #include "measure.h"
@@ -793,6 +794,54 @@ TEST(CalibrateMeasure, DriveTimesDirectionsAndFitsOnAKnownCamera) {
     }
 }
 
+TEST(CalibrateLanding, LandsThePlanAndTellsAMissFromItsPrediction) {
+    struct Plan {
+        int axis;
+        double at;
+        std::optional<double> min, max;
+        std::vector<double> moves;
+    };
+    const Plan plans[] = {
+        {calibrate::Pan, 0, std::nullopt, std::nullopt, {4, -4, 12, -12, 40, -40}},
+        {calibrate::Tilt, 20, -20.0, 25.0, {-4, 4, -12, 12}},  // 40 does not fit; towards the more room first
+        {calibrate::Zoom, 0, 0.0, 16384.0, {400, -400, 2500, -2500}},
+        {calibrate::Focus, 16000, 0.0, 16384.0, {-400, 400, -2500, 2500}},
+        {calibrate::Focus, 200, 0.0, 1000.0, {400, -400}},
+    };
+    for (const Plan &p : plans) {
+        calibrate::AxisGeometry g;
+        g.min = p.min;
+        g.max = p.max;
+        EXPECT_EQ(calibrate::landing_moves(p.axis, g, p.at), p.moves) << calibrate::axis_label(p.axis) << " at " << p.at;
+    }
+    // The camera runs 2 deg/s per speed byte after 50 ms. Values chosen
+    // on its true curves land as predicted; values chosen on curves 15 %
+    // too fast land some 15 % short of what they predict.
+    for (const double believed : {1.0, 1.15}) {
+        ClockedCamera cam(calibrate::Pan, 0, 14.4, 1, -1e6, 1e6);
+        calibrate::Curves curves;
+        for (int speed = 1; speed <= 0x18; ++speed) {
+            const double rate = cam.rate_per_speed * speed;
+            for (int dir : {1, -1}) curves[calibrate::CurveKey{calibrate::Pan, dir, speed}] = {believed * rate, -rate * 0.05};
+        }
+        calibrate::DriverProbe probe(calibrate::driver_defaults());
+        calibrate::choose_axis(probe, curves, calibrate::Pan, calibrate::plan_moves(calibrate::Pan, std::nullopt, true), false);
+        calibrate::AxisGeometry g;
+        g.units_per_unit = 14.4;
+        g.sign = 1;
+        calibrate::Measurer measurer(cam, nullptr, nullptr);
+        calibrate::LandingResult r;
+        std::string error;
+        ASSERT_TRUE(calibrate::land_plan(measurer, probe, curves, calibrate::Pan, g, 0, &r, &error)) << error;
+        ASSERT_EQ(r.moves.size(), 6u);
+        if (believed == 1.0) {
+            EXPECT_NEAR(r.median, r.predicted_median, 0.01);
+        }
+        EXPECT_EQ(calibrate::landed_as_predicted(r), believed == 1.0) << believed << ": median " << r.median;
+        EXPECT_NEAR(cam.position(), 0, 0.5);  // out and back
+    }
+}
+
 TEST(CalibrateMeasure, RefusesARangeTooSmallToMeasure) {
     ClockedCamera cam(calibrate::Focus, 100, 1, 1, 0, 200);
     calibrate::AxisGeometry g;
@@ -913,6 +962,11 @@ TEST(CalibrateCheck, RefusesWhatIsUnsound) {
          "outside the driver's range 1..50000"},
         {"at the ends of the ranges",
          [](calibrate::Session &s) { s.chosen = {{"PanSpeedCompensation", -100}, {"PanMoveTimePerDegree", 50000}}; }, ""},
+        {"a move of the plan not measured", [](calibrate::Session &s) { s.curves.erase(s.curves.begin()); },
+         "which was not measured"},
+        {"predicted beyond the bound", [](calibrate::Session &s) { for (auto &[k, l] : s.curves) l.rate *= 1.06; },
+         "predicted to land 5-90 degree moves"},
+        {"predicted within the bound", [](calibrate::Session &s) { for (auto &[k, l] : s.curves) l.rate *= 1.04; }, ""},
         {"camera beyond the file's cameras", [](calibrate::Session &s) { s.file_cameras = 1; }, "beyond [host] cameras = 1"},
         {"camera within", [](calibrate::Session &s) { s.file_cameras = 2; }, ""},
     };

@@ -57,6 +57,54 @@ expect_line "$work/camera3.txt" "camera 3 is beyond [host] cameras = 2 of $work/
 expect_no_line "$work/camera3.txt" "measuring"
 expect_equal "the file after a camera beyond its cameras" "$(cat "$work/two.ini")" "$(cat "$work/two_before.ini")"
 
+# --axes must name an axis: a usage error, nothing measured or written.
+status=0
+timeout 30 "$bin/visca_calibrate" --profile proportional --axes "" --write "$work/site.ini" >"$work/no_axes.txt" 2>&1 ||
+  status=$?
+expect_equal "--axes '' exit status" "$status" 2
+expect_line "$work/no_axes.txt" "--axes: name at least one axis"
+expect_equal "the file after --axes ''" "$(cat "$work/site.ini")" "$(cat "$work/before.ini")"
+
+# Values it cannot stand behind are refused, file untouched: --quick on a
+# camera whose time step needs a slower MoveSpeed predicts beyond the bound.
+status=0
+timeout 60 "$bin/visca_calibrate" --profile linear --quick --write "$work/site.ini" >"$work/quick.txt" 2>&1 ||
+  status=$?
+expect_equal "--quick on linear: exit status" "$status" 1
+expect_line "$work/quick.txt" "calibration failed: pan: the values are predicted to land 5-90 degree moves"
+expect_line "$work/quick.txt" "run it again without --quick"
+expect_equal "the file after a refused calibration" "$(cat "$work/site.ini")" "$(cat "$work/before.ini")"
+
+# A value in use far off (60 times too long) is no reason to miss the right one.
+printf '[camera1]\nPanMoveTimePerDegree = 10000\n' >"$work/far.ini"
+status=0
+timeout 120 "$bin/visca_calibrate" --profile linear --axes pan --write "$work/far.ini" >"$work/far.txt" 2>&1 ||
+  status=$?
+expect_equal "far-off value in use: exit status" "$status" 0
+chosen=$(sed -n 's/^PanMoveTimePerDegree = //p' "$work/far.ini")
+expect_between "PanMoveTimePerDegree from 10000" "${chosen:-0}" 300 460
+for other in "zoom:" "focus:" "tilt:" "lens median"; do expect_no_line "$work/far.txt" "$other"; done
+
+# A camera whose start latency (60 ms) costs 5 degree tilts too much at
+# the speed its time step allows: a slower MoveSpeed keeps within the bound.
+printf '[camera]\nframe_ms = 20\nstart_latency_ms = 60\ncoast_ms = 25\n[pan]\nfirst_byte = 1\nspeeds = 1.5 4 8 13\n[tilt]\nfirst_byte = 1\nspeeds = %s\nunits_per_degree = 12.5\nsign = -1\nmin = -20\nmax = 80\n[zoom]\nfull_travel_ms = 4000\n[focus]\nfull_travel_ms = 2500\n' \
+  "1 3 6 10 15 20 25 29 32 34 35.5 36.5 37 37.5" >"$work/late.ini"
+status=0
+timeout 120 "$bin/visca_calibrate" --profile "$work/late.ini" --axes tilt --no-check >"$work/late.txt" 2>&1 || status=$?
+expect_equal "a camera slow to start: exit status" "$status" 0
+expect_line "$work/late.txt" "at a faster speed the camera's start costs moves of 5 to 90 degrees more than 5 %"
+
+# Tilt alone needs only tilt's units, and reports only tilt.
+status=0
+timeout 60 "$bin/visca_calibrate" --port "$pty" --axes tilt --tilt-units-per-degree 14.4 --quick --no-check \
+  >"$work/tilt.txt" 2>&1 || status=$?
+expect_equal "--axes tilt with tilt units only: exit status" "$status" 0
+expect_line "$work/tilt.txt" "TiltMoveTimePerDegree = "
+expect_no_line "$work/tilt.txt" "pan:"
+expect_no_line "$work/tilt.txt" "zoom:"
+expect_no_line "$work/tilt.txt" "focus:"
+expect_no_line "$work/tilt.txt" "lens median"
+
 status=0
 timeout 60 "$bin/visca_calibrate" --port "$pty" --profile proportional --quick --axes pan \
   --write "$work/site.ini" >"$work/calibrate.txt" 2>"$work/progress.txt" || status=$?

@@ -1,6 +1,7 @@
 #include "choose.h"
 
 #include <math.h>
+#include <stdio.h>
 
 #include <algorithm>
 #include <limits>
@@ -113,6 +114,36 @@ double plan_cost(DriverProbe &probe, const Curves &curves, int axis, const std::
         return common::median(errors) * static_cast<double>(errors.size()) + 0.1 * sum;
     }
     return sum;
+}
+
+std::string unsound(DriverProbe &probe, const Curves &curves, int axis, const std::vector<double> &moves,
+                    double step) {
+    const bool lens = axis == Zoom || axis == Focus;
+    const char *unit = lens ? "steps" : "deg";
+    std::vector<double> errors;
+    char text[200];
+    for (double m : moves) {
+        const Prediction p = predict(probe, curves, axis, m, step);
+        if (!p.known) {
+            int speed = -1;
+            for (const Drive &d : p.drives) {
+                if (curves.count(CurveKey{d.axis, d.dir, d.speed}) == 0) speed = d.speed;
+            }
+            snprintf(text, sizeof text, "%s: the move of %+g %s drives at %s %d, which was not measured",
+                     axis_label(axis), m, unit, lens ? "nibble" : "speed byte", speed);
+            return text;
+        }
+        if (lens || fabs(m) >= short_move_degrees) errors.push_back(p.error());
+    }
+    if (errors.empty()) return "";
+    std::sort(errors.begin(), errors.end());
+    const size_t n = errors.size();
+    const double median = n % 2 == 1 ? errors[n / 2] : (errors[n / 2 - 1] + errors[n / 2]) / 2;
+    const double bound = lens ? sound_lens_median : sound_pan_tilt_median;
+    if (median <= bound) return "";
+    snprintf(text, sizeof text, "%s: the values are predicted to land %s with a median error of %.1f %% (at most %.0f %%)",
+             axis_label(axis), lens ? "lens moves" : "5-90 degree moves", 100 * median, 100 * bound);
+    return text;
 }
 
 std::vector<std::string> keys_of(int axis) {

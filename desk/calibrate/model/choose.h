@@ -51,6 +51,17 @@ double plan_cost(DriverProbe &probe, const Curves &curves, int axis, const std::
 constexpr double short_move_degrees = 5;
 constexpr double short_move_weight = 0.25;
 
+// The bounds beyond which chosen values are not written: the predicted
+// median error of pan and tilt moves of 5 to 90 degrees, and of lens moves.
+constexpr double sound_pan_tilt_median = 0.05;
+constexpr double sound_lens_median = 0.10;
+
+// Why the probe's values cannot be stood behind for the axis's plan: a move
+// no measured drive predicts, or a predicted median beyond the bound above.
+// Empty when they can.
+std::string unsound(DriverProbe &probe, const Curves &curves, int axis, const std::vector<double> &moves,
+                    double step = 0);
+
 // The keys each axis's search sets.
 std::vector<std::string> keys_of(int axis);
 

@@ -220,6 +220,26 @@ bool Measurer::staircase(int axis, const AxisGeometry &g, int speed, const std::
     return true;
 }
 
+std::optional<double> Measurer::land(int axis, const AxisGeometry &g, const std::vector<Drive> &drives,
+                                     std::string *error) {
+    if (stopped()) return std::nullopt;
+    const double began = link_.now();
+    const auto before = settled_position(axis, g, error);
+    if (!before) return std::nullopt;
+    for (const Drive &d : drives) {
+        rest_[axis].reset();
+        if (!link_.command(drive_frame(d.axis, d.dir, d.speed), error)) return std::nullopt;
+        link_.wait(d.seconds);
+        if (!link_.command(stop_frame(d.axis), error)) return std::nullopt;
+    }
+    link_.wait(0.05);
+    const auto after = settled_position(axis, g, error);
+    if (!after) return std::nullopt;
+    spent_ += link_.now() - began;
+    ++drives_;
+    return *after - *before;
+}
+
 void Measurer::stop_all(double pace) {
     for (auto &r : rest_) r.reset();
     const visca::Bytes stops[3] = {pan_tilt_stop(), lens_stop(true), lens_stop(false)};

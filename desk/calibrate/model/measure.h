@@ -57,6 +57,16 @@ public:
     bool staircase(int axis, const AxisGeometry &geometry, int speed, const std::vector<double> &times,
                    std::map<CurveKey, std::vector<Sample>> *samples, std::string *error);
 
+    // Where the axis rests, in degrees or steps (the driver's sign).
+    std::optional<double> settled(int axis, const AxisGeometry &g, std::string *error) {
+        return settled_position(axis, g, error);
+    }
+
+    // Sends the drives of one relative move as the driver would (each drive
+    // frame, its sleep, the stop frame) and says how far the axis went once
+    // at rest; nullopt when the camera stops answering or the run is stopped.
+    std::optional<double> land(int axis, const AxisGeometry &g, const std::vector<Drive> &drives, std::string *error);
+
     // Stops every axis (after Ctrl-C, or an error): one stop frame at a
     // time, `pace` seconds apart, so a camera that holds two commands drops
     // none; then position inquiries confirm that nothing moves, and the

@@ -1,6 +1,7 @@
 // Step 6: the values. Pan and tilt by the plan's cost; zoom and focus with
 // their speed from the lens table; then the configuration in use stays,
-// key by key, wherever the new value does not predict clearly better.
+// key by key, wherever the new value does not predict clearly better,
+// unless the value in use cannot be stood behind (unsound) and the new one can.
 #include <math.h>
 
 #include "lens_speed.h"
@@ -22,21 +23,39 @@ double cost_of(Session &s, const std::vector<int> &axes) {
     return sum;
 }
 
+// The probe's values predict every move of the axes' plans within the bounds.
+bool sound(Session &s, const std::vector<int> &axes) {
+    for (int a : axes) {
+        if (!unsound(*s.probe, s.curves, a, s.plan[a], s.step_or_frame()).empty()) return false;
+    }
+    return true;
+}
+
+// The candidate (the probe's values now) replaces the values in use when it
+// predicts clearly better, or when it is sound and they are not: a value
+// that cannot be stood behind is never kept.
+bool replaces(Session &s, const std::vector<int> &axes, const std::vector<std::string> &keys, size_t moves) {
+    Config candidate;
+    for (const std::string &k : keys) candidate[k] = s.probe->config().at(k);
+    const double with = cost_of(s, axes);
+    const bool candidate_sound = sound(s, axes);
+    for (const std::string &k : keys) s.probe->set(k, s.in_use.at(k));
+    const bool better = clearly_better(with, cost_of(s, axes), moves) || (candidate_sound && !sound(s, axes));
+    for (const std::string &k : keys) s.probe->set(k, candidate[k]);
+    return better;
+}
+
 // Puts back, one at a time, the value in use of each key where the
-// candidate is not clearly better.
+// candidate does not replace it.
 void keep_in_use(Session &s, const std::vector<int> &axes, const std::vector<std::string> &keys) {
     size_t moves = 0;
     for (int a : axes) moves += s.plan[a].size();
     for (const std::string &k : keys) {
         const long candidate = s.probe->config().at(k), was = s.in_use.at(k);
         if (candidate == was) continue;
-        const double with = cost_of(s, axes);
+        if (replaces(s, axes, {k}, moves)) continue;
         s.probe->set(k, was);
-        if (clearly_better(with, cost_of(s, axes), moves)) {
-            s.probe->set(k, candidate);
-        } else {
-            s.kept.push_back(k);
-        }
+        s.kept.push_back(k);
     }
 }
 
@@ -52,6 +71,21 @@ bool choose(Session &s) {
         choose_axis(*s.probe, s.curves, axis, s.plan[axis], !s.o.quick, step);
         pan_tilt.push_back(axis);
     }
+    // A camera whose start latency costs moves of 5 degrees more than the
+    // bound at this MoveSpeed loses fewer degrees to it at a slower one.
+    if (!pan_tilt.empty() && !s.o.quick && !sound(s, pan_tilt)) {
+        const Config was = s.probe->config();
+        bool found = false;
+        for (long speed = was.at("MoveSpeed") - 5; speed >= 5 && !found; speed -= 5) {
+            s.probe->set("MoveSpeed", speed);
+            for (int axis : pan_tilt) choose_axis(*s.probe, s.curves, axis, s.plan[axis], true, step);
+            found = sound(s, pan_tilt);
+        }
+        if (!found) {
+            for (const auto &[k, v] : was) s.probe->set(k, v);
+        }
+        s.move_speed_for_start = found;
+    }
     if (!pan_tilt.empty()) {
         std::vector<std::string> keys{"MoveSpeed"};
         for (int a : pan_tilt) {
@@ -61,16 +95,12 @@ bool choose(Session &s) {
         // other keys were chosen for), then key by key.
         size_t moves = 0;
         for (int a : pan_tilt) moves += s.plan[a].size();
-        Config candidate;
-        for (const std::string &k : keys) candidate[k] = s.probe->config().at(k);
-        const double with = cost_of(s, pan_tilt);
-        for (const std::string &k : keys) s.probe->set(k, s.in_use.at(k));
-        if (clearly_better(with, cost_of(s, pan_tilt), moves)) {
-            for (const std::string &k : keys) s.probe->set(k, candidate[k]);
+        if (replaces(s, pan_tilt, keys, moves)) {
             keep_in_use(s, pan_tilt, keys);
         } else {
             for (const std::string &k : keys) {
-                if (candidate[k] != s.in_use.at(k)) s.kept.push_back(k);
+                if (s.probe->config().at(k) != s.in_use.at(k)) s.kept.push_back(k);
+                s.probe->set(k, s.in_use.at(k));
             }
         }
     }

@@ -96,12 +96,19 @@ bool identify(Session &s) {
     const Options &o = s.o;
     if (o.pan_units) g[Pan].units_per_unit = *o.pan_units;
     if (o.tilt_units) g[Tilt].units_per_unit = *o.tilt_units;
-    if (!s.profile && !o.pan_units && (o.axes[Pan] || o.axes[Tilt])) {
-        s.error = "give --profile or --pan-units-per-degree/--tilt-units-per-degree: the position reply counts "
-                  "units, not degrees";
-        return false;
+    // Without a profile, the units of each axis being calibrated; tilt
+    // takes pan's when only those are given.
+    if (!s.profile) {
+        if (o.axes[Pan] && !o.pan_units) {
+            s.error = "give --profile or --pan-units-per-degree: the position reply counts units, not degrees";
+            return false;
+        }
+        if (o.axes[Tilt] && !o.tilt_units && !o.pan_units) {
+            s.error = "give --profile or --tilt-units-per-degree: the position reply counts units, not degrees";
+            return false;
+        }
+        if (o.axes[Tilt] && !o.tilt_units) g[Tilt].units_per_unit = *o.pan_units;
     }
-    if (!s.profile && o.axes[Tilt] && !o.tilt_units) g[Tilt].units_per_unit = *o.pan_units;
     return true;
 }
 

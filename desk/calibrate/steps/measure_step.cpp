@@ -37,16 +37,34 @@ MeasureOptions lens_drives() {
     return m;
 }
 
-bool pan_tilt_all(const Session &s, int axis) { return axis <= Tilt && !s.o.quick; }
+bool pan_tilt_all(const Session &s, int axis) { return axis <= Tilt && s.o.axes[axis] && !s.o.quick; }
 
 // Every nibble, also when the speeds in use stay: the table says what a
 // change would gain.
-bool lens_all(const Session &s, int axis) { return axis >= Zoom && !s.o.quick; }
+bool lens_all(const Session &s, int axis) { return axis >= Zoom && s.o.axes[axis] && !s.o.quick; }
 
 bool measure_speeds(Session &s, int axis, const std::set<int> &speeds, const MeasureOptions &mo, int drives_after) {
     const std::vector<int> todo(speeds.begin(), speeds.end());
     return todo.empty() || s.measurer->measure(axis, s.geometry[axis], todo, drives_after, mo, &s.curves, &s.samples,
                                                &s.error);
+}
+
+// The bytes the plan needs with values chosen from the rates measured so
+// far, not from the values in use (which may be far off): measured until
+// none is missing, a few rounds at most.
+bool measure_missing(Session &s, int axis, const MeasureOptions &mo) {
+    for (int round = 0; round < 3; ++round) {
+        choose_axis(*s.probe, s.curves, axis, s.plan[axis], !s.o.quick, s.step_or_frame());
+        std::set<int> missing;
+        for (int speed : speeds_used(*s.probe, axis, s.plan[axis], 0.8, 1.25, false)) {
+            if (s.curves.count(CurveKey{axis, 1, speed}) == 0 || s.curves.count(CurveKey{axis, -1, speed}) == 0) {
+                missing.insert(speed);
+            }
+        }
+        if (missing.empty()) return true;
+        if (!measure_speeds(s, axis, missing, mo, 0)) return false;
+    }
+    return true;
 }
 
 }  // namespace
@@ -90,6 +108,13 @@ bool measure(Session &s) {
                                                         : long_drives(s.o.quick);
         drives_left -= static_cast<int>(speeds[axis].size()) * 2 * mo.times;
         if (!measure_speeds(s, axis, speeds[axis], mo, drives_left)) return false;
+        if (axis <= Tilt) {
+            // The values found on the way are only a guide: MoveSpeed is
+            // chosen later from the configuration as it was.
+            const Config was = s.probe->config();
+            if (!measure_missing(s, axis, mo)) return false;
+            for (const auto &[k, v] : was) s.probe->set(k, v);
+        }
     }
     return !s.stopped();
 }
@@ -154,7 +179,7 @@ bool measure_long_drives(Session &s) {
             for (const Drive &d : s.probe->move(axis, m)) speeds.insert(d.speed);
         }
         if (!measure_speeds(s, axis, speeds, long_drives(false), 0)) return false;
-        choose_axis(*s.probe, s.curves, axis, s.plan[axis], true, s.step_or_frame());
+        if (!measure_missing(s, axis, MeasureOptions())) return false;
     }
     return !s.stopped();
 }

@@ -14,6 +14,12 @@ namespace calibrate {
 
 namespace {
 
+std::string format(const char *pattern, double value) {
+    char text[64];
+    snprintf(text, sizeof text, pattern, value);
+    return text;
+}
+
 std::optional<double> travel_of(const AxisGeometry &g) {
     if (g.min && g.max) return *g.max - *g.min;
     return std::nullopt;
@@ -33,7 +39,11 @@ void report(Session &s) {
     }
     printf("\n");
     const long move_speed = s.probe->config().at("MoveSpeed");
-    if (move_speed != s.in_use.at("MoveSpeed")) {
+    if (s.move_speed_for_start) {
+        printf("MoveSpeed = %ld  (was %ld): at a faster speed the camera's start costs moves of 5 to 90 degrees "
+               "more than 5 %% (median)\n\n",
+               move_speed, s.in_use.at("MoveSpeed"));
+    } else if (move_speed != s.in_use.at("MoveSpeed")) {
         printf("MoveSpeed = %ld  (was %ld): at the camera's time step (%.1f ms) a faster speed moves too far "
                "within one step for moves of 5 degrees\n\n",
                move_speed, s.in_use.at("MoveSpeed"), 1000 * step);
@@ -62,8 +72,11 @@ void report(Session &s) {
         }
         printf("\n");
     }
-    printf("predicted held-out: 5-90 deg median %.1f%%, lens median %.1f%%\n", 100 * common::median(held_pan_tilt),
-           100 * common::median(held_lens));
+    // Only what was measured: an axis never moved has no figure.
+    std::string held;
+    if (s.o.axes[Pan] || s.o.axes[Tilt]) held += format(", 5-90 deg median %.1f%%", 100 * common::median(held_pan_tilt));
+    if (s.o.axes[Zoom] || s.o.axes[Focus]) held += format(", lens median %.1f%%", 100 * common::median(held_lens));
+    printf("predicted held-out:%s\n", held.c_str() + 1);
 }
 
 }  // namespace calibrate

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "lens_speed.h"
 #include "session.h"
 
 namespace calibrate {
@@ -58,6 +59,19 @@ bool check(Session &s) {
                 }
             }
         }
+    }
+    // The chosen values must predict every move of the plan, within the bounds.
+    for (int axis = 0; axis < 4; ++axis) {
+        if (!s.o.axes[axis] || s.plan.count(axis) == 0) continue;
+        const std::string why = unsound(*s.probe, s.curves, axis, s.plan[axis], s.step_or_frame());
+        if (why.empty()) continue;
+        const bool lens_kept = axis >= Zoom && s.o.lens_speed.kind != LensSpeedChoice::Auto;
+        s.error = "calibration failed: " + why +
+                  (s.o.quick     ? "; run it again without --quick: it measures the camera's time step and every speed"
+                   : lens_kept ? "; --lens-speed auto chooses the fastest " + std::string(lens_speed_key(axis)) +
+                                     " that lands lens moves"
+                               : "; check the position units and that nothing holds the axis, then run it again");
+        return false;
     }
     for (const auto &[key, value] : s.chosen) {
         long low = 0, high = 0;
