@@ -32,6 +32,10 @@ void usage(FILE *out) {
         "                             the configured ones (default), or nibble N (0..7)\n"
         "  --all                      every camera of --config FILE with its own port, lines in parallel;\n"
         "                             each one's values go into its own section\n"
+        "  --check                    land the check with the values in use (--config's or the driver's),\n"
+        "                             say ok, drifted or failed per camera; moves and writes nothing else\n"
+        "  --report FILE.html         with --check: one page of the cameras, their verdicts and landings\n"
+        "  --wear PERCENT             the built-in camera PERCENT slower (-50..90): drift on a desk\n"
         "  --jobs N                   with --all: at most N lines at a time (default 16, at most 255)\n",
         out);
 }
@@ -79,6 +83,25 @@ bool parse_options(int argc, char **argv, Options *o) {
             o->quick = true;
         } else if (a == "--no-check") {
             o->landing_check = false;
+        } else if (a == "--check") {
+            o->check = true;
+        } else if (a == "--report") {
+            if ((v = value()) == nullptr) return false;
+            if (*v == '\0') {
+                fprintf(stderr, "visca_calibrate: --report: the value is empty\n");
+                return false;
+            }
+            o->report = v;
+        } else if (a == "--wear") {
+            if ((v = value()) == nullptr) return false;
+            char *end = nullptr;
+            errno = 0;
+            const double w = strtod(v, &end);
+            if (errno != 0 || end == v || *end != '\0' || !(w >= -50 && w <= 90)) {
+                fprintf(stderr, "visca_calibrate: --wear: '%s' is not a percent -50..90\n", v);
+                return false;
+            }
+            o->wear = w;
         } else if (a == "--all") {
             o->all = true;
         } else if (a == "--jobs") {
@@ -141,6 +164,18 @@ bool parse_options(int argc, char **argv, Options *o) {
     }
     if (!o->all && o->port.empty() && o->profile.empty()) {
         fprintf(stderr, "visca_calibrate: give --port LINE or --profile NAME|FILE\n");
+        return false;
+    }
+    if (o->wear && !o->port.empty()) {
+        fprintf(stderr, "visca_calibrate: --wear wears the built-in camera; a camera on --port is as it is\n");
+        return false;
+    }
+    if (o->check && !o->write.empty()) {
+        fprintf(stderr, "visca_calibrate: --check writes nothing: leave out --write\n");
+        return false;
+    }
+    if (!o->report.empty() && !o->check) {
+        fprintf(stderr, "visca_calibrate: --report goes with --check\n");
         return false;
     }
     if (o->config.empty()) o->config = o->write;
