@@ -76,7 +76,8 @@ std::vector<std::string> read_record(const std::string &text, int camera) {
     std::vector<std::string> record;
     for (size_t i = 0; i < s.lines.size(); ++i) {
         if (!s.inside[i]) continue;
-        const char *body = record_body(strip_end(s.lines[i]));
+        const std::string line = strip_end(s.lines[i]);
+        const char *body = record_body(line);
         if (body != nullptr) record.emplace_back(body);
     }
     return record;
