@@ -36,7 +36,7 @@ std::vector<std::string> lines_of(const std::string &path) {
 
 // The child's result from its exit status, its output and its --write file.
 Outcome read_outcome(int status, const std::string &out_path, const std::string &err_path,
-                     const std::string &ini_path, int camera) {
+                     const std::string &ini_path, int camera, bool check) {
     Outcome o;
     std::string axis;
     for (const std::string &l : lines_of(out_path)) {
@@ -46,6 +46,10 @@ Outcome read_outcome(int status, const std::string &out_path, const std::string 
             o.camera_time = a;
         } else if (sscanf(l.c_str(), "%15[a-z]: distance", name) == 1 && l.find(": distance") != std::string::npos) {
             axis = name;
+        } else if (l.compare(0, 15, "verdict camera ") == 0 && l.find(": ") != std::string::npos) {
+            o.verdict = l.substr(l.find(": ") + 2);
+        } else if (l.find(" checked: ") != std::string::npos) {
+            o.checked.push_back(l);
         } else if (sscanf(l.c_str(), " predicted median error %lf %%, worst %lf %%", &a, &b) == 2) {
             char text[96];
             snprintf(text, sizeof text, "%s%s %.1f %% (worst %.1f %%)", o.errors.empty() ? "" : ", ", axis.c_str(),
@@ -63,7 +67,12 @@ Outcome read_outcome(int status, const std::string &out_path, const std::string 
             o.why.resize(o.why.size() - kept.size());
         }
     }
-    if (WIFEXITED(status) && WEXITSTATUS(status) == 0) {
+    if (check) {
+        // A check writes nothing: its verdict is the outcome.
+        o.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0 && o.verdict == "ok";
+        if (o.verdict.empty()) o.verdict = "failed (" + (o.why.empty() ? std::string("no verdict") : o.why) + ")";
+        if (!o.ok) o.why = o.verdict;
+    } else if (WIFEXITED(status) && WEXITSTATUS(status) == 0) {
         struct Read {
             int camera;
             ini::Settings *values;
@@ -123,8 +132,13 @@ pid_t start(const Run &run, const Camera &c, std::string *error) {
     std::vector<std::string> args = {"visca_calibrate"};
     args.insert(args.end(), run.options.begin(), run.options.end());
     for (const std::string &a : {std::string("--port"), c.port, std::string("--camera"), std::to_string(c.number),
-                                 std::string("--config"), run.config, std::string("--write"), run.file(c.number, ".ini")}) {
+                                 std::string("--config"), run.config}) {
         args.push_back(a);
+    }
+    // A check writes nothing, not even a file of its own.
+    if (!run.check) {
+        args.push_back("--write");
+        args.push_back(run.file(c.number, ".ini"));
     }
     std::vector<char *> argv;
     for (std::string &a : args) argv.push_back(&a[0]);
@@ -169,11 +183,11 @@ void show_output(const Camera &c, const Run &run) {
 
 bool forwarded(int argc, char **argv, std::vector<std::string> *out, std::string *error) {
     static const char *const with_value[] = {"--profile", "--pan-units-per-degree", "--tilt-units-per-degree",
-                                             "--axes", "--lens-speed"};
+                                             "--axes", "--lens-speed", "--wear"};
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         if (a == "--all") continue;
-        if (a == "--config" || a == "--jobs") {
+        if (a == "--config" || a == "--jobs" || a == "--report") {
             ++i;
             continue;
         }
@@ -276,8 +290,11 @@ private:
     void finished(size_t i, int status) {
         const Camera &c = cameras_[i];
         outcomes_[i] = read_outcome(status, run_.file(c.number, ".out"), run_.file(c.number, ".err"),
-                                    run_.file(c.number, ".ini"), c.number);
-        if (outcomes_[i].ok) {
+                                    run_.file(c.number, ".ini"), c.number, run_.check);
+        if (run_.check) {
+            fprintf(stderr, "camera %d on %s: %s in %.0f s\n", c.number, c.port.c_str(), outcomes_[i].verdict.c_str(),
+                    now() - began_[i]);
+        } else if (outcomes_[i].ok) {
             fprintf(stderr, "camera %d on %s: calibrated in %.0f s\n", c.number, c.port.c_str(), now() - began_[i]);
         } else {
             show_output(c, run_);

@@ -15,6 +15,7 @@
 #include "ini_lines.h"
 #include "ini_update.h"
 #include "runs.h"
+#include "check_table.h"
 #include "table.h"
 
 namespace site {
@@ -68,6 +69,22 @@ bool write_back(const std::string &config, const std::vector<Camera> &cameras, c
     return true;
 }
 
+// A site check: the verdicts, nothing written; 0 only when every camera is ok.
+int check_ended(const std::vector<Camera> &cameras, const std::vector<Outcome> &outcomes, int signal, double seconds,
+                const Run &run) {
+    printf("\n%s", check_table(cameras, outcomes).c_str());
+    std::error_code ignored;
+    std::filesystem::remove_all(run.dir, ignored);
+    const size_t good = static_cast<size_t>(std::count_if(outcomes.begin(), outcomes.end(),
+                                                          [](const Outcome &o) { return o.ok; }));
+    printf("%zu of %zu camera(s) ok in %.0f s\n", good, cameras.size(), seconds);
+    if (signal != 0) {
+        fprintf(stderr, "visca_calibrate: interrupted\n");
+        return 128 + signal;
+    }
+    return good == cameras.size() ? 0 : 1;
+}
+
 }  // namespace
 
 int calibrate_all(int argc, char **argv, const std::string &config, int jobs) {
@@ -91,10 +108,12 @@ int calibrate_all(int argc, char **argv, const std::string &config, int jobs) {
         return 1;
     }
     if (!snapshot(config, &run)) return 1;
+    run.check = std::find(run.options.begin(), run.options.end(), "--check") != run.options.end();
 
     const double began = now();
     int signal = 0;
     const std::vector<Outcome> outcomes = run_cameras(run, cameras, jobs, &signal);
+    if (run.check) return check_ended(cameras, outcomes, signal, now() - began, run);
     printf("\n%s", table(cameras, outcomes).c_str());
     std::error_code ignored;
     std::filesystem::remove_all(run.dir, ignored);
