@@ -100,8 +100,9 @@ done
 for n in 7 8; do row $n "$gone" "- +- +failed: no answer to the inquiry 81 09 00 02 FF on $gone.*"; done
 # One update: the file as it was, with the chosen keys set.
 expected=$(grep -v '^PanMoveTimePerDegree' "$work/before.ini")
-expect_equal "the rest of the file" "$(grep -v '^PanMoveTimePerDegree\|^PanSpeedCompensation' "$work/site.ini")" \
-  "$expected"
+expect_equal "the rest of the file" \
+  "$(grep -v '^PanMoveTimePerDegree\|^PanSpeedCompensation\|^; calibrated' "$work/site.ini")" "$expected"
+expect_count "$work/site.ini" "; calibrated pan: predicted" 4
 expect_count "$work/site.ini" "PanSpeedCompensation = -50" 4
 expect_line "$work/site.txt" "camera 8 on $gone failed; its output:"
 expect_line "$work/site.txt" "4 of 6 camera(s) calibrated"

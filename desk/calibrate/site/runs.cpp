@@ -19,6 +19,7 @@
 
 #include "camera_section.h"
 #include "ini_lines.h"
+#include "ini_record.h"
 #include "ini_values.h"
 
 namespace site {
@@ -101,6 +102,8 @@ Outcome read_outcome(int status, const std::string &out_path, const std::string 
         } else {
             o.ok = true;
             o.why.clear();
+            std::string text;
+            if (ini::read_file(ini_path, &text, &why)) o.record = ini::read_record(text, camera);
         }
     } else if (o.why.empty()) {
         o.why = WIFSIGNALED(status) ? "killed by signal " + std::to_string(WTERMSIG(status))

@@ -21,6 +21,7 @@ struct Outcome {
     std::string errors;        // predicted error per axis, "pan 1.2 % (worst 7.8 %)"
     std::string verdict;       // --check: "ok", "drifted (pan)", "failed (...)"; empty: none said
     std::vector<std::string> checked;  // --check: the child's "AXIS checked: ..." lines
+    std::vector<std::string> record;   // the calibration record the child wrote (ini_record.h)
 };
 
 // Where the children's files go, and what every child is given.

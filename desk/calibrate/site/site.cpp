@@ -56,12 +56,15 @@ bool snapshot(const std::string &config, Run *run) {
 // The values of every camera calibrated, into CONFIG in one update.
 bool write_back(const std::string &config, const std::vector<Camera> &cameras, const std::vector<Outcome> &outcomes) {
     std::vector<std::pair<int, ini::Settings>> values;
+    ini::Records records;  // each camera's calibration record replaces its last one
     for (size_t i = 0; i < cameras.size(); ++i) {
-        if (outcomes[i].ok) values.emplace_back(cameras[i].number, outcomes[i].values);
+        if (!outcomes[i].ok) continue;
+        values.emplace_back(cameras[i].number, outcomes[i].values);
+        if (!outcomes[i].record.empty()) records.emplace_back(cameras[i].number, outcomes[i].record);
     }
     if (values.empty()) return true;
     std::string error;
-    if (!ini::update_ini_file(config, values, &error)) {
+    if (!ini::update_ini_file(config, values, &error, {}, records)) {
         fprintf(stderr, "visca_calibrate: %s; no camera's values were written\n", error.c_str());
         return false;
     }
