@@ -34,7 +34,6 @@ void usage(FILE *out) {
         "                             each one's values go into its own section\n"
         "  --check                    land the check with the values in use (--config's or the driver's),\n"
         "                             say ok, drifted or failed per camera; moves and writes nothing else\n"
-        "  --report FILE.html         with --check: one page of the cameras, their verdicts and landings\n"
         "  --wear PERCENT             the built-in camera PERCENT slower (-50..90): drift on a desk\n"
         "  --jobs N                   with --all: at most N lines at a time (default 16, at most 255)\n",
         out);
@@ -85,13 +84,6 @@ bool parse_options(int argc, char **argv, Options *o) {
             o->landing_check = false;
         } else if (a == "--check") {
             o->check = true;
-        } else if (a == "--report") {
-            if ((v = value()) == nullptr) return false;
-            if (*v == '\0') {
-                fprintf(stderr, "visca_calibrate: --report: the value is empty\n");
-                return false;
-            }
-            o->report = v;
         } else if (a == "--wear") {
             if ((v = value()) == nullptr) return false;
             char *end = nullptr;
@@ -172,10 +164,6 @@ bool parse_options(int argc, char **argv, Options *o) {
     }
     if (o->check && !o->write.empty()) {
         fprintf(stderr, "visca_calibrate: --check writes nothing: leave out --write\n");
-        return false;
-    }
-    if (!o->report.empty() && !o->check) {
-        fprintf(stderr, "visca_calibrate: --report goes with --check\n");
         return false;
     }
     if (o->config.empty()) o->config = o->write;

@@ -140,7 +140,7 @@ expect_equal "the file after the site check" "$(cat "$work/check.ini")" "$(cat "
 "$bin/visca_calibrate" --config "$work/check.ini" --all --check "${options[@]}" >"$work/check-int.txt" \
   2>"$work/check-int-progress.txt" &
 site_pid=$!
-wait_for "$work/check-int-progress.txt" "camera 6 on $worn: calibrating" || true
+wait_for "$work/check-int-progress.txt" "camera 6 on $worn: checking" || true
 sleep 1
 kill -INT "$site_pid"
 status=0

@@ -190,7 +190,7 @@ bool forwarded(int argc, char **argv, std::vector<std::string> *out, std::string
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         if (a == "--all") continue;
-        if (a == "--config" || a == "--jobs" || a == "--report") {
+        if (a == "--config" || a == "--jobs") {
             ++i;
             continue;
         }
@@ -244,7 +244,8 @@ public:
             }
             sigprocmask(SIG_SETMASK, &old, nullptr);
             if (pid > 0) {
-                fprintf(stderr, "camera %d on %s: calibrating\n", cameras_[i].number, port.c_str());
+                fprintf(stderr, "camera %d on %s: %s\n", cameras_[i].number, port.c_str(),
+                        run_.check ? "checking" : "calibrating");
                 return true;
             }
             outcomes_[i].why = error;
@@ -326,8 +327,8 @@ std::vector<Outcome> run_cameras(const Run &run, const std::vector<Camera> &came
     sigemptyset(&sa.sa_mask);
     sigaction(SIGINT, &sa, nullptr);
     sigaction(SIGTERM, &sa, nullptr);
-    fprintf(stderr, "calibrating %zu camera(s) on %zu line(s), %d at a time\n", cameras.size(), scheduler.lines(),
-            jobs);
+    fprintf(stderr, "%s %zu camera(s) on %zu line(s), %d at a time\n", run.check ? "checking" : "calibrating",
+            cameras.size(), scheduler.lines(), jobs);
     scheduler.fill();
     std::vector<Outcome> outcomes = scheduler.wait_all();
     *signal = interrupted;
