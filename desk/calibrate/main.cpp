@@ -44,6 +44,7 @@ int run(calibrate::Session &s) {
     if (!check(s)) {
         return s.stopped() ? abort_run(s, s.error) : fail(s.error + "; the configuration file was left as it was");
     }
+    // The landing check drives the camera again.
     if (!land_check(s) || s.stopped()) return abort_run(s, s.error);
     if (!landed(s)) return fail(s.error + "; the configuration file was left as it was");
     if (!write(s)) return s.stopped() ? abort_run(s, s.error) : fail(s.error);

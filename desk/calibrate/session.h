@@ -8,7 +8,7 @@
 //   choose                         steps/choose_step.cpp
 //   report                         steps/report_step.cpp
 //   check, write                   steps/write_step.cpp (the file update: desk/ini/ini_update.cpp)
-//   land_check, landed             landing_step.cpp (the plan: landing.cpp)
+//   land_check, landed             steps/landing_step.cpp (the plan and one landing: model/landing.cpp)
 //   --check: check_camera          steps/check_step.cpp (the verdict and record: model/drift.cpp)
 // A step returns false with `error` set; abort_run() then stops the camera
 // safely and says why.

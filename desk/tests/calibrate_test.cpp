@@ -707,6 +707,20 @@ TEST(CalibrateReport, CurveTableAndTheLensLimit) {
                         "a 1000 step move"),
               std::string::npos)
         << text;
+    EXPECT_EQ(text.find("floor:"), std::string::npos) << text;  // no time step given
+    // A 33.4 ms step moves 100 steps at 3000 steps/s: 15 % of a 667 step
+    // move is within the goal's worst, 16 % of a 625 step move is not.
+    for (const double smallest : {667.0, 625.0}) {
+        const std::string stepped = captured(
+            [&](FILE *f) { calibrate::print_predictions(f, probe, curves, calibrate::Zoom, {smallest, -5000}, 0.03334); });
+        EXPECT_EQ(stepped.find("floor:") != std::string::npos, smallest == 625.0) << stepped;
+        if (smallest == 625.0) {
+            EXPECT_NE(stepped.find("floor: at nibble 7 one time step (33.3 ms) moves 100 steps: a 625 step move can "
+                                   "land up to 16 % off by that alone"),
+                      std::string::npos)
+                << stepped;
+        }
+    }
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 
 #include "median.h"
 #include "options.h"
+#include "verify_summary.h"
 
 namespace calibrate {
 
@@ -115,6 +116,20 @@ void print_predictions(FILE *out, DriverProbe &probe, const Curves &curves, int 
         if (offset > 0) {
             fprintf(out, "  limit: %s is a pure scale; the camera's start and stop cost %.0f steps per move, "
                     "%.0f %% of a %.0f step move\n", keys[0].c_str(), offset, 100 * offset / 1000, 1000.0);
+        }
+        // The camera's time step: a drive lasts whole steps, so a move can
+        // land a stair off whatever the time. Said where that alone can
+        // take the smallest move beyond the worst the goals allow.
+        double smallest = 0;
+        for (double m : moves) smallest = smallest == 0 ? fabs(m) : std::min(smallest, fabs(m));
+        const Prediction p = predict(probe, curves, axis, smallest, step);
+        if (step > 0 && smallest > 0 && p.known && p.drives.size() == 1) {
+            const double stair = curves.at(CurveKey{axis, p.drives[0].dir, p.drives[0].speed}).rate * step;
+            if (stair / smallest > verify::goal_lens_worst) {
+                fprintf(out, "  floor: at nibble %d one time step (%.1f ms) moves %.0f steps: a %.0f step move can "
+                        "land up to %.0f %% off by that alone\n", p.drives[0].speed, 1000 * step, stair, smallest,
+                        100 * stair / smallest);
+            }
         }
         return;
     }

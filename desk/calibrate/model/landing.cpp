@@ -5,7 +5,6 @@
 #include <algorithm>
 
 #include "median.h"
-#include "report.h"
 
 namespace calibrate {
 
