@@ -13,29 +13,44 @@ namespace calibrate {
 
 void usage(FILE *out) {
     fputs(
-        "usage: visca_calibrate (--port LINE | --profile NAME|FILE | --config FILE --all) [options]\n"
-        "Measures the camera's speeds, chooses the driver's calibration values and prints them.\n"
-        "  --port LINE                the camera's line: a serial device or pseudo-terminal (9600 8N1),\n"
-        "                             or a network camera: udp:HOST:PORT (with the IP header),\n"
-        "                             udp-raw:HOST:PORT or tcp:HOST:PORT (bare messages)\n"
-        "  --profile NAME|FILE        the camera's profile: without --port, a built-in virtual camera\n"
-        "                             running it; with --port, where its position units and ends are\n"
-        "  --pan-units-per-degree U   pan position units per degree (datasheet figure)\n"
-        "  --tilt-units-per-degree U  tilt position units per degree\n"
-        "  --config FILE              the configuration now in use (default: the --write file)\n"
-        "  --write FILE               set the chosen values in FILE's [cameraN] section\n"
-        "  --camera N                 the camera number of that section (default 1)\n"
-        "  --axes LIST                comma-separated axes to calibrate (default pan,tilt,zoom,focus)\n"
-        "  --quick                    fewer drives: moves of 5 degrees and more, compensation kept\n"
-        "  --no-check                 skip the landing check of the chosen values (for tests)\n"
-        "  --lens-speed auto|keep|N   ZoomSpeed/FocusSpeed: the fastest that lands lens moves well,\n"
-        "                             the configured ones (default), or nibble N (0..7)\n"
-        "  --all                      every camera of --config FILE with its own port, lines in parallel;\n"
-        "                             each one's values go into its own section\n"
-        "  --check                    land the check with the values in use (--config's or the driver's),\n"
-        "                             say ok, drifted or failed per camera; moves and writes nothing else\n"
-        "  --wear PERCENT             the built-in camera PERCENT slower (-50..90): drift on a desk\n"
-        "  --jobs N                   with --all: at most N lines at a time (default 16, at most 255)\n",
+        "usage: visca_calibrate (--port LINE | --profile NAME|FILE | --config FILE --all)\n"
+        "                       [options]\n"
+        "Measures the camera's speeds, chooses the driver's calibration values and\n"
+        "prints them.\n"
+        "  --port LINE        the camera's line: a serial device or pseudo-terminal\n"
+        "                     (9600 8N1), or a network camera: udp:HOST:PORT (with\n"
+        "                     the IP header), udp-raw:HOST:PORT or tcp:HOST:PORT\n"
+        "  --profile NAME|FILE  the camera's profile: without --port, a built-in\n"
+        "                     virtual camera running it; with --port, where its\n"
+        "                     position units and ends are\n"
+        "  --pan-units-per-degree U   pan position units per degree (datasheet)\n"
+        "  --tilt-units-per-degree U  tilt position units per degree (default: pan's)\n"
+        "                     (with --port and no --profile: needed for the axes\n"
+        "                     calibrated)\n"
+        "  --config FILE      the configuration now in use (default: the --write file)\n"
+        "  --write FILE       set the chosen values in FILE's [cameraN] section\n"
+        "  --twin FILE.ini    also measure what a camera profile needs and write the\n"
+        "                     camera's profile (its twin for virtual_camera\n"
+        "                     --profile) to FILE.ini\n"
+        "  --camera N         the camera number of that section (default 1)\n"
+        "  --axes LIST        comma-separated axes to calibrate\n"
+        "                     (default pan,tilt,zoom,focus)\n"
+        "  --quick            fewer drives: moves of 5 degrees and more,\n"
+        "                     compensation kept\n"
+        "  --lens-speed auto|keep|N  ZoomSpeed/FocusSpeed: the fastest that lands\n"
+        "                     lens moves well, the configured ones (default), or\n"
+        "                     nibble N (0..7)\n"
+        "  --all              every camera of --config FILE with its own port, lines\n"
+        "                     in parallel; each one's values go into its section\n"
+        "  --check            land the check with the values in use (--config's or\n"
+        "                     the driver's) and say ok, drifted or failed per\n"
+        "                     camera; moves and writes nothing else\n"
+        "  --wear PERCENT     the built-in camera PERCENT slower (-50..90): drift\n"
+        "                     on a desk\n"
+        "  --jobs N           with --all: at most N lines at a time (default 16,\n"
+        "                     at most 255)\n"
+        "Exit status: 0 ok; 1 failed run; 2 bad option or file, found before the\n"
+        "line opens; 128+N after signal N.\n",
         out);
 }
 
@@ -98,7 +113,8 @@ bool parse_options(int argc, char **argv, Options *o) {
             o->all = true;
         } else if (a == "--jobs") {
             if ((v = value()) == nullptr || !one_to_255(a, v, "a count", &o->jobs)) return false;
-        } else if (a == "--port" || a == "--profile" || a == "--config" || a == "--write") {
+        } else if (a == "--port" || a == "--profile" || a == "--config" || a == "--write" ||
+                   a == "--twin") {
             if ((v = value()) == nullptr) return false;
             // An empty name (a script's unset variable) never means "none":
             // without a line the built-in camera would be calibrated instead.
@@ -106,7 +122,11 @@ bool parse_options(int argc, char **argv, Options *o) {
                 fprintf(stderr, "visca_calibrate: %s: the value is empty\n", a.c_str());
                 return false;
             }
-            (a == "--port" ? o->port : a == "--profile" ? o->profile : a == "--config" ? o->config : o->write) = v;
+            (a == "--port"      ? o->port
+             : a == "--profile" ? o->profile
+             : a == "--config"  ? o->config
+             : a == "--twin"    ? o->twin
+                                : o->write) = v;
         } else if (a == "--pan-units-per-degree" || a == "--tilt-units-per-degree") {
             if ((v = value()) == nullptr) return false;
             double u = 0;
@@ -162,8 +182,21 @@ bool parse_options(int argc, char **argv, Options *o) {
         fprintf(stderr, "visca_calibrate: --wear wears the built-in camera; a camera on --port is as it is\n");
         return false;
     }
-    if (o->check && !o->write.empty()) {
-        fprintf(stderr, "visca_calibrate: --check writes nothing: leave out --write\n");
+    if (o->check && (!o->write.empty() || !o->twin.empty())) {
+        fprintf(stderr, "visca_calibrate: --check writes nothing: leave out --write and --twin\n");
+        return false;
+    }
+    if (o->all && !o->twin.empty()) {
+        // Every camera's run would write the one file.
+        fprintf(stderr, "visca_calibrate: --twin does not go with --all: one camera's twin at a time\n");
+        return false;
+    }
+    // A camera on a line reports positions in its own units: said before the
+    // line opens, and only for the axes calibrated (tilt may take pan's).
+    const bool on_line = o->profile.empty() && (o->all || !o->port.empty());
+    if (on_line && ((o->axes[0] && !o->pan_units) || (o->axes[1] && !o->tilt_units && !o->pan_units))) {
+        fprintf(stderr, "visca_calibrate: give --profile or --%s-units-per-degree: the position reply counts "
+                        "units, not degrees\n", o->axes[0] ? "pan" : "tilt");
         return false;
     }
     if (o->config.empty()) o->config = o->write;
