@@ -37,6 +37,7 @@ void usage(FILE *out) {
         "                     (default pan,tilt,zoom,focus)\n"
         "  --quick            fewer drives: moves of 5 degrees and more,\n"
         "                     compensation kept\n"
+        "  --no-check         skip the landing check of the chosen values (tests)\n"
         "  --lens-speed auto|keep|N  ZoomSpeed/FocusSpeed: the fastest that lands\n"
         "                     lens moves well, the configured ones (default), or\n"
         "                     nibble N (0..7)\n"
