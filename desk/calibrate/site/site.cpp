@@ -11,7 +11,9 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 
+#include "config_in_use.h"
 #include "ini_lines.h"
 #include "ini_update.h"
 #include "runs.h"
@@ -72,12 +74,53 @@ bool write_back(const std::string &config, const std::vector<Camera> &cameras, c
     return true;
 }
 
+// What a single run checks before its camera moves, for every camera of
+// the site: the file can be updated, and each camera's section reads as
+// the host reads it and is one of the host's cameras.
+// A check writes nothing: its file need only be read.
+bool sound(const std::string &config, const std::vector<Camera> &cameras, bool check, std::string *error) {
+    if (!check && !ini::check_write_target(config, error)) return false;
+    for (const Camera &c : cameras) {
+        calibrate::Config in_use = calibrate::driver_defaults();
+        std::optional<long> host_cameras;
+        if (!calibrate::read_config(config, c.number, &in_use, &host_cameras, error)) return false;
+        if (host_cameras && c.number > *host_cameras) {
+            *error = config + ": camera " + std::to_string(c.number) + " has a port but is beyond [host] cameras = " +
+                     std::to_string(*host_cameras);
+            return false;
+        }
+    }
+    return true;
+}
+
+// The runs' folder goes, but for the logs of the cameras that failed.
+void clean_up(const Run &run, const std::vector<Camera> &cameras, const std::vector<Outcome> &outcomes) {
+    std::error_code ignored;
+    bool kept = false;
+    for (const auto &entry : std::filesystem::directory_iterator(run.dir, ignored)) {
+        const std::string name = entry.path().filename().string();
+        bool keep = false;
+        for (size_t i = 0; i < cameras.size(); ++i) {
+            keep = keep || (!outcomes[i].ok && name == "camera" + std::to_string(cameras[i].number) + ".log");
+        }
+        if (keep) {
+            kept = true;
+        } else {
+            std::filesystem::remove(entry.path(), ignored);
+        }
+    }
+    if (kept) {
+        printf("the failed cameras' logs are in %s\n", run.dir.c_str());
+    } else {
+        std::filesystem::remove(run.dir, ignored);
+    }
+}
+
 // A site check: the verdicts, nothing written; 0 only when every camera is ok.
 int check_ended(const std::vector<Camera> &cameras, const std::vector<Outcome> &outcomes, int signal, double seconds,
                 const Run &run) {
     printf("\n%s", check_table(cameras, outcomes).c_str());
-    std::error_code ignored;
-    std::filesystem::remove_all(run.dir, ignored);
+    clean_up(run, cameras, outcomes);
     const size_t good = static_cast<size_t>(std::count_if(outcomes.begin(), outcomes.end(),
                                                           [](const Outcome &o) { return o.ok; }));
     printf("%zu of %zu camera(s) ok in %.0f s\n", good, cameras.size(), seconds);
@@ -102,9 +145,7 @@ int calibrate_all(int argc, char **argv, const std::string &config, int jobs) {
         return 2;
     }
     std::vector<Camera> cameras;
-    // The file is read and its values' destination checked before any line
-    // opens: a bad file is a bad option value.
-    if (!read_cameras(config, &cameras, &error) || !ini::check_write_target(config, &error)) {
+    if (!read_cameras(config, &cameras, &error)) {
         fprintf(stderr, "visca_calibrate: %s\n", error.c_str());
         return 2;
     }
@@ -112,16 +153,22 @@ int calibrate_all(int argc, char **argv, const std::string &config, int jobs) {
         fprintf(stderr, "visca_calibrate: %s: no camera has its own port; nothing to calibrate\n", config.c_str());
         return 2;
     }
-    if (!snapshot(config, &run)) return 1;
+    // Checked before any line opens, as a single run checks its file: a file
+    // the values cannot go to is a bad option value, said now rather than
+    // after every camera was calibrated.
     run.check = std::find(run.options.begin(), run.options.end(), "--check") != run.options.end();
+    if (!sound(config, cameras, run.check, &error)) {
+        fprintf(stderr, "visca_calibrate: %s; no camera was moved\n", error.c_str());
+        return 2;
+    }
+    if (!snapshot(config, &run)) return 1;
 
     const double began = now();
     int signal = 0;
     const std::vector<Outcome> outcomes = run_cameras(run, cameras, jobs, &signal);
     if (run.check) return check_ended(cameras, outcomes, signal, now() - began, run);
     printf("\n%s", table(cameras, outcomes).c_str());
-    std::error_code ignored;
-    std::filesystem::remove_all(run.dir, ignored);
+    clean_up(run, cameras, outcomes);
     const size_t good = static_cast<size_t>(std::count_if(outcomes.begin(), outcomes.end(),
                                                           [](const Outcome &o) { return o.ok; }));
     printf("%zu of %zu camera(s) calibrated in %.0f s\n", good, cameras.size(), now() - began);
