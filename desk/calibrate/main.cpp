@@ -34,7 +34,11 @@ int fail(const std::string &what, int status = 1) {
 int run(calibrate::Session &s) {
     using namespace calibrate;
     if (!twin_ready(s.o, &s.error)) return fail(s.error, 2);  // before the line opens: a usage error
-    if (!open_camera(s)) return s.stopped() ? abort_run(s, s.error) : fail(s.error);
+    if (!open_camera(s)) {
+        if (s.o.check && !s.stopped()) printf("verdict camera %d: failed (%s)\n", s.o.camera, s.error.c_str());
+        return s.stopped() ? abort_run(s, s.error) : fail(s.error);
+    }
+    if (s.o.check) return check_camera(s);
     for (bool (*step)(Session &) : {identify, measure, measure_time_step, measure_long_drives,
                                     measure_lens_long_drives, measure_twin, return_to_start}) {
         if (!step(s) || s.stopped()) return abort_run(s, s.error);

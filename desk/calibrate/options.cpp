@@ -43,6 +43,11 @@ void usage(FILE *out) {
         "                     nibble N (0..7)\n"
         "  --all              every camera of --config FILE with its own port, lines\n"
         "                     in parallel; each one's values go into its section\n"
+        "  --check            land the check with the values in use (--config's or\n"
+        "                     the driver's) and say ok, drifted or failed per\n"
+        "                     camera; moves and writes nothing else\n"
+        "  --wear PERCENT     the built-in camera PERCENT slower (-50..90): drift\n"
+        "                     on a desk\n"
         "  --jobs N           with --all: at most N lines at a time (default 16,\n"
         "                     at most 255)\n"
         "Exit status: 0 ok; 1 failed run; 2 bad option or file, found before the\n"
@@ -93,6 +98,18 @@ bool parse_options(int argc, char **argv, Options *o) {
             o->quick = true;
         } else if (a == "--no-check") {
             o->landing_check = false;
+        } else if (a == "--check") {
+            o->check = true;
+        } else if (a == "--wear") {
+            if ((v = value()) == nullptr) return false;
+            char *end = nullptr;
+            errno = 0;
+            const double w = strtod(v, &end);
+            if (errno != 0 || end == v || *end != '\0' || !(w >= -50 && w <= 90)) {
+                fprintf(stderr, "visca_calibrate: --wear: '%s' is not a percent -50..90\n", v);
+                return false;
+            }
+            o->wear = w;
         } else if (a == "--all") {
             o->all = true;
         } else if (a == "--jobs") {
@@ -160,6 +177,14 @@ bool parse_options(int argc, char **argv, Options *o) {
     }
     if (!o->all && o->port.empty() && o->profile.empty()) {
         fprintf(stderr, "visca_calibrate: give --port LINE or --profile NAME|FILE\n");
+        return false;
+    }
+    if (o->wear && !o->port.empty()) {
+        fprintf(stderr, "visca_calibrate: --wear wears the built-in camera; a camera on --port is as it is\n");
+        return false;
+    }
+    if (o->check && (!o->write.empty() || !o->twin.empty())) {
+        fprintf(stderr, "visca_calibrate: --check writes nothing: leave out --write and --twin\n");
         return false;
     }
     if (o->all && !o->twin.empty()) {

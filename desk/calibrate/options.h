@@ -30,6 +30,8 @@ struct Options {
     LensSpeedChoice lens_speed;
     bool all = false;  // every camera of --config with its own port
     int jobs = 16;     // with --all: lines at a time
+    std::optional<double> wear;  // the built-in camera PERCENT slower (desk tests of drift)
+    bool check = false;          // land the check with the values in use; move and write nothing else
 };
 
 void usage(FILE *out);

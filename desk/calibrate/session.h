@@ -10,6 +10,7 @@
 //   report                         steps/report_step.cpp
 //   check, write                   steps/write_step.cpp (the file update: desk/ini/ini_update.cpp)
 //   land_check, landed             steps/landing_step.cpp (the plan and one landing: model/landing.cpp)
+//   --check: check_camera          steps/check_step.cpp (the verdict and record: model/drift.cpp)
 // A step returns false with `error` set; abort_run() then stops the camera
 // safely and says why.
 //
@@ -36,6 +37,7 @@
 #include "camera_link.h"
 #include "choose.h"
 #include "driver_probe.h"
+#include "drift.h"
 #include "ini_update.h"
 #include "lens_speed.h"
 #include "measure.h"
@@ -69,6 +71,7 @@ struct Session {
     bool move_speed_for_start = false;  // MoveSpeed lowered further for the camera's start latency
     ini::Settings chosen;
     std::vector<std::string> kept;    // keys whose value in use predicts as well
+    std::optional<AxisFigures> landing[4];  // the landing check's figures, per axis landed
     std::string landing_misses;       // axes the landing check found off their prediction
     bool landing_lens_kept = false;   // one of them a lens at a speed not chosen by --lens-speed auto
     std::string error;
@@ -96,6 +99,9 @@ bool write(Session &s);
 // or the run was stopped), then says whether it landed as predicted.
 bool land_check(Session &s);
 bool landed(Session &s);
+// --check: lands the landing plan with the values in use and says ok,
+// drifted or failed; returns the exit status.
+int check_camera(Session &s);
 
 // Stops every axis (paced, confirmed), restores automatic focus; returns
 // the exit status 1 after printing why.

@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
 #include <fstream>
 #include <memory>
 #include <string>
@@ -49,6 +50,7 @@ struct Options {
     camera::CameraModel model;
     // Scale overrides of a proportional profile, applied after --profile.
     double pan_dps = 0, tilt_dps = 0, zoom_ms = 0, focus_ms = 0;
+    double wear = 0;  // percent slower, applied last
 };
 
 void usage(FILE *out) {
@@ -73,6 +75,8 @@ void usage(FILE *out) {
         "  --zoom-ms N        full zoom travel at speed 7, ms (default 10500)\n"
         "  --focus-ms N       full focus travel at speed 7, ms (default 1500)\n"
         "                     (these four: proportional profiles only)\n"
+        "  --wear PERCENT     a worn copy: pan, tilt, zoom and focus PERCENT slower\n"
+        "                     (-50..90; negative: faster), after the options above\n"
         "  --timeline FILE    write a picture of the session (SVG) on exit\n"
         "  --state FILE       write the final state as key=value lines on exit\n"
         "  --positions        after each message, print where the axes are\n"
@@ -148,6 +152,16 @@ bool parse_options(int argc, char **argv, Options *o) {
             if (!number(&o->zoom_ms)) return false;
         } else if (a == "--focus-ms") {
             if (!number(&o->focus_ms)) return false;
+        } else if (a == "--wear") {
+            const char *v = value("a percent");
+            if (v == nullptr) return false;
+            char *end = nullptr;
+            errno = 0;
+            o->wear = strtod(v, &end);
+            if (errno != 0 || end == v || *end != '\0' || !std::isfinite(o->wear)) {
+                fprintf(stderr, "virtual_camera: --wear: '%s' is not a number\n", v);
+                return false;
+            }
         } else if (a == "--timeline") {
             const char *v = value("a file name");
             if (v == nullptr) return false;
@@ -187,6 +201,11 @@ bool parse_options(int argc, char **argv, Options *o) {
             return false;
         }
         *s.field = s.value;
+    }
+    std::string why;
+    if (!camera::wear(&p, o->wear, &why)) {
+        fprintf(stderr, "virtual_camera: --%s\n", why.c_str());
+        return false;
     }
     if (int(o->pty) + int(!o->port.empty()) + int(!o->listen.empty()) != 1) {
         fprintf(stderr, "virtual_camera: give one of --pty, --port DEVICE and --listen ADDRESS (--help lists the "

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
 #include <sstream>
 
 #include "ini_lines.h"
@@ -31,6 +32,24 @@ double SpeedCurve::rate(int code) const {
     if (i < 0) return table.front();
     if (i >= static_cast<long>(table.size())) return table.back();
     return table[static_cast<size_t>(i)];
+}
+
+bool wear(Profile *p, double percent, std::string *error) {
+    if (!std::isfinite(percent) || percent < -50 || percent > 90) {
+        *error = "wear: the percent must be within -50 and 90";
+        return false;
+    }
+    const double kept = 1 - percent / 100;
+    for (SpeedCurve *c : {&p->pan.speed, &p->tilt.speed}) {
+        c->full_rate *= kept;
+        for (double &r : c->table) r *= kept;
+    }
+    // Lens speeds are travel times: slower is longer.
+    for (LensAxis *a : {&p->zoom, &p->focus}) {
+        a->full_travel_ms /= kept;
+        for (double &t : a->travel_ms) t /= kept;
+    }
+    return true;
 }
 
 int PanTiltAxis::reply_units(double degrees) const {

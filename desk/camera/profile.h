@@ -66,6 +66,11 @@ struct Profile {
     static Profile proportional();
 };
 
+// A worn copy: every pan, tilt, zoom and focus speed `percent` slower
+// (negative: faster), as gears, belts and cold make a camera drift from its
+// calibration. False with the reason for a percent outside -50..90.
+bool wear(Profile *p, double percent, std::string *error);
+
 // Reads a profile file. On failure returns false with "FILE:LINE: what".
 bool read_profile(const std::string &path, Profile *out, std::string *error);
 

@@ -12,6 +12,7 @@
 
 #include "camera_section.h"
 #include "ini_lines.h"
+#include "ini_record.h"
 #include "stop_signals.h"
 
 namespace ini {
@@ -253,12 +254,14 @@ bool check_write_target(const std::string &path, std::string *error, std::string
 }
 
 bool update_ini_file(const std::string &path, int camera, const Settings &settings, std::string *error,
-                     const std::function<bool()> &go_ahead) {
-    return update_ini_file(path, {{camera, settings}}, error, go_ahead);
+                     const std::function<bool()> &go_ahead, const std::vector<std::string> &record) {
+    Records records;
+    if (!record.empty()) records.emplace_back(camera, record);
+    return update_ini_file(path, {{camera, settings}}, error, go_ahead, records);
 }
 
 bool update_ini_file(const std::string &path, const std::vector<std::pair<int, Settings>> &cameras,
-                     std::string *error, const std::function<bool()> &go_ahead) {
+                     std::string *error, const std::function<bool()> &go_ahead, const Records &records) {
     std::string file;
     if (!check_write_target(path, error, &file)) return false;
     const std::string kept = "; " + path + " was left as it was";
@@ -282,6 +285,7 @@ bool update_ini_file(const std::string &path, const std::vector<std::pair<int, S
     }
     std::string updated = text;
     for (const auto &[camera, settings] : cameras) updated = update_ini_text(updated, camera, settings);
+    for (const auto &[camera, record] : records) updated = set_record(updated, camera, record);
     const int long_line = ini::bad_line(updated, &why);
     if (long_line != 0) {
         *error = path + ":" + std::to_string(long_line) + ": the new value would make a " + why + kept;

@@ -42,12 +42,15 @@ bool check_write_target(const std::string &path, std::string *error, std::string
 // stop signals held (desk/common/stop_signals.h) until the rename is done: false leaves
 // FILE unchanged, with the error "interrupted"; a stop signal that comes
 // after the question is handled once FILE is replaced.
+// `record`, when given, replaces the camera's calibration record (ini_record.h).
 bool update_ini_file(const std::string &path, int camera, const Settings &settings, std::string *error,
-                     const std::function<bool()> &go_ahead = {});
+                     const std::function<bool()> &go_ahead = {}, const std::vector<std::string> &record = {});
 
 // The same for several cameras' sections at once: one replacement of FILE.
+// `records`: the cameras whose calibration record is replaced, and the new ones.
+using Records = std::vector<std::pair<int, std::vector<std::string>>>;
 bool update_ini_file(const std::string &path, const std::vector<std::pair<int, Settings>> &cameras,
-                     std::string *error, const std::function<bool()> &go_ahead = {});
+                     std::string *error, const std::function<bool()> &go_ahead = {}, const Records &records = {});
 
 }  // namespace ini
 

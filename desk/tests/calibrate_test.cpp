@@ -16,6 +16,8 @@
 
 #include "builtin_link.h"
 #include "choose.h"
+#include "drift.h"
+#include "ini_record.h"
 #include "driver_probe.h"
 #include "fit.h"
 #include "landing.h"
@@ -145,12 +147,63 @@ TEST(CalibrateIni, SetsKeysAndKeepsEverythingElse) {
     }
 }
 
+// The record lives in its own camera's section only, beside the user's comments.
+TEST(CalibrateIni, RecordReplacedInItsSectionAndReadBack) {
+    const std::string text = "[camera1]\n; calibrated old\n; my note\nA = 1\n[Camera02]\n  ; calibrated 2\nB = 2\n";
+    const std::string set = ini::set_record(text, 1, {"calibrated new", "calibrated pan: x"});
+    EXPECT_EQ(set, "[camera1]\n; calibrated new\n; calibrated pan: x\n; my note\nA = 1\n[Camera02]\n  ; calibrated 2\n"
+                   "B = 2\n");
+    EXPECT_EQ(ini::read_record(set, 1), (std::vector<std::string>{"calibrated new", "calibrated pan: x"}));
+    EXPECT_EQ(ini::read_record(set, 2), (std::vector<std::string>{"calibrated 2"}));
+    EXPECT_TRUE(ini::read_record(set, 3).empty());
+    EXPECT_EQ(ini::set_record(text, 3, {"calibrated z"}), text);  // no section: the values' update adds it
+}
+
+// What a calibration records reads back, and the check's verdict per axis.
+TEST(CalibrateDrift, RecordReadsBackAndTheVerdictPerAxis) {
+    std::optional<calibrate::AxisFigures> axes[4];
+    axes[calibrate::Pan] = calibrate::AxisFigures{0.003, 0.004, 0.012};
+    axes[calibrate::Focus] = calibrate::AxisFigures{0.05, 0.045, 0.07};  // a floor above the lens goal
+    ini::Settings values;
+    for (int k = 0; k < 9; ++k) values.emplace_back("Key" + std::to_string(k), 100 * k - 50);
+    const std::vector<std::string> lines = calibrate::record_lines("2026-12-10 16:58 UTC", values, axes);
+    EXPECT_EQ(lines.size(), 1u + 3u + 2u);  // the date, values four a line, two axes
+    for (const std::string &l : lines) EXPECT_LT(l.size(), 120u) << l;
+    const auto r = calibrate::parse_record(lines);
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->date, "2026-12-10 16:58 UTC");
+    ASSERT_TRUE(r->axes[calibrate::Pan] && r->axes[calibrate::Focus]);
+    EXPECT_FALSE(r->axes[calibrate::Tilt] || r->axes[calibrate::Zoom]);
+    EXPECT_NEAR(r->axes[calibrate::Pan]->median, 0.004, 1e-9);
+    EXPECT_NEAR(r->axes[calibrate::Focus]->worst, 0.07, 1e-9);
+    EXPECT_FALSE(calibrate::parse_record({"calibrated values: A=1"}));
+    const struct {
+        int axis;
+        double median;
+        bool recorded, drifted;
+    } cases[] = {
+        {calibrate::Pan, 0.024, true, false},  {calibrate::Pan, 0.0245, true, true},  // recorded 0.4 % + 2 points
+        {calibrate::Pan, 0.010, false, false}, {calibrate::Pan, 0.011, false, true},  // the goal, 1 %
+        {calibrate::Zoom, 0.030, false, false}, {calibrate::Zoom, 0.031, false, true},
+        {calibrate::Focus, 0.060, true, false},  // above the goal, within its own floor
+        {calibrate::Focus, 0.066, true, true},
+    };
+    for (const auto &c : cases) {
+        const std::optional<calibrate::AxisFigures> was = c.recorded ? r->axes[c.axis] : std::nullopt;
+        EXPECT_EQ(calibrate::drifted(c.axis, c.median, was), c.drifted) << c.axis << " " << c.median;
+    }
+}
+
 TEST(CalibrateIni, FileReplacedWholeAndMissingFileCreated) {
     const std::string path = testing::TempDir() + "calibrate_ini_" + std::to_string(getpid()) + ".ini";
     std::remove(path.c_str());
     std::string error;
-    ASSERT_TRUE(ini::update_ini_file(path, 4, {{"ZoomTime", 9000}}, &error)) << error;
-    ASSERT_TRUE(ini::update_ini_file(path, 4, {{"ZoomTime", 9100}, {"FocusTime", 1400}}, &error)) << error;
+    // The calibration record: written once, replaced (never piled up) by the next.
+    ASSERT_TRUE(ini::update_ini_file(path, 4, {{"ZoomTime", 9000}}, &error, {}, {"calibrated A", "calibrated x"}))
+        << error;
+    ASSERT_TRUE(ini::update_ini_file(path, 4, {{"ZoomTime", 9100}, {"FocusTime", 1400}}, &error, {},
+                                     {"calibrated B"}))
+        << error;
     // A stop asked for by the time of the rename: the file stays, no new file is left behind.
     bool asked = false;
     EXPECT_FALSE(ini::update_ini_file(path, 4, {{"ZoomTime", 1}}, &error, [&asked] { return !(asked = true); }));
@@ -165,7 +218,7 @@ TEST(CalibrateIni, FileReplacedWholeAndMissingFileCreated) {
     char buf[256] = {};
     const size_t n = fread(buf, 1, sizeof buf - 1, f);
     fclose(f);
-    EXPECT_EQ(std::string(buf, n), "[camera4]\nZoomTime = 9100\nFocusTime = 1400\n");
+    EXPECT_EQ(std::string(buf, n), "[camera4]\n; calibrated B\nZoomTime = 9100\nFocusTime = 1400\n");
     std::remove(path.c_str());
     EXPECT_FALSE(ini::update_ini_file("/nonexistent-folder/x.ini", 1, {{"ZoomTime", 1}}, &error));
     EXPECT_NE(error.find("/nonexistent-folder/x.ini"), std::string::npos);

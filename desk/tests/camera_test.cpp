@@ -3,6 +3,7 @@
 //   pan 1000/69 degrees/s at byte 0x12, tilt 1000/68 degrees/s at byte 0x0E,
 //   zoom 19998 steps per 10.5 s and focus 19998 steps per 1.5 s at nibble 7,
 //   proportional to the byte and to nibble + 1.
+#include <math.h>
 #include <stdio.h>
 
 #include <fstream>
@@ -276,6 +277,36 @@ TEST(Profile, SpeedTablesOfTheShippedShapes) {
     EXPECT_EQ(load("geometric").pan.sign, -1);
     EXPECT_TRUE(load("stepped").pan.end_stops);
     EXPECT_EQ(load("stepped").pan.max_degrees, 100);
+}
+
+// A worn copy of each shipped profile: every speed PERCENT slower, lens
+// travel times longer by as much; nothing else changes.
+TEST(Profile, WearSlowsEverySpeedOfEachShippedProfile) {
+    for (const std::string &name : camera::builtin_profile_names(camera::builtin_profile_folder())) {
+        for (const double percent : {5.0, -10.0}) {
+            const camera::Profile fresh = load(name);
+            camera::Profile worn = fresh;
+            std::string error;
+            ASSERT_TRUE(camera::wear(&worn, percent, &error)) << error;
+            const double k = 1 - percent / 100;
+            for (int code : {1, 7, 0x12, 0x18}) {
+                EXPECT_NEAR(worn.pan.speed.rate(code), k * fresh.pan.speed.rate(code), 1e-9) << name << code;
+                EXPECT_NEAR(worn.tilt.speed.rate(code), k * fresh.tilt.speed.rate(code), 1e-9) << name << code;
+            }
+            for (int nibble = 0; nibble <= 7; ++nibble) {
+                EXPECT_NEAR(worn.zoom.rate(nibble), k * fresh.zoom.rate(nibble), 1e-9) << name << nibble;
+                EXPECT_NEAR(worn.focus.rate(nibble), k * fresh.focus.rate(nibble), 1e-9) << name << nibble;
+            }
+            EXPECT_EQ(worn.start_latency_ms, fresh.start_latency_ms);
+            EXPECT_EQ(worn.focus.max, fresh.focus.max);
+        }
+    }
+    camera::Profile p = camera::Profile::proportional();
+    std::string error;
+    EXPECT_FALSE(camera::wear(&p, 90.5, &error));
+    EXPECT_FALSE(camera::wear(&p, -50.5, &error));
+    EXPECT_FALSE(camera::wear(&p, NAN, &error));
+    EXPECT_NE(error.find("-50 and 90"), std::string::npos) << error;
 }
 
 TEST(Profile, FaultsNameTheFileAndLine) {

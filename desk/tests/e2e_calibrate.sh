@@ -103,7 +103,8 @@ expect_line "$work/progress.txt" "measuring pan byte 18"
 # moves it a little.
 chosen=$(sed -n 's/^PanMoveTimePerDegree = //p' "$work/site.ini")
 expect_between PanMoveTimePerDegree "${chosen:-0}" 640 740
-expect_equal "the rest of the file" "$(grep -v '^PanMoveTimePerDegree\|^PanSpeedCompensation' "$work/site.ini")" \
+expect_equal "the rest of the file" \
+  "$(grep -v '^PanMoveTimePerDegree\|^PanSpeedCompensation\|^; calibrated' "$work/site.ini")" \
   "$(printf '; site file\n[camera1]\nMoveSpeed = 100   ; full speed\n[camera2]\nZoomTime = 1')"
 expect_count "$work/site.ini" "PanSpeedCompensation = -50" 1
 
@@ -117,6 +118,30 @@ expect_line "$work/verify.txt" "; 4 moves"
 # to a 5 degree move.
 worst=$(sed -n 's/.*5-90 deg median [0-9.]*% worst \([0-9.]*\)%.*/\1/p' <<<"$summary")
 expect_between "worst verified error (%)" "${worst:-999}" 0 35
+
+# The check lands its plan with the file's values and writes nothing: the
+# camera just calibrated is ok against its record; a copy of it 5 % slower
+# has drifted on pan.
+expect_count "$work/site.ini" "; calibrated pan: predicted" 1
+cp "$work/site.ini" "$work/calibrated.ini"
+"$bin/virtual_camera" --pty --profile proportional --wear 5 --quiet >"$work/camera-worn.txt" 2>&1 &
+background+=($!)
+worn=$(announced "$work/camera-worn.txt" pty)
+for camera in "$pty ok 0" "$worn drifted 1"; do
+  read -r line verdict expected <<<"$camera"
+  status=0
+  timeout 60 "$bin/visca_calibrate" --port "$line" --profile proportional --axes pan --config "$work/site.ini" \
+    --check >"$work/check-$verdict.txt" 2>&1 || status=$?
+  expect_equal "--check of the $verdict camera: exit status" "$status" "$expected"
+  expect_line "$work/check-$verdict.txt" "pan checked: 6 moves, median"
+  expect_line "$work/check-$verdict.txt" "(recorded median"
+  expect_line "$work/check-$verdict.txt" "verdict camera 1: $verdict"
+done
+expect_line "$work/check-drifted.txt" "verdict camera 1: drifted (pan)"
+kill -TERM "${background[-1]}"
+wait "${background[-1]}" || true
+unset 'background[-1]'
+expect_equal "the file after --check" "$(cat "$work/site.ini")" "$(cat "$work/calibrated.ini")"
 
 # A network camera with the IP header that also acknowledges and completes
 # every command: the inquiries pass those replies over and take the answer
@@ -159,6 +184,11 @@ timeout 30 "$bin/visca_calibrate" --port "$udp" --profile proportional --quick -
   >"$work/calibrate-gone.txt" 2>&1 || status=$?
 [ "$status" -eq 1 ] || fail "visca_calibrate without a camera exited with $status"
 expect_line "$work/calibrate-gone.txt" "no answer to the inquiry 81 09 00 02 FF on $udp"
+status=0
+timeout 30 "$bin/visca_calibrate" --port "$udp" --profile proportional --check >"$work/check-gone.txt" 2>&1 ||
+  status=$?
+expect_equal "--check without a camera: exit status" "$status" 1
+expect_line "$work/check-gone.txt" "verdict camera 1: failed (no answer to the inquiry 81 09 00 02 FF on $udp"
 status=0
 timeout 30 "$bin/tavrinode" --port "$udp" 'verify quick' >"$work/verify-gone.txt" 2>&1 || status=$?
 [ "$status" -eq 1 ] || fail "tavrinode verify without a camera exited with $status"

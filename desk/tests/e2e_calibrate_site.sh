@@ -131,12 +131,54 @@ wide=$(awk 'length > 80' "$work/site.txt")
 [ -z "$wide" ] || fail "lines wider than 80 columns: $wide"
 # One update: the file as it was, with the chosen keys set.
 expected=$(grep -v '^PanMoveTimePerDegree' "$work/before.ini")
-expect_equal "the rest of the file" "$(grep -v '^PanMoveTimePerDegree\|^PanSpeedCompensation' "$work/site.ini")" \
-  "$expected"
+expect_equal "the rest of the file" \
+  "$(grep -v '^PanMoveTimePerDegree\|^PanSpeedCompensation\|^; calibrated' "$work/site.ini")" "$expected"
+expect_count "$work/site.ini" "; calibrated pan: predicted" 4
 expect_count "$work/site.ini" "PanSpeedCompensation = -50" 4
 expect_line "$work/site.txt" "camera 8 on $gone failed; its last lines:"
 expect_line "$work/site.txt" "4 of 6 camera(s) calibrated"
 expect_no_line "$work/site.txt" "belongs-to-another-driver"
+
+# The site checked with the values just written: camera 6 swapped for a copy
+# 5 % slower is drifted and on top; the calibrated ones are ok; the gone
+# line's two cameras failed; nothing is written; one camera's time at most twice.
+"$bin/virtual_camera" --pty --profile proportional --wear 5 --quiet >"$work/camera-worn.txt" 2>&1 &
+background+=($!)
+worn=$(announced "$work/camera-worn.txt" pty)
+sed "s|^port = ${ptys[3]}\$|port = $worn|" "$work/site.ini" >"$work/check.ini"
+cp "$work/check.ini" "$work/check-before.ini"
+began=$(seconds)
+status=0
+timeout 60 "$bin/visca_calibrate" --port "${ptys[0]}" --config "$work/check.ini" --check "${options[@]}" \
+  >"$work/check-one.txt" 2>&1 || status=$?
+one=$(awk -v a="$began" -v b="$(seconds)" 'BEGIN { print b - a }')
+expect_equal "one camera's check: exit status" "$status" 0
+began=$(seconds)
+status=0
+timeout 120 "$bin/visca_calibrate" --config "$work/check.ini" --all --check "${options[@]}" >"$work/check.txt" \
+  2>"$work/check-progress.txt" || status=$?
+site=$(awk -v a="$began" -v b="$(seconds)" 'BEGIN { print b - a }')
+expect_equal "the site check: exit status" "$status" 1
+echo "one camera's check ${one} s, the site's ${site} s"
+expect_between "the site check's time over one camera's" "$(awk -v a="$site" -v b="$one" 'BEGIN { print a / b }')" 0 2
+verdicts=$(grep -E '^(ok|drifted|failed)' "$work/check.txt" | sed 's/ (no answer.*)//')
+expect_equal "the verdicts, drifted on top" "$verdicts" "$(printf '%s\n' "drifted (pan)  camera 6 on $worn" \
+  "failed  camera 7 on $gone" "failed  camera 8 on $gone" "ok  camera 1 on ${ptys[0]}" "ok  camera 2 on ${ptys[1]}" \
+  "ok  camera 4 on ${ptys[2]}")"
+expect_line "$work/check.txt" "3 of 6 camera(s) ok"
+expect_equal "the file after the site check" "$(cat "$work/check.ini")" "$(cat "$work/check-before.ini")"
+# Ctrl-C during the site check: the cameras stop, exit 130, the file untouched.
+perl -e '$SIG{INT} = "DEFAULT"; exec @ARGV or die "$!"' \
+  "$bin/visca_calibrate" --config "$work/check.ini" --all --check "${options[@]}" >"$work/check-int.txt" \
+  2>"$work/check-int-progress.txt" &
+site_pid=$!
+wait_for "$work/check-int-progress.txt" "camera 6 on $worn: checking" || true
+sleep 1
+kill -INT "$site_pid"
+status=0
+wait "$site_pid" || status=$?
+expect_equal "the interrupted site check's exit status" "$status" 130
+expect_equal "the file after the interrupted check" "$(cat "$work/check.ini")" "$(cat "$work/check-before.ini")"
 
 # Each stop signal while the second camera of a shared line runs: passed on,
 # it stops that camera, and the file stays as it was although the cameras

@@ -32,7 +32,8 @@ bool land_plan(Measurer &m, DriverProbe &probe, const Curves &curves, int axis, 
     for (double amount : landing_moves(axis, g, *here)) {
         Landed l;
         l.requested = amount;
-        l.predicted = predict(probe, curves, axis, amount, step).error();
+        // Without curves (a check of values in use) there is no prediction.
+        l.predicted = curves.empty() ? 0 : predict(probe, curves, axis, amount, step).error();
         const auto moved = m.land(axis, g, probe.move(axis, amount), error);
         if (!moved) return false;
         l.reached = *moved;

@@ -20,6 +20,7 @@
 
 #include "camera_section.h"
 #include "ini_lines.h"
+#include "ini_record.h"
 #include "ini_values.h"
 #include "stop_signals.h"
 
@@ -38,7 +39,7 @@ std::vector<std::string> lines_of(const std::string &path) {
 
 // The child's result from its exit status, its output and its --write file.
 Outcome read_outcome(int status, const std::string &out_path, const std::string &err_path,
-                     const std::string &ini_path, int camera) {
+                     const std::string &ini_path, int camera, bool check) {
     Outcome o;
     std::string axis;
     for (const std::string &l : lines_of(out_path)) {
@@ -48,6 +49,10 @@ Outcome read_outcome(int status, const std::string &out_path, const std::string 
             o.camera_time = a;
         } else if (sscanf(l.c_str(), "%15[a-z]: distance", name) == 1 && l.find(": distance") != std::string::npos) {
             axis = name;
+        } else if (l.compare(0, 15, "verdict camera ") == 0 && l.find(": ") != std::string::npos) {
+            o.verdict = l.substr(l.find(": ") + 2);
+        } else if (l.find(" checked: ") != std::string::npos) {
+            o.checked.push_back(l);
         } else if (sscanf(l.c_str(), " predicted median error %lf %%, worst %lf %%", &a, &b) == 2) {
             char text[96];
             snprintf(text, sizeof text, "%s%s %.1f %% (worst %.1f %%)", o.errors.empty() ? "" : ", ", axis.c_str(),
@@ -65,7 +70,12 @@ Outcome read_outcome(int status, const std::string &out_path, const std::string 
             o.why.resize(o.why.size() - kept.size());
         }
     }
-    if (WIFEXITED(status) && WEXITSTATUS(status) == 0) {
+    if (check) {
+        // A check writes nothing: its verdict is the outcome.
+        o.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0 && o.verdict == "ok";
+        if (o.verdict.empty()) o.verdict = "failed (" + (o.why.empty() ? std::string("no verdict") : o.why) + ")";
+        if (!o.ok) o.why = o.verdict;
+    } else if (WIFEXITED(status) && WEXITSTATUS(status) == 0) {
         struct Read {
             int camera;
             ini::Settings *values;
@@ -94,6 +104,8 @@ Outcome read_outcome(int status, const std::string &out_path, const std::string 
         } else {
             o.ok = true;
             o.why.clear();
+            std::string text;
+            if (ini::read_file(ini_path, &text, &why)) o.record = ini::read_record(text, camera);
         }
     } else if (o.why.empty()) {
         o.why = WIFSIGNALED(status) ? "killed by signal " + std::to_string(WTERMSIG(status))
@@ -134,8 +146,13 @@ pid_t start(const Run &run, const Camera &c, std::string *error) {
     std::vector<std::string> args = {"visca_calibrate"};
     args.insert(args.end(), run.options.begin(), run.options.end());
     for (const std::string &a : {std::string("--port"), c.port, std::string("--camera"), std::to_string(c.number),
-                                 std::string("--config"), run.config, std::string("--write"), run.file(c.number, ".ini")}) {
+                                 std::string("--config"), run.config}) {
         args.push_back(a);
+    }
+    // A check writes nothing, not even a file of its own.
+    if (!run.check) {
+        args.push_back("--write");
+        args.push_back(run.file(c.number, ".ini"));
     }
     std::vector<char *> argv;
     for (std::string &a : args) argv.push_back(&a[0]);
@@ -201,7 +218,7 @@ void show_failure(const Camera &c, const Run &run) {
 
 bool forwarded(int argc, char **argv, std::vector<std::string> *out, std::string *error) {
     static const char *const with_value[] = {"--profile", "--pan-units-per-degree", "--tilt-units-per-degree",
-                                             "--axes", "--lens-speed"};
+                                             "--axes", "--lens-speed", "--wear"};
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         if (a == "--all") continue;
@@ -263,7 +280,8 @@ public:
             }
             sigprocmask(SIG_SETMASK, &old, nullptr);
             if (pid > 0) {
-                fprintf(stderr, "camera %d on %s: calibrating\n", cameras_[i].number, port.c_str());
+                fprintf(stderr, "camera %d on %s: %s\n", cameras_[i].number, port.c_str(),
+                        run_.check ? "checking" : "calibrating");
                 return true;
             }
             outcomes_[i].why = error;
@@ -318,8 +336,11 @@ private:
     void finished(size_t i, int status) {
         const Camera &c = cameras_[i];
         outcomes_[i] = read_outcome(status, run_.file(c.number, ".out"), run_.file(c.number, ".err"),
-                                    run_.file(c.number, ".ini"), c.number);
-        if (outcomes_[i].ok) {
+                                    run_.file(c.number, ".ini"), c.number, run_.check);
+        if (run_.check) {
+            fprintf(stderr, "camera %d on %s: %s in %.0f s\n", c.number, c.port.c_str(), outcomes_[i].verdict.c_str(),
+                    now() - began_[i]);
+        } else if (outcomes_[i].ok) {
             fprintf(stderr, "camera %d on %s: calibrated in %.0f s\n", c.number, c.port.c_str(), now() - began_[i]);
         } else {
             show_failure(c, run_);
@@ -347,8 +368,8 @@ std::vector<Outcome> run_cameras(const Run &run, const std::vector<Camera> &came
     // reaped unseen, and their results lost.
     ::signal(SIGCHLD, SIG_DFL);
     common::catch_stop_signals(on_interrupt);
-    fprintf(stderr, "calibrating %zu camera(s) on %zu line(s), %d at a time\n", cameras.size(), scheduler.lines(),
-            jobs);
+    fprintf(stderr, "%s %zu camera(s) on %zu line(s), %d at a time\n", run.check ? "checking" : "calibrating",
+            cameras.size(), scheduler.lines(), jobs);
     scheduler.fill();
     std::vector<Outcome> outcomes = scheduler.wait_all();
     *signal = interrupted;

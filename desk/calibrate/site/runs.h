@@ -19,6 +19,9 @@ struct Outcome {
     ini::Settings values;      // the chosen keys
     double camera_time = -1;   // seconds, < 0: not reported
     std::string errors;        // predicted error per axis, "pan 1.2 % (worst 7.8 %)"
+    std::string verdict;       // --check: "ok", "drifted (pan)", "failed (...)"; empty: none said
+    std::vector<std::string> checked;  // --check: the child's "AXIS checked: ..." lines
+    std::vector<std::string> record;   // the calibration record the child wrote (ini_record.h)
 };
 
 // Where the children's files go, and what every child is given.
@@ -26,6 +29,7 @@ struct Run {
     std::string dir;
     std::string config;  // the private copy every child reads
     std::vector<std::string> options;
+    bool check = false;  // --check: the children write nothing; ok is the verdict ok
 
     std::string file(int camera, const char *ext) const {
         return dir + "/camera" + std::to_string(camera) + ext;

@@ -17,6 +17,7 @@
 #include "ini_lines.h"
 #include "ini_update.h"
 #include "runs.h"
+#include "check_table.h"
 #include "table.h"
 
 namespace site {
@@ -57,12 +58,15 @@ bool snapshot(const std::string &config, Run *run) {
 // The values of every camera calibrated, into CONFIG in one update.
 bool write_back(const std::string &config, const std::vector<Camera> &cameras, const std::vector<Outcome> &outcomes) {
     std::vector<std::pair<int, ini::Settings>> values;
+    ini::Records records;  // each camera's calibration record replaces its last one
     for (size_t i = 0; i < cameras.size(); ++i) {
-        if (outcomes[i].ok) values.emplace_back(cameras[i].number, outcomes[i].values);
+        if (!outcomes[i].ok) continue;
+        values.emplace_back(cameras[i].number, outcomes[i].values);
+        if (!outcomes[i].record.empty()) records.emplace_back(cameras[i].number, outcomes[i].record);
     }
     if (values.empty()) return true;
     std::string error;
-    if (!ini::update_ini_file(config, values, &error)) {
+    if (!ini::update_ini_file(config, values, &error, {}, records)) {
         fprintf(stderr, "visca_calibrate: %s; no camera's values were written\n", error.c_str());
         return false;
     }
@@ -73,8 +77,9 @@ bool write_back(const std::string &config, const std::vector<Camera> &cameras, c
 // What a single run checks before its camera moves, for every camera of
 // the site: the file can be updated, and each camera's section reads as
 // the host reads it and is one of the host's cameras.
-bool sound(const std::string &config, const std::vector<Camera> &cameras, std::string *error) {
-    if (!ini::check_write_target(config, error)) return false;
+// A check writes nothing: its file need only be read.
+bool sound(const std::string &config, const std::vector<Camera> &cameras, bool check, std::string *error) {
+    if (!check && !ini::check_write_target(config, error)) return false;
     for (const Camera &c : cameras) {
         calibrate::Config in_use = calibrate::driver_defaults();
         std::optional<long> host_cameras;
@@ -111,6 +116,21 @@ void clean_up(const Run &run, const std::vector<Camera> &cameras, const std::vec
     }
 }
 
+// A site check: the verdicts, nothing written; 0 only when every camera is ok.
+int check_ended(const std::vector<Camera> &cameras, const std::vector<Outcome> &outcomes, int signal, double seconds,
+                const Run &run) {
+    printf("\n%s", check_table(cameras, outcomes).c_str());
+    clean_up(run, cameras, outcomes);
+    const size_t good = static_cast<size_t>(std::count_if(outcomes.begin(), outcomes.end(),
+                                                          [](const Outcome &o) { return o.ok; }));
+    printf("%zu of %zu camera(s) ok in %.0f s\n", good, cameras.size(), seconds);
+    if (signal != 0) {
+        fprintf(stderr, "visca_calibrate: interrupted\n");
+        return 128 + signal;
+    }
+    return good == cameras.size() ? 0 : 1;
+}
+
 }  // namespace
 
 int calibrate_all(int argc, char **argv, const std::string &config, int jobs) {
@@ -136,7 +156,8 @@ int calibrate_all(int argc, char **argv, const std::string &config, int jobs) {
     // Checked before any line opens, as a single run checks its file: a file
     // the values cannot go to is a bad option value, said now rather than
     // after every camera was calibrated.
-    if (!sound(config, cameras, &error)) {
+    run.check = std::find(run.options.begin(), run.options.end(), "--check") != run.options.end();
+    if (!sound(config, cameras, run.check, &error)) {
         fprintf(stderr, "visca_calibrate: %s; no camera was moved\n", error.c_str());
         return 2;
     }
@@ -145,6 +166,7 @@ int calibrate_all(int argc, char **argv, const std::string &config, int jobs) {
     const double began = now();
     int signal = 0;
     const std::vector<Outcome> outcomes = run_cameras(run, cameras, jobs, &signal);
+    if (run.check) return check_ended(cameras, outcomes, signal, now() - began, run);
     printf("\n%s", table(cameras, outcomes).c_str());
     clean_up(run, cameras, outcomes);
     const size_t good = static_cast<size_t>(std::count_if(outcomes.begin(), outcomes.end(),

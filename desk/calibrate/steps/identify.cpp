@@ -36,6 +36,7 @@ bool check_inputs(Session &s) {
     if (!o.profile.empty()) {
         camera::Profile p;
         if (!camera::load_profile(o.profile, &p, &s.error)) return false;
+        if (o.wear && !camera::wear(&p, *o.wear, &s.error)) return false;
         s.profile = p;
     }
     // Before anything moves: a file the result cannot go to fails now, not

@@ -33,6 +33,7 @@ bool land_check(Session &s) {
         } else {
             printf("%s checked: %zu moves, median %.1f%% worst %.1f%% (predicted median %.1f%%)\n", axis_label(axis),
                    r.moves.size(), 100 * r.median, 100 * r.worst, 100 * r.predicted_median);
+            s.landing[axis] = AxisFigures{r.predicted_median, r.median, r.worst};
             if (!landed_as_predicted(r)) {
                 char text[160];
                 snprintf(text, sizeof text, "%s%s landed with a median error of %.1f %% against %.1f %% predicted",

@@ -90,8 +90,12 @@ bool check(Session &s) {
 
 bool write(Session &s) {
     if (s.o.write.empty()) return true;
+    // The record of this calibration replaces the one before (model/drift.h).
+    const std::vector<std::string> record = record_lines(now_utc(), s.chosen, s.landing);
     // The last look at the stop flag, with the rename right behind it.
-    if (!ini::update_ini_file(s.o.write, s.o.camera, s.chosen, &s.error, [&s] { return !s.stopped(); })) return false;
+    if (!ini::update_ini_file(s.o.write, s.o.camera, s.chosen, &s.error, [&s] { return !s.stopped(); }, record)) {
+        return false;
+    }
     printf("wrote %zu values to [camera%d] of %s\n", s.chosen.size(), s.o.camera, s.o.write.c_str());
     return true;
 }
