@@ -40,7 +40,7 @@ endfunction()
 # for armhf): a stack protector, fortified C library calls, format checks,
 # position-independent programs, full RELRO with immediate binding. The driver
 # program runs as a service on a field device; the tools go in the same
-# packages. Neither changes what the driver exports or sends.
+# packages. None of it changes what the driver exports or sends.
 function(ptz_target_hardening)
   add_compile_options(-fstack-protector-strong -Wformat -Werror=format-security)
   # The fortified calls need optimisation (glibc warns without it, which is an
@@ -65,10 +65,10 @@ function(ptz_target_hardening)
   add_link_options("$<$<STREQUAL:$<TARGET_PROPERTY:TYPE>,EXECUTABLE>:-pie>" -Wl,-z,relro -Wl,-z,now)
   # GCC 7.1 changed how a few argument types are passed on ARM and notes
   # every use that may be affected (-Wpsabi): most uses of a standard
-  # container, hundreds of notes in a build.
-  # The notes concern code built by an older compiler calling ours; here
-  # everything, the C++ library included, comes from one compiler, and the
-  # host's libraries are called through C types the change does not touch.
+  # container, hundreds of notes in a build. They concern code built by an
+  # older compiler calling ours; here everything, the C++ library included,
+  # comes from one compiler, and the host's libraries are called through C
+  # types the change does not touch.
   if(CMAKE_SYSTEM_PROCESSOR STREQUAL "arm")
     add_compile_options(-Wno-psabi)
   endif()
