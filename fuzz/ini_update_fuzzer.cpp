@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "fuzz_check.h"
+#include "camera_section.h"
 #include "ini_lines.h"
 #include "ini_update.h"
 
@@ -35,7 +36,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (size == 0) return 0;
     static const char *const keys[] = {"MoveSpeed", "PanMoveTimePerDegree", "ZoomTime", "FocusSpeed"};
     const int camera = 1 + (data[0] & 3);
-    calib::Settings chosen;
+    ini::Settings chosen;
     for (int k = 0; k < 4; ++k) {
         if ((data[0] >> (2 + k) & 1) != 0) chosen.emplace_back(keys[k], (k * 37 + data[0]) * (data[0] & 0x40 ? -1 : 1));
     }
@@ -44,15 +45,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     std::string why;
     if (ini::parse(text, collect, &before, &why) != 0) return 0;  // the file update refuses it
 
-    const std::string updated = calib::update_ini_text(text, camera, chosen);
+    const std::string updated = ini::update_ini_text(text, camera, chosen);
     if (ini::bad_line(updated, &why) != 0) return 0;  // refused too: a value made a line too long
+    if (ini::repeated_camera(updated, &why) != 0) return 0;  // refused too: a second section of the camera
     Reading after;
     const int bad = ini::parse(updated, collect, &after, &why);
     FUZZ_CHECK(bad == 0, "the update made line %d unreadable (%s)", bad, why.c_str());
 
-    const std::string section = "camera" + std::to_string(camera);
     auto set_here = [&](const Entry &e, std::string *value) {
-        if (strcasecmp(std::get<0>(e).c_str(), section.c_str()) != 0) return false;
+        if (ini::camera_of(std::get<0>(e)) != camera) return false;
         for (const auto &c : chosen) {
             if (strcasecmp(std::get<1>(e).c_str(), c.first.c_str()) == 0) return *value = std::to_string(c.second), true;
         }

@@ -16,9 +16,9 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     const std::string path = fuzz_file(data, size, ".ini");
-    sim::Profile p;
+    camera::Profile p;
     std::string error;
-    const bool loaded = sim::read_profile(path, &p, &error);
+    const bool loaded = camera::read_profile(path, &p, &error);
     std::string why;
     if (ini::bad_line(std::string(reinterpret_cast<const char *>(data), size), &why) != 0) {
         FUZZ_CHECK(!loaded && error.find(why) != std::string::npos, "a line the library cuts was read: %s",
@@ -28,7 +28,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         FUZZ_CHECK(error.compare(0, path.size() + 1, path + ":") == 0, "error without the file: %s", error.c_str());
         return 0;
     }
-    for (const sim::PanTiltAxis *a : {&p.pan, &p.tilt}) {
+    for (const camera::PanTiltAxis *a : {&p.pan, &p.tilt}) {
         FUZZ_CHECK(a->speed.proportional || !a->speed.table.empty(), "an empty speed table");
         FUZZ_CHECK(isfinite(a->speed.top()) && a->speed.top() > 0, "top speed %g", a->speed.top());
         for (int code = 0; code < 0x80; ++code) {
@@ -36,14 +36,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         }
         a->reply_units(a->max_degrees);
     }
-    for (const sim::LensAxis *a : {&p.zoom, &p.focus}) {
+    for (const camera::LensAxis *a : {&p.zoom, &p.focus}) {
         for (int nibble = 0; nibble < 8; ++nibble) FUZZ_CHECK(isfinite(a->rate(nibble)) && a->rate(nibble) > 0, "lens");
     }
 
-    sim::CameraModel model;
+    camera::CameraModel model;
     model.profile = p;
     model.replies = true;
-    sim::VirtualCamera camera(model);
+    camera::VirtualCamera camera(model);
     const visca::Bytes commands[] = {
         {0x81, 0x01, 0x04, 0x3F, 0x01, 0x01, 0xFF},                    // preset 1 set
         {0x81, 0x01, 0x06, 0x01, 0x18, 0x14, 0x01, 0x01, 0xFF},        // up-left, full speed
@@ -58,7 +58,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         t += 0.7;
         camera.take_replies(t);
     }
-    const sim::CameraState &s = camera.state_at(t + 60);
-    for (int axis = 0; axis < sim::axis_count; ++axis) FUZZ_CHECK(isfinite(s.position.axis[axis]), "axis %d", axis);
+    const camera::CameraState &s = camera.state_at(t + 60);
+    for (int axis = 0; axis < camera::axis_count; ++axis) FUZZ_CHECK(isfinite(s.position.axis[axis]), "axis %d", axis);
     return 0;
 }

@@ -8,12 +8,12 @@
 
 #include "driver_probe.h"
 
-namespace calib {
+namespace calibrate {
 
 // A missing file (or no path) leaves `config` as it is; false with "FILE:LINE: what" otherwise.
 bool read_config(const std::string &path, int camera, Config *config, std::optional<long> *host_cameras,
                  std::string *error);
 
-}  // namespace calib
+}  // namespace calibrate
 
 #endif

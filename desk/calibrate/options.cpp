@@ -7,7 +7,7 @@
 
 #include "driver_probe.h"
 
-namespace calib {
+namespace calibrate {
 
 void usage(FILE *out) {
     fputs(
@@ -80,6 +80,12 @@ bool parse_options(int argc, char **argv, Options *o) {
             if ((v = value()) == nullptr || !one_to_255(a, v, "a count", &o->jobs)) return false;
         } else if (a == "--port" || a == "--profile" || a == "--config" || a == "--write") {
             if ((v = value()) == nullptr) return false;
+            // An empty name (a script's unset variable) never means "none":
+            // without a line the built-in camera would be calibrated instead.
+            if (*v == '\0') {
+                fprintf(stderr, "visca_calibrate: %s: the value is empty\n", a.c_str());
+                return false;
+            }
             (a == "--port" ? o->port : a == "--profile" ? o->profile : a == "--config" ? o->config : o->write) = v;
         } else if (a == "--pan-units-per-degree" || a == "--tilt-units-per-degree") {
             if ((v = value()) == nullptr) return false;
@@ -132,4 +138,4 @@ bool parse_options(int argc, char **argv, Options *o) {
     return true;
 }
 
-}  // namespace calib
+}  // namespace calibrate

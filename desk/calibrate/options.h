@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-namespace calib {
+namespace calibrate {
 
 // How ZoomSpeed and FocusSpeed are chosen: kept as configured, the fastest
 // nibble that lands lens moves well, or a given nibble.
@@ -35,6 +35,6 @@ void usage(FILE *out);
 // Parses argv; false with the reason printed. --help prints and exits 0.
 bool parse_options(int argc, char **argv, Options *o);
 
-}  // namespace calib
+}  // namespace calibrate
 
 #endif

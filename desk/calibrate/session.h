@@ -1,15 +1,25 @@
-// One calibration run, step by step. Each step is a function of its own
-// file; main() calls them in order:
-//   open_camera, identify          identify.cpp
+// One calibration run, step by step, and the map of this folder. Each step
+// is a function of its own file in steps/; main() calls them in order:
+//   open_camera, identify          steps/identify.cpp (values in use: config_in_use.cpp)
 //   measure, measure_time_step,
 //   measure_long_drives,
 //   measure_lens_long_drives,
-//   return_to_start                measure_step.cpp (the estimate: time_step.cpp)
-//   choose                         choose_step.cpp
-//   report                         report_step.cpp
-//   check, write                   write_step.cpp
+//   return_to_start                steps/measure_step.cpp (the estimate: model/time_step.cpp)
+//   choose                         steps/choose_step.cpp
+//   report                         steps/report_step.cpp
+//   check, write                   steps/write_step.cpp (the file update: desk/ini/ini_update.cpp)
 // A step returns false with `error` set; abort_run() then stops the camera
 // safely and says why.
+//
+// The other folders:
+//   model/   the arithmetic of measuring and choosing: timed drives (measure),
+//            line fits (fit), the plan of move sizes (plan), the driver run
+//            against a recording host (driver_probe), the choice (choose,
+//            lens_speed), the time step (time_step), the printed report (report)
+//   link/    the lines to a camera: the common side and serial lines
+//            (camera_link), the built-in virtual camera (builtin_link), network (net_link)
+//   site/    --all: every camera of a host's file (site.h)
+// options.cpp reads the command line.
 #ifndef SIM_CALIBRATE_SESSION_H
 #define SIM_CALIBRATE_SESSION_H
 
@@ -28,14 +38,14 @@
 #include "options.h"
 #include "profile.h"
 
-namespace calib {
+namespace calibrate {
 
 struct Session {
     Session(const Options &options, const volatile int *stop_flag) : o(options), stop(stop_flag) {}
 
     Options o;
     const volatile int *stop;
-    std::optional<sim::Profile> profile;  // units, counter direction and ends only
+    std::optional<camera::Profile> profile;  // units, counter direction and ends only
     Config in_use;                        // the file's values over the driver's defaults
     std::optional<long> file_cameras;     // [host] cameras of the file, when it says
     std::unique_ptr<CameraLink> link;
@@ -52,7 +62,7 @@ struct Session {
     std::optional<double> time_step;  // seconds; the camera acts on this grid (0: no grid seen)
     double time_step_spacing = 0;     // seconds between the staircase's drive times
     LensTable lens_tables[2];         // zoom, focus
-    Settings chosen;
+    ini::Settings chosen;
     std::vector<std::string> kept;    // keys whose value in use predicts as well
     std::string error;
 
@@ -77,6 +87,6 @@ bool write(Session &s);
 // the exit status 1 after printing why.
 int abort_run(Session &s, const std::string &why);
 
-}  // namespace calib
+}  // namespace calibrate
 
 #endif

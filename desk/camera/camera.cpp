@@ -5,7 +5,7 @@
 
 #include <algorithm>
 
-namespace sim {
+namespace camera {
 
 using visca::Kind;
 
@@ -463,4 +463,4 @@ std::string VirtualCamera::state_lines() const {
     return out;
 }
 
-}  // namespace sim
+}  // namespace camera

@@ -31,7 +31,7 @@
 #include "profile.h"
 #include "visca.h"
 
-namespace sim {
+namespace camera {
 
 constexpr double lens_span = 19998.0;
 constexpr int brightness_max = 31;
@@ -155,6 +155,6 @@ private:
 bool write_timeline(const std::string &path, const CameraModel &model,
                     const std::vector<Received> &history, double end_time, std::string *error);
 
-}  // namespace sim
+}  // namespace camera
 
 #endif

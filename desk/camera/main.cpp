@@ -42,7 +42,7 @@ struct Options {
     bool positions = false;
     std::string timeline;
     std::string state_file;
-    sim::CameraModel model;
+    camera::CameraModel model;
     // Scale overrides of a proportional profile, applied after --profile.
     double pan_dps = 0, tilt_dps = 0, zoom_ms = 0, focus_ms = 0;
 };
@@ -92,6 +92,11 @@ bool parse_options(int argc, char **argv, Options *o) {
                 fprintf(stderr, "virtual_camera: %s needs %s\n", a.c_str(), what);
                 return nullptr;
             }
+            // An empty value (a script's unset variable) names nothing.
+            if (*argv[i + 1] == '\0') {
+                fprintf(stderr, "virtual_camera: %s: the value is empty\n", a.c_str());
+                return nullptr;
+            }
             return argv[++i];
         };
         auto number = [&](double *out) {
@@ -123,7 +128,7 @@ bool parse_options(int argc, char **argv, Options *o) {
             const char *v = value("a profile name or file");
             if (v == nullptr) return false;
             std::string error;
-            if (!sim::load_profile(v, &o->model.profile, &error)) {
+            if (!camera::load_profile(v, &o->model.profile, &error)) {
                 fprintf(stderr, "virtual_camera: %s\n", error.c_str());
                 return false;
             }
@@ -156,7 +161,7 @@ bool parse_options(int argc, char **argv, Options *o) {
             return false;
         }
     }
-    sim::Profile &p = o->model.profile;
+    camera::Profile &p = o->model.profile;
     const struct {
         const char *option;
         double value;
@@ -183,7 +188,7 @@ bool parse_options(int argc, char **argv, Options *o) {
     return true;
 }
 
-void print_received(const sim::Received &r) {
+void print_received(const camera::Received &r) {
     std::string line = visca::format_time(r.time) + "  " + visca::hex(r.message.bytes) + "  " +
                        visca::describe(r.message);
     if (!r.note.empty()) {
@@ -248,8 +253,8 @@ int main(int argc, char **argv) {
     // hold the camera up.
     if (fd >= 0) fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
 
-    sim::VirtualCamera camera(o.model);
-    sim::Pacer pacer(line::byte_seconds(settings));
+    camera::VirtualCamera camera(o.model);
+    camera::Pacer pacer(line::byte_seconds(settings));
     visca::Assembler assembler;
     const double start = line::monotonic_seconds();
     auto now = [&] { return line::monotonic_seconds() - start; };
@@ -261,7 +266,7 @@ int main(int argc, char **argv) {
     auto handle = [&](const std::vector<visca::Assembler::Piece> &pieces, double t) {
         for (const auto &piece : pieces) {
             if (piece.type == visca::Assembler::Piece::Message) {
-                const sim::Received &r = camera.receive(piece.bytes, t);
+                const camera::Received &r = camera.receive(piece.bytes, t);
                 if (r.message.is_inquiry()) last_inquiry = r.message.kind;
                 if (!o.quiet) print_received(r);
                 if (o.positions) {
@@ -337,7 +342,7 @@ int main(int argc, char **argv) {
             break;
         }
         const double t = now();
-        for (const sim::Reply &reply : camera.take_replies(t)) {
+        for (const camera::Reply &reply : camera.take_replies(t)) {
             // A network camera sends each reply whole when it is due; on a
             // serial line the bytes follow at the line's pace.
             if (listener && !listener->send(reply.bytes.data(), reply.bytes.size(), &error)) {
@@ -385,7 +390,7 @@ int main(int argc, char **argv) {
         }
     }
     if (!o.timeline.empty()) {
-        if (!sim::write_timeline(o.timeline, o.model, camera.history(), end, &error)) {
+        if (!camera::write_timeline(o.timeline, o.model, camera.history(), end, &error)) {
             fprintf(stderr, "virtual_camera: %s\n", error.c_str());
             status = 1;
         } else {

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-namespace sim {
+namespace camera {
 
 void Pacer::push(const visca::Bytes &bytes, double time) {
     double at = std::max(time, line_free_);
@@ -22,4 +22,4 @@ visca::Bytes Pacer::due(double now) {
     return out;
 }
 
-}  // namespace sim
+}  // namespace camera

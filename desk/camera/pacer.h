@@ -9,7 +9,7 @@
 
 #include "visca.h"
 
-namespace sim {
+namespace camera {
 
 class Pacer {
 public:
@@ -27,6 +27,6 @@ private:
     std::deque<std::pair<double, uint8_t>> queue_;
 };
 
-}  // namespace sim
+}  // namespace camera
 
 #endif

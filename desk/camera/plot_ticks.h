@@ -8,7 +8,7 @@
 
 #include <string>
 
-namespace sim {
+namespace camera {
 
 // The step that puts about `count` ticks across `span` (> 0).
 inline double nice_step(double span, double count = 4) {
@@ -27,6 +27,6 @@ inline std::string tick_label(double v) {
     return b;
 }
 
-}  // namespace sim
+}  // namespace camera
 
 #endif

@@ -12,12 +12,13 @@
 #include <sstream>
 
 #include "ini_lines.h"
+#include "ini_values.h"
 
 #ifndef PTZ_PROFILE_DIR
 #define PTZ_PROFILE_DIR "profiles"
 #endif
 
-namespace sim {
+namespace camera {
 
 double SpeedCurve::rate(int code) const {
     if (proportional) {
@@ -114,16 +115,6 @@ bool numbers(const char *text, std::vector<double> *out) {
     return true;
 }
 
-bool boolean(const char *text, bool *out) {
-    for (const char *t : {"true", "yes", "on", "1"}) {
-        if (strcasecmp(text, t) == 0) return *out = true, true;
-    }
-    for (const char *f : {"false", "no", "off", "0"}) {
-        if (strcasecmp(text, f) == 0) return *out = false, true;
-    }
-    return false;
-}
-
 int fail(Parser *p, const std::string &message) {
     p->message = message;
     return 0;
@@ -154,7 +145,7 @@ int camera_key(Parser *p, const std::string &key, const char *value) {
         if (!whole(value, 0, 16, &n)) return fail(p, "slots: not a count from 0 to 16");
         c.slots = static_cast<int>(n);
     } else if (key == "rejects_zero_speed") {
-        if (!boolean(value, &c.rejects_zero_speed)) return fail(p, "rejects_zero_speed: not true or false");
+        if (!ini::read_bool(value, &c.rejects_zero_speed)) return fail(p, "rejects_zero_speed: not true or false");
     } else if (key == "vendor" || key == "model" || key == "rom") {
         // Sent as two bytes; neither may look like a header or a terminator.
         if (!whole(value, 0, 0x7F7F, &n) || (n & 0x80) != 0) {
@@ -344,4 +335,4 @@ bool load_profile(const std::string &name_or_file, Profile *out, std::string *er
     return false;
 }
 
-}  // namespace sim
+}  // namespace camera

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-namespace sim {
+namespace camera {
 
 // Speed against speed byte (pan, tilt) or nibble (zoom, focus).
 struct SpeedCurve {
@@ -84,6 +84,6 @@ std::vector<std::string> builtin_profile_names(const std::string &folder);
 // built-in profile gets the list of those there are.
 bool load_profile(const std::string &name_or_file, Profile *out, std::string *error);
 
-}  // namespace sim
+}  // namespace camera
 
 #endif

@@ -13,7 +13,7 @@
 #include "camera.h"
 #include "plot_ticks.h"
 
-namespace sim {
+namespace camera {
 
 namespace {
 
@@ -206,4 +206,4 @@ bool write_timeline(const std::string &path, const CameraModel &model,
     return true;
 }
 
-}  // namespace sim
+}  // namespace camera

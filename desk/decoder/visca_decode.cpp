@@ -156,6 +156,10 @@ int main(int argc, char **argv) {
             fprintf(stderr, "visca_decode: unknown option '%s'\n", a.c_str());
             usage(stderr);
             return 2;
+        } else if (a.empty() && mode != Hex) {
+            // A script's unset variable: not "standard input", not a file.
+            fprintf(stderr, "visca_decode: an empty file name\n");
+            return 2;
         } else {
             items.push_back(a);
         }

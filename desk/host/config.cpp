@@ -10,7 +10,9 @@
 
 #include <sstream>
 
+#include "camera_section.h"
 #include "ini_lines.h"
+#include "ini_values.h"
 
 namespace host {
 
@@ -33,33 +35,13 @@ const ParamInfo *find_param(const std::vector<ParamInfo> &params, const char *ke
     return nullptr;
 }
 
-bool parse_bool(const std::string &v, bool *out) {
-    static const char *const yes[] = {"true", "yes", "on", "1"};
-    static const char *const no[] = {"false", "no", "off", "0"};
-    for (const char *w : yes) {
-        if (strcasecmp(v.c_str(), w) == 0) return *out = true, true;
-    }
-    for (const char *w : no) {
-        if (strcasecmp(v.c_str(), w) == 0) return *out = false, true;
-    }
-    return false;
-}
+using ini::read_bool;
+using ini::read_long;
 
-bool parse_long(const std::string &v, long *out) {
-    if (v.empty()) return false;
-    char *end = nullptr;
-    errno = 0;
-    const long n = strtol(v.c_str(), &end, 10);
-    if (errno != 0 || *end != '\0') return false;
-    *out = n;
-    return true;
-}
-
-// "camera3" -> 3
+// "camera3" -> 3, for the cameras this host has slots for.
 bool camera_section(const std::string &section, uint32_t *number) {
-    if (section.size() <= 6 || strncasecmp(section.c_str(), "camera", 6) != 0) return false;
-    long n = 0;
-    if (!parse_long(section.substr(6), &n) || n < 1 || n > static_cast<long>(max_cameras)) return false;
+    const int n = ini::camera_of(section);
+    if (n < 1 || n > static_cast<int>(max_cameras)) return false;
     *number = static_cast<uint32_t>(n);
     return true;
 }
@@ -74,7 +56,7 @@ int on_entry(void *user, const char *section, const char *name, const char *valu
         long n = 0;
         if (strcasecmp(name, "cameras") != 0) {
             p.error = "unknown key '" + key + "' in [host] (only 'cameras')";
-        } else if (!parse_long(val, &n) || n < 1 || n > static_cast<long>(max_cameras)) {
+        } else if (!read_long(val, &n) || n < 1 || n > static_cast<long>(max_cameras)) {
             p.error = "cameras = " + val + " is not a number in 1.." + std::to_string(max_cameras);
         } else {
             p.cameras = static_cast<uint32_t>(n);
@@ -91,7 +73,7 @@ int on_entry(void *user, const char *section, const char *name, const char *valu
     p.sections.emplace(camera, true);
     if (strcasecmp(name, "configured") == 0) {
         bool b = false;
-        if (!parse_bool(val, &b)) {
+        if (!read_bool(val, &b)) {
             p.error = "configured = " + val + " is not true or false";
             return 0;
         }
@@ -117,7 +99,7 @@ int on_entry(void *user, const char *section, const char *name, const char *valu
     }
     if (param->boolean) {
         bool b = false;
-        if (!parse_bool(val, &b)) {
+        if (!read_bool(val, &b)) {
             p.error = key + " = " + val + " is not a boolean (true/false, yes/no, on/off, 1/0)";
             return 0;
         }
@@ -125,7 +107,7 @@ int on_entry(void *user, const char *section, const char *name, const char *valu
         return 1;
     }
     long n = 0;
-    if (!parse_long(val, &n)) {
+    if (!read_long(val, &n)) {
         p.error = key + " = " + val + " is not a whole number";
         return 0;
     }
@@ -142,9 +124,9 @@ std::map<std::string, std::optional<long>> defaults(const std::vector<ParamInfo>
     for (const ParamInfo &s : params) {
         bool b = false;
         long n = 0;
-        if (s.boolean && parse_bool(s.def, &b)) {
+        if (s.boolean && read_bool(s.def, &b)) {
             out[s.key] = b ? 1 : 0;
-        } else if (!s.boolean && parse_long(s.def, &n)) {
+        } else if (!s.boolean && read_long(s.def, &n)) {
             out[s.key] = n;
         }
         // A default the host cannot read leaves the key unset.

@@ -136,9 +136,9 @@ bool stops(const visca::Message &m, int axis) {
 // once per video frame, starts late and coasts is still moving when the stop
 // frame has been written, so a copy of it is run on past all of that; the
 // camera itself must not be moved ahead of the frames still to come.
-sim::Position settled(const sim::VirtualCamera &cam, double now) {
-    sim::VirtualCamera copy = cam;
-    const sim::Profile &p = cam.model().profile;
+camera::Position settled(const camera::VirtualCamera &cam, double now) {
+    camera::VirtualCamera copy = cam;
+    const camera::Profile &p = cam.model().profile;
     const double rest = (2 * p.frame_ms + p.start_latency_ms + p.coast_ms) / 1000.0;
     return copy.state_at(now + rest).position;
 }
@@ -146,8 +146,8 @@ sim::Position settled(const sim::VirtualCamera &cam, double now) {
 // After a relative move: for each axis, the requested and the reached amount
 // and the drive time the driver meant (its sleeps) against the interval
 // between its drive and stop frames.
-void summarise_relative(Runtime &r, const float request[5], const sim::Position *before,
-                        const sim::Position *after) {
+void summarise_relative(Runtime &r, const float request[5], const camera::Position *before,
+                        const camera::Position *after) {
     size_t from = 0;
     for (int axis = PAN; axis <= FOCUS; ++axis) {
         if (!(request[axis] < absent) || request[axis] == 0.0f) continue;
@@ -245,8 +245,8 @@ void cmd_rel(Runtime &r, const Args &a) {
     }
     const move_request req{v[0], v[1], v[2], v[3], v[4]};
     Port *port = line_for(r, camindex);
-    sim::VirtualCamera *cam = port != nullptr ? port->camera() : nullptr;
-    sim::Position before, after;
+    camera::VirtualCamera *cam = port != nullptr ? port->camera() : nullptr;
+    camera::Position before, after;
     if (cam != nullptr) before = settled(*cam, elapsed());
     r.events.clear();
     call(r, [&] { result(r.api.move_rel(&req)); });
@@ -401,7 +401,7 @@ void cmd_status(Runtime &r, const Args &a) {
             say(who + "another driver's");
         } else if (port == nullptr) {
             say(who + "no line");
-        } else if (sim::VirtualCamera *cam = port->camera()) {
+        } else if (camera::VirtualCamera *cam = port->camera()) {
             cam->advance(elapsed());
             say(who + "virtual camera: " + cam->summary());
         } else {
@@ -661,7 +661,9 @@ int run_session(Runtime &r) {
     // A Ctrl-C held while the last command computed still counts.
     if (!interactive && take_interrupt()) r.interrupted = true;
     if (terminate_signal != 0) {
-        say(std::string("ended by ") + (terminate_signal == SIGHUP ? "SIGHUP" : "SIGTERM"));
+        say(std::string("ended by ") + (terminate_signal == SIGHUP    ? "SIGHUP"
+                                        : terminate_signal == SIGQUIT ? "SIGQUIT"
+                                                                      : "SIGTERM"));
         interrupts = 0;
     }
 
@@ -677,7 +679,7 @@ int run_session(Runtime &r) {
             say("line lost during the session: " + port->describe());
             status = exit_failed;
         }
-        sim::VirtualCamera *cam = port != nullptr ? port->camera() : nullptr;
+        camera::VirtualCamera *cam = port != nullptr ? port->camera() : nullptr;
         if (cam == nullptr) continue;
         cam->advance(elapsed());
         say("virtual camera " + std::to_string(s + 1) + ": " + cam->summary());
@@ -691,7 +693,7 @@ int run_session(Runtime &r) {
                                                                              : path.insert(dot, suffix);
             }
             std::string error;
-            if (sim::write_timeline(path, cam->model(), cam->history(), elapsed(), &error)) {
+            if (camera::write_timeline(path, cam->model(), cam->history(), elapsed(), &error)) {
                 say("timeline written to " + path);
             } else {
                 say("error: " + error);

@@ -6,6 +6,8 @@
 
 #include <sstream>
 
+#include "ini_values.h"
+
 namespace host {
 
 const char *const table_names[8] = {"pan limits", "tilt limits", "zoom and field angle", "focus",
@@ -21,15 +23,6 @@ void find(const char *name, F *slot, std::string *missing) {
         return;
     }
     *slot = reinterpret_cast<F>(p);
-}
-
-bool parse_long(const char *text, long *out) {
-    if (text == nullptr || *text == '\0') return false;
-    char *end = nullptr;
-    const long v = strtol(text, &end, 10);
-    if (*end != '\0') return false;
-    *out = v;
-    return true;
 }
 
 }  // namespace
@@ -94,8 +87,8 @@ std::vector<ParamInfo> param_entries(const Descriptor &d, std::vector<std::strin
                 s.boolean = true;
             } else if (e->kind == 3) {
                 const size_t dots = s.range.find("..");
-                if (dots == std::string::npos || !parse_long(s.range.substr(0, dots).c_str(), &s.low) ||
-                    !parse_long(s.range.substr(dots + 2).c_str(), &s.high)) {
+                if (dots == std::string::npos || !ini::read_long(s.range.substr(0, dots), &s.low) ||
+                    !ini::read_long(s.range.substr(dots + 2), &s.high)) {
                     problems->push_back("key " + s.key + ": range '" + s.range + "' not understood");
                     continue;
                 }

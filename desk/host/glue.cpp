@@ -111,7 +111,7 @@ void usage(FILE *out) {
         "  --version          print the driver's version and stop\n"
         "Type \"help\" at the console for its commands. Exit status: 0 ok; 1 setup failed, a command\n"
         "was rejected, a line was lost or an output not written; 2 bad options, configuration or\n"
-        "script; 128+N after signal N (130 Ctrl-C, 143 SIGTERM, 129 SIGHUP).\n",
+        "script; 128+N after signal N (130 Ctrl-C, 143 SIGTERM, 129 SIGHUP, 131 SIGQUIT).\n",
         out);
 }
 
@@ -125,6 +125,12 @@ bool parse_options(int argc, char **argv, Options *o) {
                 return false;
             }
             *out = argv[++i];
+            // An empty value (a script's unset variable) is never "none":
+            // an empty --port would run the built-in camera instead.
+            if (out->empty()) {
+                fprintf(stderr, "tavrinode: %s: the value is empty\n", a.c_str());
+                return false;
+            }
             return true;
         };
         std::string v;
@@ -164,7 +170,7 @@ bool parse_options(int argc, char **argv, Options *o) {
         } else if (a == "--profile") {
             if (!value(&v)) return false;
             std::string error;
-            if (!sim::load_profile(v, &o->camera_model.profile, &error)) {
+            if (!camera::load_profile(v, &o->camera_model.profile, &error)) {
                 fprintf(stderr, "tavrinode: %s\n", error.c_str());
                 return false;
             }
@@ -404,17 +410,17 @@ int main(int argc, char **argv) {
     // The reason alone: the usage would push it off the screen.
     if (!parse_options(argc, argv, &r.options)) return exit_usage;
 
-    // Ctrl-C, SIGTERM and SIGHUP are held everywhere (this thread and the
+    // Ctrl-C, SIGTERM, SIGHUP and SIGQUIT are held everywhere (this thread and the
     // line readers) and let through wherever the host waits: its sleeps,
     // the prompt, and a write the line is slow to take.
     sigset_t hold;
     sigemptyset(&hold);
-    for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&hold, signal);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) sigaddset(&hold, signal);
     sigprocmask(SIG_BLOCK, &hold, &wait_mask);
     struct sigaction sa;
     memset(&sa, 0, sizeof sa);
     sa.sa_handler = on_signal;
-    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
         sigdelset(&wait_mask, signal);
         sigaction(signal, &sa, nullptr);
     }

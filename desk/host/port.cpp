@@ -28,7 +28,7 @@ std::string reply_line(double time, const visca::Assembler::Piece &piece) {
 
 class CameraPort : public Port {
 public:
-    CameraPort(const sim::CameraModel &model, double start, TraceSink replies)
+    CameraPort(const camera::CameraModel &model, double start, TraceSink replies)
         : camera_(model), start_(start), replies_(std::move(replies)) {}
 
     bool write(const uint8_t *frame, size_t length, std::string *note, std::string *) override {
@@ -38,17 +38,17 @@ public:
                 append(note, "camera saw bytes outside a frame: " + visca::hex(piece.bytes));
                 continue;
             }
-            const sim::Received &r = camera_.receive(piece.bytes, t);
+            const camera::Received &r = camera_.receive(piece.bytes, t);
             if (!r.note.empty()) append(note, "camera: " + r.note);
         }
         // Replies are discarded, as from a real line; shown when traced.
-        for (const sim::Reply &reply : camera_.take_replies(t)) {
+        for (const camera::Reply &reply : camera_.take_replies(t)) {
             if (replies_) replies_(reply_line(reply.time, {visca::Assembler::Piece::Message, reply.bytes}));
         }
         return true;
     }
 
-    sim::VirtualCamera *camera() override { return &camera_; }
+    camera::VirtualCamera *camera() override { return &camera_; }
     std::string describe() const override { return "built-in virtual camera"; }
 
 private:
@@ -57,7 +57,7 @@ private:
         *note += note->empty() ? text : "; " + text;
     }
 
-    sim::VirtualCamera camera_;
+    camera::VirtualCamera camera_;
     visca::Assembler assembler_;
     double start_;
     TraceSink replies_;
@@ -259,7 +259,7 @@ private:
 
 }  // namespace
 
-std::unique_ptr<Port> make_camera_port(const sim::CameraModel &model, double start, TraceSink replies) {
+std::unique_ptr<Port> make_camera_port(const camera::CameraModel &model, double start, TraceSink replies) {
     return std::make_unique<CameraPort>(model, start, std::move(replies));
 }
 

@@ -27,7 +27,7 @@ public:
     // said (a lost line fails every later frame without a word).
     virtual bool write(const uint8_t *frame, size_t length, std::string *note, std::string *error) = 0;
     // The built-in camera, when that is where the frames go.
-    virtual sim::VirtualCamera *camera() { return nullptr; }
+    virtual camera::VirtualCamera *camera() { return nullptr; }
     // Sends an inquiry and waits for its answer (the data between 90 50 and
     // FF); only lines can, and only the verification asks.
     virtual std::optional<visca::Bytes> inquire(const visca::Bytes &frame, std::string *error) {
@@ -45,7 +45,7 @@ using TraceSink = std::function<void(const std::string &)>;
 
 // The built-in virtual camera. Times are seconds since `start` on the
 // monotonic clock, the same clock the host sleeps on.
-std::unique_ptr<Port> make_camera_port(const sim::CameraModel &model, double start, TraceSink replies);
+std::unique_ptr<Port> make_camera_port(const camera::CameraModel &model, double start, TraceSink replies);
 
 // What every serial line shares: its settings, the clock origin, where
 // replies are traced, and how writes are bounded.

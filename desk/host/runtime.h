@@ -26,7 +26,7 @@ struct Options {
     std::vector<std::string> commands;
     std::string timeline;
     std::string verify_plot;  // picture of a verification run
-    sim::CameraModel camera_model;
+    camera::CameraModel camera_model;
     bool camera_options = false;  // a built-in camera option was given
     bool reconnect = false;
     bool realtime = false;
@@ -94,7 +94,7 @@ void say(const std::string &line);
 // waits (its sleeps and the console's prompt), the only places where the
 // signal is let through.
 extern volatile sig_atomic_t interrupts;
-// SIGTERM or SIGHUP: they count as an interrupt and also end the session.
+// SIGTERM, SIGHUP or SIGQUIT: they count as an interrupt and also end the session.
 extern volatile sig_atomic_t terminate_signal;
 extern sigset_t wait_mask;  // the signal mask while waiting: SIGINT let through
 

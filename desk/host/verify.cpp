@@ -16,7 +16,7 @@ const char *const units[4] = {"deg", "deg", "steps", "steps"};
 // Where the axis is, in degrees or steps; read once the camera has come to
 // rest (two equal readings in a row).
 std::optional<double> read_axis(Runtime &r, int axis, std::string *error) {
-    const sim::Profile &profile = r.options.camera_model.profile;
+    const camera::Profile &profile = r.options.camera_model.profile;
     Port *port = line_for(r, camindex);
     if (port == nullptr) {
         *error = "camera " + std::to_string(camindex + 1) + " has no line";
@@ -31,8 +31,8 @@ std::optional<double> read_axis(Runtime &r, int axis, std::string *error) {
             return std::nullopt;
         }
         std::optional<double> now;
-        if (sim::VirtualCamera *cam = port->camera()) {
-            const sim::CameraState &s = cam->state_at(elapsed());
+        if (camera::VirtualCamera *cam = port->camera()) {
+            const camera::CameraState &s = cam->state_at(elapsed());
             if (s.moving()) continue;
             return s.position.axis[axis];
         }
@@ -40,8 +40,8 @@ std::optional<double> read_axis(Runtime &r, int axis, std::string *error) {
                                                : visca::Bytes{0x81, 0x09, 0x04, uint8_t(axis == 2 ? 0x47 : 0x48), 0xFF};
         const auto data = port->inquire(inquiry, error);
         if (!data) return std::nullopt;
-        const sim::PanTiltAxis &a = axis == 0 ? profile.pan : profile.tilt;
-        now = decode_position(axis, *data, a.units_per_degree, a.sign);
+        const camera::PanTiltAxis &a = axis == 0 ? profile.pan : profile.tilt;
+        now = verify::decode_position(axis, *data, a.units_per_degree, a.sign);
         if (!now) {
             *error = "unexpected position reply 90 50 " + visca::hex(*data) + " FF";
             return std::nullopt;
@@ -58,14 +58,14 @@ std::optional<double> read_axis(Runtime &r, int axis, std::string *error) {
 
 bool run_verify(Runtime &r, const std::function<void(const std::function<void()> &)> &call,
                 const std::string &plot_path, bool quick) {
-    const sim::Profile &profile = r.options.camera_model.profile;
+    const camera::Profile &profile = r.options.camera_model.profile;
     // The calibration's own plan, and (apart from it in the summary) sizes
     // it never chooses by.
-    const std::vector<double> angles = quick ? std::vector<double>{5, 10} : plan_sizes(false, false);
-    const std::vector<double> steps = plan_sizes(true, false);
-    std::vector<double> held_angles = quick ? std::vector<double>{} : plan_sizes(false, true);
-    const std::vector<double> held_steps = plan_sizes(true, true);
-    std::vector<VerifiedMove> done;
+    const std::vector<double> angles = quick ? std::vector<double>{5, 10} : verify::plan_sizes(false, false);
+    const std::vector<double> steps = verify::plan_sizes(true, false);
+    std::vector<double> held_angles = quick ? std::vector<double>{} : verify::plan_sizes(false, true);
+    const std::vector<double> held_steps = verify::plan_sizes(true, true);
+    std::vector<verify::VerifiedMove> done;
     for (int axis = 0; axis < (quick ? 1 : 4) && !r.interrupted; ++axis) {
         std::string error;
         auto here = read_axis(r, axis, &error);
@@ -77,10 +77,10 @@ bool run_verify(Runtime &r, const std::function<void(const std::function<void()>
         // Room on either side, from the profile's ends.
         double low = -1e9, high = 1e9;
         if (axis <= 1) {
-            const sim::PanTiltAxis &a = axis == 0 ? profile.pan : profile.tilt;
+            const camera::PanTiltAxis &a = axis == 0 ? profile.pan : profile.tilt;
             if (a.end_stops) low = a.min_degrees, high = a.max_degrees;
         } else {
-            const sim::LensAxis &a = axis == 2 ? profile.zoom : profile.focus;
+            const camera::LensAxis &a = axis == 2 ? profile.zoom : profile.focus;
             low = a.min, high = a.max;
         }
         std::vector<double> sizes = axis <= 1 ? angles : steps;
@@ -105,7 +105,7 @@ bool run_verify(Runtime &r, const std::function<void(const std::function<void()>
                     say("error: verify: " + std::string(axis_names[axis]) + " position: " + error);
                     return false;
                 }
-                VerifiedMove m{axis, dir * size, *after - *here, held_out};
+                verify::VerifiedMove m{axis, dir * size, *after - *here, held_out};
                 char line[160];
                 snprintf(line, sizeof line, "verify %s %+.0f %s: reached %+.3f %s, error %.2f %%%s", axis_names[axis],
                          m.requested, units[axis], m.reached, units[axis], 100 * m.error(),
@@ -117,8 +117,8 @@ bool run_verify(Runtime &r, const std::function<void(const std::function<void()>
         }
     }
     if (r.interrupted) say("verify: interrupted; " + std::to_string(done.size()) + " completed move(s) counted");
-    say(verify_summary(done));
-    if (!quick) say(verify_held_out_summary(done));
+    say(verify::verify_summary(done));
+    if (!quick) say(verify::verify_held_out_summary(done));
     if (r.interrupted) return false;
     if (!plot_path.empty()) {
         std::string error;

@@ -20,7 +20,7 @@ bool run_verify(Runtime &r, const std::function<void(const std::function<void()>
                 const std::string &plot_path, bool quick);
 
 // requested against reached (pan and tilt), and the error per move size.
-bool write_verify_plot(const std::string &path, const std::vector<VerifiedMove> &moves, std::string *error);
+bool write_verify_plot(const std::string &path, const std::vector<verify::VerifiedMove> &moves, std::string *error);
 
 }  // namespace host
 

@@ -14,8 +14,8 @@
 
 namespace host {
 
-using sim::nice_step;
-using sim::tick_label;
+using camera::nice_step;
+using camera::tick_label;
 
 namespace {
 
@@ -42,9 +42,9 @@ struct Goal {
     bool median;      // false: every move (the worst)
 };
 const Goal goals[] = {
-    {1, 5, goal_short_median, true},         {5, 90, goal_long_median, true},
-    {5, 90, goal_long_worst, false},         {200, 10000, goal_lens_median, true},
-    {200, 10000, goal_lens_worst, false},
+    {1, 5, verify::goal_short_median, true},         {5, 90, verify::goal_long_median, true},
+    {5, 90, verify::goal_long_worst, false},         {200, 10000, verify::goal_lens_median, true},
+    {200, 10000, verify::goal_lens_worst, false},
 };
 
 // Panel geometry: each panel is a square plot with room for ticks and titles.
@@ -102,16 +102,16 @@ void legend(std::ostringstream &svg, double x0, const std::vector<Entry> &entrie
 
 }  // namespace
 
-bool write_verify_plot(const std::string &path, const std::vector<VerifiedMove> &moves, std::string *error) {
+bool write_verify_plot(const std::string &path, const std::vector<verify::VerifiedMove> &moves, std::string *error) {
     std::ostringstream svg;
     svg << "<svg xmlns='http://www.w3.org/2000/svg' width='" << 2 * panel_w << "' height='" << height
         << "' font-family='sans-serif' font-size='12'>\n<rect width='100%' height='100%' fill='white'/>\n";
     bool present[4] = {false, false, false, false};
-    for (const VerifiedMove &v : moves) present[v.axis] = true;
+    for (const verify::VerifiedMove &v : moves) present[v.axis] = true;
 
     // Left: requested against reached, degrees, the same rounded scale both ways.
     double reach = 1;
-    for (const VerifiedMove &v : moves) {
+    for (const verify::VerifiedMove &v : moves) {
         if (v.axis <= 1) reach = std::max({reach, fabs(v.requested), fabs(v.reached)});
     }
     const double step = nice_step(2 * reach), span = ceil(reach / step) * step;
@@ -124,7 +124,7 @@ bool write_verify_plot(const std::string &path, const std::vector<VerifiedMove> 
     }
     svg << "<line x1='" << lx(-span) << "' y1='" << ly(-span) << "' x2='" << lx(span) << "' y2='" << ly(span)
         << "' stroke='#888' stroke-dasharray='4,3'/>\n";
-    for (const VerifiedMove &v : moves) {
+    for (const verify::VerifiedMove &v : moves) {
         if (v.axis > 1) continue;
         marker(svg, v.axis, lx(v.requested), ly(v.reached));
     }
@@ -156,7 +156,7 @@ bool write_verify_plot(const std::string &path, const std::vector<VerifiedMove> 
             << ry(g.error) << "' stroke='#333' stroke-width='2' stroke-dasharray='" << (g.median ? "8,3" : "2,3")
             << "'/>\n";
     }
-    for (const VerifiedMove &v : moves) {
+    for (const verify::VerifiedMove &v : moves) {
         marker(svg, v.axis, rx(fabs(v.requested)), ry(v.error()));
     }
     std::vector<Entry> all;

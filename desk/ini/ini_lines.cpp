@@ -1,5 +1,7 @@
 #include "ini_lines.h"
 
+#include "camera_section.h"
+
 #include <ctype.h>
 #include <errno.h>
 #include <fcntl.h>
@@ -86,6 +88,8 @@ int parse(const std::string &text, ini_handler handler, void *user, std::string 
     why->clear();
     const int bad = bad_line(text, why);
     if (bad != 0) return bad;
+    const int repeated = repeated_camera(text, why);
+    if (repeated != 0) return repeated;
     const int result = ini_parse_string(text.c_str(), handler, user);
     if (result < 0) *why = "out of memory";
     return result < 0 ? -1 : result;

@@ -25,7 +25,8 @@ int bad_line(const std::string &text, std::string *why);
 bool read_file(const std::string &path, std::string *text, std::string *why);
 
 // Parses TEXT with the library. Returns 0, or the number of the first bad
-// line: *why says what is wrong with it when the library would misread it,
+// line: *why says what is wrong with it when the library would misread it
+// or when it is a second section naming one camera (see camera_section.h),
 // and is left empty when the library or the handler found the fault.
 int parse(const std::string &text, ini_handler handler, void *user, std::string *why);
 

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -31,7 +32,7 @@ namespace {
 TEST(CalibrateFit, RecoversRateAndOffset) {
     struct Case {
         const char *name;
-        std::vector<calib::Sample> samples;
+        std::vector<calibrate::Sample> samples;
         double rate, offset, rms;
     };
     const Case cases[] = {
@@ -42,7 +43,7 @@ TEST(CalibrateFit, RecoversRateAndOffset) {
         {"repeated times", {{0.5, 1.0}, {0.5, 1.2}, {1.5, 3.0}, {1.5, 3.2}}, 2.0, 0.1, 0.1},
     };
     for (const Case &c : cases) {
-        const auto line = calib::fit_line(c.samples);
+        const auto line = calibrate::fit_line(c.samples);
         ASSERT_TRUE(line) << c.name;
         EXPECT_NEAR(line->rate, c.rate, 1e-9) << c.name;
         EXPECT_NEAR(line->offset, c.offset, 1e-9) << c.name;
@@ -53,7 +54,7 @@ TEST(CalibrateFit, RecoversRateAndOffset) {
 
 TEST(CalibrateFit, NeedsTwoDriveTimesAndFiniteSamples) {
     const double nan = std::nan(""), inf = HUGE_VAL;
-    const std::vector<std::vector<calib::Sample>> cases = {
+    const std::vector<std::vector<calibrate::Sample>> cases = {
         {},
         {{0.5, 3}},
         {{0.5, 3}, {0.5, 3.2}},
@@ -61,11 +62,11 @@ TEST(CalibrateFit, NeedsTwoDriveTimesAndFiniteSamples) {
         {{nan, 1}, {0.8, 2}, {0.3, 1}},
         {{0.3, 1}, {inf, 2}},
     };
-    for (size_t i = 0; i < cases.size(); ++i) EXPECT_FALSE(calib::fit_line(cases[i])) << "case " << i;
+    for (size_t i = 0; i < cases.size(); ++i) EXPECT_FALSE(calibrate::fit_line(cases[i])) << "case " << i;
 }
 
 TEST(CalibrateIni, SetsKeysAndKeepsEverythingElse) {
-    const calib::Settings set = {{"PanMoveTimePerDegree", 612}, {"PanSpeedCompensation", -7}};
+    const ini::Settings set = {{"PanMoveTimePerDegree", 612}, {"PanSpeedCompensation", -7}};
     struct Case {
         const char *name;
         int camera;
@@ -127,13 +128,15 @@ TEST(CalibrateIni, SetsKeysAndKeepsEverythingElse) {
          "A = 0\n[camera1]\n  [camera2]\nPanMoveTimePerDegree = 1\r",
          "A = 0\n[camera1]\n  [camera2]\nPanMoveTimePerDegree = 1\r\n\n[camera1]\nPanMoveTimePerDegree = 612\n"
          "PanSpeedCompensation = -7\n"},
+        {"[Camera01] is camera 1: set there, no second section", 1, "[Camera01]\nPanMoveTimePerDegree = 5\n",
+         "[Camera01]\nPanMoveTimePerDegree = 612\nPanSpeedCompensation = -7\n"},
         {"CRLF line ends and an empty value",
          1,
          "[Camera1]\r\nPanMoveTimePerDegree =\r\n# keep\r\n",
          "[Camera1]\r\nPanMoveTimePerDegree =612\r\nPanSpeedCompensation = -7\r\n# keep\r\n"},
     };
     for (const Case &c : cases) {
-        EXPECT_EQ(calib::update_ini_text(c.before, c.camera, set), c.after) << c.name;
+        EXPECT_EQ(ini::update_ini_text(c.before, c.camera, set), c.after) << c.name;
     }
 }
 
@@ -141,8 +144,17 @@ TEST(CalibrateIni, FileReplacedWholeAndMissingFileCreated) {
     const std::string path = testing::TempDir() + "calibrate_ini_" + std::to_string(getpid()) + ".ini";
     std::remove(path.c_str());
     std::string error;
-    ASSERT_TRUE(calib::update_ini_file(path, 4, {{"ZoomTime", 9000}}, &error)) << error;
-    ASSERT_TRUE(calib::update_ini_file(path, 4, {{"ZoomTime", 9100}, {"FocusTime", 1400}}, &error)) << error;
+    ASSERT_TRUE(ini::update_ini_file(path, 4, {{"ZoomTime", 9000}}, &error)) << error;
+    ASSERT_TRUE(ini::update_ini_file(path, 4, {{"ZoomTime", 9100}, {"FocusTime", 1400}}, &error)) << error;
+    // A stop asked for by the time of the rename: the file stays, no new file is left behind.
+    bool asked = false;
+    EXPECT_FALSE(ini::update_ini_file(path, 4, {{"ZoomTime", 1}}, &error, [&asked] { return !(asked = true); }));
+    EXPECT_TRUE(asked);
+    EXPECT_EQ(error.rfind("interrupted", 0), 0u) << error;
+    const std::string folder = path.substr(0, path.find_last_of('/')), temp = "." + path.substr(folder.size() + 1);
+    for (const auto &entry : std::filesystem::directory_iterator(folder)) {
+        EXPECT_NE(entry.path().filename().string().rfind(temp, 0), 0u) << entry.path();
+    }
     FILE *f = fopen(path.c_str(), "r");
     ASSERT_NE(f, nullptr);
     char buf[256] = {};
@@ -150,7 +162,7 @@ TEST(CalibrateIni, FileReplacedWholeAndMissingFileCreated) {
     fclose(f);
     EXPECT_EQ(std::string(buf, n), "[camera4]\nZoomTime = 9100\nFocusTime = 1400\n");
     std::remove(path.c_str());
-    EXPECT_FALSE(calib::update_ini_file("/nonexistent-folder/x.ini", 1, {{"ZoomTime", 1}}, &error));
+    EXPECT_FALSE(ini::update_ini_file("/nonexistent-folder/x.ini", 1, {{"ZoomTime", 1}}, &error));
     EXPECT_NE(error.find("/nonexistent-folder/x.ini"), std::string::npos);
 }
 
@@ -160,11 +172,11 @@ TEST(CalibrateIni, FileReplacedWholeAndMissingFileCreated) {
 
 namespace {
 
-calib::Curves same_both_ways(int axis, std::initializer_list<std::pair<int, calib::Line>> lines) {
-    calib::Curves curves;
+calibrate::Curves same_both_ways(int axis, std::initializer_list<std::pair<int, calibrate::Line>> lines) {
+    calibrate::Curves curves;
     for (const auto &[speed, line] : lines) {
-        curves[calib::CurveKey{axis, 1, speed}] = line;
-        curves[calib::CurveKey{axis, -1, speed}] = line;
+        curves[calibrate::CurveKey{axis, 1, speed}] = line;
+        curves[calibrate::CurveKey{axis, -1, speed}] = line;
     }
     return curves;
 }
@@ -176,74 +188,74 @@ TEST(CalibrateChoose, FindsTheTimeThatLandsLongMovesExactly) {
     struct Case {
         int axis;
         int speed;
-        calib::Line line;
+        calibrate::Line line;
         const char *key;
         long expected;
     };
     const Case cases[] = {
-        {calib::Pan, 0x12, {20.0, 0, 0, 2}, "PanMoveTimePerDegree", 500},
-        {calib::Tilt, 0x0E, {25.0, 0, 0, 2}, "TiltMoveTimePerDegree", 400},
-        {calib::Zoom, 7, {19998.0 / 4, 0, 0, 2}, "ZoomTime", 4000},
+        {calibrate::Pan, 0x12, {20.0, 0, 0, 2}, "PanMoveTimePerDegree", 500},
+        {calibrate::Tilt, 0x0E, {25.0, 0, 0, 2}, "TiltMoveTimePerDegree", 400},
+        {calibrate::Zoom, 7, {19998.0 / 4, 0, 0, 2}, "ZoomTime", 4000},
     };
     for (const Case &c : cases) {
-        calib::DriverProbe probe(calib::driver_defaults());
+        calibrate::DriverProbe probe(calibrate::driver_defaults());
         const auto curves = same_both_ways(c.axis, {{c.speed, c.line}});
-        const auto moves = calib::plan_moves(c.axis, std::nullopt, true);
-        calib::choose_axis(probe, curves, c.axis, moves, false);
+        const auto moves = calibrate::plan_moves(c.axis, std::nullopt, true);
+        calibrate::choose_axis(probe, curves, c.axis, moves, false);
         EXPECT_EQ(probe.config().at(c.key), c.expected) << c.key;
         // Only the whole milliseconds of the driver's drive times are left.
-        EXPECT_LT(calib::plan_cost(probe, curves, c.axis, moves), 0.002) << c.key;
+        EXPECT_LT(calibrate::plan_cost(probe, curves, c.axis, moves), 0.002) << c.key;
     }
 }
 
 TEST(CalibrateChoose, PredictsFromTheDriversBytesAndTimes) {
-    calib::DriverProbe probe(calib::driver_defaults());
+    calibrate::DriverProbe probe(calibrate::driver_defaults());
     // With the defaults a 1 degree pan is a short move: 69 ms at a lowered byte.
-    const calib::Prediction p0 = calib::predict(probe, {}, calib::Pan, 1.0);
+    const calibrate::Prediction p0 = calibrate::predict(probe, {}, calibrate::Pan, 1.0);
     ASSERT_EQ(p0.drives.size(), 1u);
     EXPECT_FALSE(p0.known);
     EXPECT_DOUBLE_EQ(p0.drives[0].seconds, 0.069);
     EXPECT_LT(p0.drives[0].speed, 0x12);
     const int byte = p0.drives[0].speed;
-    const calib::Prediction p = calib::predict(probe, same_both_ways(calib::Pan, {{byte, {4.0, 0.1, 0, 2}}}), calib::Pan, -1.0);
+    const calibrate::Prediction p = calibrate::predict(probe, same_both_ways(calibrate::Pan, {{byte, {4.0, 0.1, 0, 2}}}), calibrate::Pan, -1.0);
     EXPECT_TRUE(p.known);
     EXPECT_NEAR(p.reached, -(4.0 * 0.069 + 0.1), 1e-12);
     EXPECT_EQ(p.drives[0].dir, -1);
-    EXPECT_EQ(calib::predict(probe, {}, calib::Pan, 1.0).drives[0].dir, 1);
+    EXPECT_EQ(calibrate::predict(probe, {}, calibrate::Pan, 1.0).drives[0].dir, 1);
     // Moves under 5 degrees weigh a quarter in the cost; 5 degrees is long.
-    calib::Curves curves;
+    calibrate::Curves curves;
     for (int b = 1; b <= 0x18; ++b) {
-        curves[calib::CurveKey{calib::Pan, 1, b}] = curves[calib::CurveKey{calib::Pan, -1, b}] = {0.8 * b, 0.1, 0, 2};
+        curves[calibrate::CurveKey{calibrate::Pan, 1, b}] = curves[calibrate::CurveKey{calibrate::Pan, -1, b}] = {0.8 * b, 0.1, 0, 2};
     }
-    const calib::Prediction p1 = calib::predict(probe, curves, calib::Pan, -1.0);
-    const calib::Prediction p4 = calib::predict(probe, curves, calib::Pan, 4.99);
-    const calib::Prediction p5 = calib::predict(probe, curves, calib::Pan, 5.0);
+    const calibrate::Prediction p1 = calibrate::predict(probe, curves, calibrate::Pan, -1.0);
+    const calibrate::Prediction p4 = calibrate::predict(probe, curves, calibrate::Pan, 4.99);
+    const calibrate::Prediction p5 = calibrate::predict(probe, curves, calibrate::Pan, 5.0);
     ASSERT_TRUE(p1.known && p4.known && p5.known);
     ASSERT_GT(p4.error() * p5.error(), 0.0);
-    EXPECT_DOUBLE_EQ(calib::plan_cost(probe, curves, calib::Pan, {-1.0, 4.99}), 0.25 * (p1.error() + p4.error()));
-    EXPECT_DOUBLE_EQ(calib::plan_cost(probe, curves, calib::Pan, {5.0}), p5.error());
+    EXPECT_DOUBLE_EQ(calibrate::plan_cost(probe, curves, calibrate::Pan, {-1.0, 4.99}), 0.25 * (p1.error() + p4.error()));
+    EXPECT_DOUBLE_EQ(calibrate::plan_cost(probe, curves, calibrate::Pan, {5.0}), p5.error());
     // A drive shorter than the start latency moves nothing, never backwards.
-    const calib::Prediction late = calib::predict(probe, same_both_ways(calib::Pan, {{byte, {4.0, -0.5, 0, 2}}}), calib::Pan, 1.0);
+    const calibrate::Prediction late = calibrate::predict(probe, same_both_ways(calibrate::Pan, {{byte, {4.0, -0.5, 0, 2}}}), calibrate::Pan, 1.0);
     EXPECT_EQ(late.reached, 0.0);
     EXPECT_EQ(late.error(), 1.0);
 }
 
 TEST(CalibrateChoose, MoveSpeedKeepsOneVideoFrameUnderAThirdOfADegree) {
     // Speed byte b turns b deg/s: at 33.4 ms per frame bytes up to 8 fit.
-    calib::Curves curves;
+    calibrate::Curves curves;
     for (int b = 1; b <= 0x12; ++b) {
-        for (int axis : {calib::Pan, calib::Tilt}) {
-            curves[calib::CurveKey{axis, 1, b}] = curves[calib::CurveKey{axis, -1, b}] = {double(b), 0, 0, 2};
+        for (int axis : {calibrate::Pan, calibrate::Tilt}) {
+            curves[calibrate::CurveKey{axis, 1, b}] = curves[calibrate::CurveKey{axis, -1, b}] = {double(b), 0, 0, 2};
         }
     }
-    calib::DriverProbe probe(calib::driver_defaults());
-    EXPECT_EQ(calib::choose_move_speed(probe, curves, true, true, 0), 100);
-    const long s = calib::choose_move_speed(probe, curves, true, true, 33.4);
+    calibrate::DriverProbe probe(calibrate::driver_defaults());
+    EXPECT_EQ(calibrate::choose_move_speed(probe, curves, true, true, 0), 100);
+    const long s = calibrate::choose_move_speed(probe, curves, true, true, 33.4);
     EXPECT_EQ(probe.config().at("MoveSpeed"), 100);  // the probe is left as it was
     auto top_byte = [&](long move_speed) {
         probe.set("MoveSpeed", move_speed);
         int top = 0;
-        for (int axis : {calib::Pan, calib::Tilt}) top = std::max(top, probe.move(axis, 90).at(0).speed);
+        for (int axis : {calibrate::Pan, calibrate::Tilt}) top = std::max(top, probe.move(axis, 90).at(0).speed);
         return top;
     };
     EXPECT_LE(top_byte(s), 8);
@@ -251,9 +263,9 @@ TEST(CalibrateChoose, MoveSpeedKeepsOneVideoFrameUnderAThirdOfADegree) {
 }
 
 TEST(CalibrateChoose, PlanFitsTheTravel) {
-    EXPECT_EQ(calib::plan_moves(calib::Tilt, 50.0, true), (std::vector<double>{5, -5, 10, -10, 20, -20, 45, -45}));
-    EXPECT_EQ(calib::plan_moves(calib::Pan, std::nullopt, false).size(), 14u);
-    EXPECT_EQ(calib::plan_moves(calib::Focus, 4096.0, false), (std::vector<double>{200, -200, 500, -500, 1000, -1000, 2000, -2000}));
+    EXPECT_EQ(calibrate::plan_moves(calibrate::Tilt, 50.0, true), (std::vector<double>{5, -5, 10, -10, 20, -20, 45, -45}));
+    EXPECT_EQ(calibrate::plan_moves(calibrate::Pan, std::nullopt, false).size(), 14u);
+    EXPECT_EQ(calibrate::plan_moves(calibrate::Focus, 4096.0, false), (std::vector<double>{200, -200, 500, -500, 1000, -1000, 2000, -2000}));
 }
 
 }  // namespace
@@ -263,8 +275,8 @@ TEST(CalibrateChoose, PlanFitsTheTravel) {
 namespace {
 
 struct Measured {
-    calib::Curves curves;
-    calib::AxisGeometry geometry;
+    calibrate::Curves curves;
+    calibrate::AxisGeometry geometry;
     double start = 0, end = 0;
     bool ok = false;
     std::string error;
@@ -273,22 +285,22 @@ struct Measured {
 Measured measure_builtin(const std::string &profile_name, int axis, std::vector<int> speeds, int sign,
                          const volatile int *stop = nullptr) {
     Measured m;
-    sim::Profile profile;
-    EXPECT_TRUE(sim::load_profile(profile_name, &profile, &m.error)) << m.error;
-    auto link = calib::builtin_link(profile);
-    if (axis <= calib::Tilt) {
-        const sim::PanTiltAxis &a = axis == calib::Pan ? profile.pan : profile.tilt;
+    camera::Profile profile;
+    EXPECT_TRUE(camera::load_profile(profile_name, &profile, &m.error)) << m.error;
+    auto link = calibrate::builtin_link(profile);
+    if (axis <= calibrate::Tilt) {
+        const camera::PanTiltAxis &a = axis == calibrate::Pan ? profile.pan : profile.tilt;
         m.geometry.units_per_unit = a.units_per_degree;
         m.geometry.sign = sign;
     } else {
-        const sim::LensAxis &a = axis == calib::Zoom ? profile.zoom : profile.focus;
+        const camera::LensAxis &a = axis == calibrate::Zoom ? profile.zoom : profile.focus;
         m.geometry.min = a.min;
         m.geometry.max = a.max;
     }
-    calib::Measurer measurer(*link, stop, nullptr);
-    std::map<calib::CurveKey, std::vector<calib::Sample>> samples;
+    calibrate::Measurer measurer(*link, stop, nullptr);
+    std::map<calibrate::CurveKey, std::vector<calibrate::Sample>> samples;
     m.start = measurer.position(axis, &m.error).value_or(-1e9);
-    m.ok = measurer.measure(axis, m.geometry, speeds, 0, calib::MeasureOptions(), &m.curves, &samples, &m.error);
+    m.ok = measurer.measure(axis, m.geometry, speeds, 0, calibrate::MeasureOptions(), &m.curves, &samples, &m.error);
     if (m.ok) m.end = measurer.position(axis, &m.error).value_or(1e9);
     return m;
 }
@@ -301,34 +313,34 @@ TEST(CalibrateMeasure, FitsTheSpeedsTheProfileGives) {
         double tolerance;  // relative: video frames make the camera's drive times steps
     };
     const Case cases[] = {
-        {"proportional", calib::Pan, 0x12, 1, 1000.0 / 69, 0.01},
-        {"proportional", calib::Tilt, 0x07, 0, 1000.0 / 68 / 2, 0.01},
+        {"proportional", calibrate::Pan, 0x12, 1, 1000.0 / 69, 0.01},
+        {"proportional", calibrate::Tilt, 0x07, 0, 1000.0 / 68 / 2, 0.01},
         // The counter runs the other way: found from the first drive.
-        {"geometric", calib::Pan, 0x08, 0, 9.1, 0.05},
-        {"stepped", calib::Tilt, 0x03, 1, 2.2, 0.05},
+        {"geometric", calibrate::Pan, 0x08, 0, 9.1, 0.05},
+        {"stepped", calibrate::Tilt, 0x03, 1, 2.2, 0.05},
         // The zoom rests at wide: it first moves inwards.
-        {"linear", calib::Zoom, 7, 0, 16384 / 4.6, 0.05},
+        {"linear", calibrate::Zoom, 7, 0, 16384 / 4.6, 0.05},
     };
     for (const Case &c : cases) {
         const Measured m = measure_builtin(c.profile, c.axis, {c.speed}, c.sign);
         ASSERT_TRUE(m.ok) << c.profile << ": " << m.error;
         for (int dir : {1, -1}) {
-            const auto it = m.curves.find(calib::CurveKey{c.axis, dir, c.speed});
+            const auto it = m.curves.find(calibrate::CurveKey{c.axis, dir, c.speed});
             ASSERT_NE(it, m.curves.end()) << c.profile;
             EXPECT_NEAR(it->second.rate, c.rate, c.rate * c.tolerance) << c.profile << " dir " << dir;
         }
         EXPECT_NE(m.geometry.sign, 0) << c.profile;
     }
-    EXPECT_EQ(measure_builtin("geometric", calib::Pan, {0x08}, 0).geometry.sign, -1);
+    EXPECT_EQ(measure_builtin("geometric", calibrate::Pan, {0x08}, 0).geometry.sign, -1);
 }
 
 TEST(CalibrateMeasure, StaysAroundTheStartAndStopsWhenAsked) {
-    const Measured m = measure_builtin("proportional", calib::Pan, {0x06, 0x12}, 1);
+    const Measured m = measure_builtin("proportional", calibrate::Pan, {0x06, 0x12}, 1);
     ASSERT_TRUE(m.ok) << m.error;
     // Each drive is followed by one the other way: the pan ends within a degree.
     EXPECT_NEAR(m.end / 14.4, m.start / 14.4, 1.0);
     const volatile int stop = 1;
-    const Measured stopped = measure_builtin("proportional", calib::Pan, {0x12}, 1, &stop);
+    const Measured stopped = measure_builtin("proportional", calibrate::Pan, {0x12}, 1, &stop);
     EXPECT_FALSE(stopped.ok);
     EXPECT_TRUE(stopped.curves.empty());
 }
@@ -349,22 +361,22 @@ TEST(CalibrateProbe, RecordsTheDriversDrivesAsWorkedByHand) {
         double seconds;
     };
     const Case cases[] = {
-        {"pan 10 at full speed", 100, calib::Pan, 10, 1, 0x12, 0.690},
-        {"pan -10", 100, calib::Pan, -10, -1, 0x12, 0.690},
-        {"pan 1: speed 46, compensated to 25", 100, calib::Pan, 1, 1, 0x05, 0.069},
-        {"tilt -1: speed 45, compensated to 35", 100, calib::Tilt, -1, -1, 0x05, 0.068},
-        {"pan 0.02: speed 1, no sleep", 100, calib::Pan, 0.02, 1, 0x01, 0},
-        {"zoom 1000", 100, calib::Zoom, 1000, 1, 7, 0.525},
-        {"zoom -1000", 100, calib::Zoom, -1000, -1, 7, 0.525},
-        {"focus 1000 (near)", 100, calib::Focus, 1000, 1, 7, 0.075},
-        {"focus -2.5: three steps far", 100, calib::Focus, -2.5, -1, 7, 0},
-        {"pan 10 at MoveSpeed 50: 28 after compensation", 50, calib::Pan, 10, 1, 0x05, 1.380},
-        {"pan -1 at MoveSpeed 50: 138 ms, speed 46 -> 25", 50, calib::Pan, -1, -1, 0x05, 0.138},
+        {"pan 10 at full speed", 100, calibrate::Pan, 10, 1, 0x12, 0.690},
+        {"pan -10", 100, calibrate::Pan, -10, -1, 0x12, 0.690},
+        {"pan 1: speed 46, compensated to 25", 100, calibrate::Pan, 1, 1, 0x05, 0.069},
+        {"tilt -1: speed 45, compensated to 35", 100, calibrate::Tilt, -1, -1, 0x05, 0.068},
+        {"pan 0.02: speed 1, no sleep", 100, calibrate::Pan, 0.02, 1, 0x01, 0},
+        {"zoom 1000", 100, calibrate::Zoom, 1000, 1, 7, 0.525},
+        {"zoom -1000", 100, calibrate::Zoom, -1000, -1, 7, 0.525},
+        {"focus 1000 (near)", 100, calibrate::Focus, 1000, 1, 7, 0.075},
+        {"focus -2.5: three steps far", 100, calibrate::Focus, -2.5, -1, 7, 0},
+        {"pan 10 at MoveSpeed 50: 28 after compensation", 50, calibrate::Pan, 10, 1, 0x05, 1.380},
+        {"pan -1 at MoveSpeed 50: 138 ms, speed 46 -> 25", 50, calibrate::Pan, -1, -1, 0x05, 0.138},
     };
-    calib::DriverProbe probe(calib::driver_defaults());
+    calibrate::DriverProbe probe(calibrate::driver_defaults());
     for (const Case &c : cases) {
         probe.set("MoveSpeed", c.move_speed);
-        const std::vector<calib::Drive> drives = probe.move(c.axis, c.amount);
+        const std::vector<calibrate::Drive> drives = probe.move(c.axis, c.amount);
         ASSERT_EQ(drives.size(), 1u) << c.what;
         EXPECT_EQ(drives[0].axis, c.axis) << c.what;
         EXPECT_EQ(drives[0].dir, c.dir) << c.what;
@@ -373,8 +385,8 @@ TEST(CalibrateProbe, RecordsTheDriversDrivesAsWorkedByHand) {
     }
     // 0.01 degree truncates to 0 ms: the driver sends nothing at all.
     probe.set("MoveSpeed", 100);
-    EXPECT_TRUE(probe.move(calib::Pan, 0.01).empty());
-    EXPECT_TRUE(probe.move(calib::Tilt, 0).empty());
+    EXPECT_TRUE(probe.move(calibrate::Pan, 0.01).empty());
+    EXPECT_TRUE(probe.move(calibrate::Tilt, 0).empty());
 }
 
 TEST(CalibratePlan, EverySizeBothWaysWithinTheTravel) {
@@ -385,40 +397,40 @@ TEST(CalibratePlan, EverySizeBothWaysWithinTheTravel) {
         size_t sizes;
     };
     const Case cases[] = {
-        {calib::Pan, std::nullopt, true, 5},   {calib::Pan, 340.0, false, 7},  {calib::Tilt, 100.0, false, 7},
-        {calib::Tilt, 50.0, false, 6},         {calib::Tilt, 3.0, false, 2},   {calib::Pan, 1.0, false, 0},
-        {calib::Zoom, 16384.0, true, 6},       {calib::Zoom, 1000.0, false, 2}, {calib::Focus, 100.0, false, 0},
+        {calibrate::Pan, std::nullopt, true, 5},   {calibrate::Pan, 340.0, false, 7},  {calibrate::Tilt, 100.0, false, 7},
+        {calibrate::Tilt, 50.0, false, 6},         {calibrate::Tilt, 3.0, false, 2},   {calibrate::Pan, 1.0, false, 0},
+        {calibrate::Zoom, 16384.0, true, 6},       {calibrate::Zoom, 1000.0, false, 2}, {calibrate::Focus, 100.0, false, 0},
     };
     for (const Case &c : cases) {
-        const std::vector<double> moves = calib::plan_moves(c.axis, c.travel, c.long_only);
-        const std::string what = std::string(calib::axis_label(c.axis)) + " travel " +
+        const std::vector<double> moves = calibrate::plan_moves(c.axis, c.travel, c.long_only);
+        const std::string what = std::string(calibrate::axis_label(c.axis)) + " travel " +
                                  std::to_string(c.travel.value_or(-1)) + (c.long_only ? " long" : "");
         ASSERT_EQ(moves.size(), 2 * c.sizes) << what;
         for (size_t i = 0; i < moves.size(); i += 2) {
             EXPECT_GT(moves[i], 0) << what;
             EXPECT_EQ(moves[i + 1], -moves[i]) << what;  // out and back: the axis ends where it began
             EXPECT_LE(moves[i], 0.9 * c.travel.value_or(1e9)) << what;
-            EXPECT_GE(moves[i], c.long_only && c.axis <= calib::Tilt ? 5 : 1) << what;
+            EXPECT_GE(moves[i], c.long_only && c.axis <= calibrate::Tilt ? 5 : 1) << what;
         }
     }
 }
 
 TEST(CalibratePlan, SpeedsUsedCoverTheSearchAndLeaveTheConfiguration) {
-    calib::DriverProbe probe(calib::driver_defaults());
-    const calib::Config before = probe.config();
+    calibrate::DriverProbe probe(calibrate::driver_defaults());
+    const calibrate::Config before = probe.config();
     // Long moves at full speed: the time per degree changes nothing of the byte.
-    EXPECT_EQ(calib::speeds_used(probe, calib::Pan, {10, -10, 90}, 0.5, 2, false), (std::set<int>{0x12}));
+    EXPECT_EQ(calibrate::speeds_used(probe, calibrate::Pan, {10, -10, 90}, 0.5, 2, false), (std::set<int>{0x12}));
     // A 1 degree pan with the configured compensation (-50): 25 at 69 ms (byte 5).
-    const std::set<int> one = calib::speeds_used(probe, calib::Pan, {1}, 1, 1, false);
+    const std::set<int> one = calibrate::speeds_used(probe, calibrate::Pan, {1}, 1, 1, false);
     EXPECT_EQ(one, (std::set<int>{0x05}));
     // Any compensation: 46 + (42 c 52) / 5000 runs from 3 (raised to 4) to 89, bytes 1 to 0x10.
-    const std::set<int> all = calib::speeds_used(probe, calib::Pan, {1}, 1, 1, true);
+    const std::set<int> all = calibrate::speeds_used(probe, calibrate::Pan, {1}, 1, 1, true);
     EXPECT_EQ(*all.begin(), 0x01);
     EXPECT_EQ(*all.rbegin(), 0x10);
-    EXPECT_EQ(calib::speeds_used(probe, calib::Zoom, {200, -10000}, 0.2, 5, true), (std::set<int>{7}));
+    EXPECT_EQ(calibrate::speeds_used(probe, calibrate::Zoom, {200, -10000}, 0.2, 5, true), (std::set<int>{7}));
     EXPECT_EQ(probe.config(), before);
     // The probe drives as before the search.
-    EXPECT_EQ(probe.move(calib::Pan, 1).at(0).speed, 0x05);
+    EXPECT_EQ(probe.move(calibrate::Pan, 1).at(0).speed, 0x05);
 }
 
 }  // namespace
@@ -428,7 +440,7 @@ TEST(CalibratePlan, SpeedsUsedCoverTheSearchAndLeaveTheConfiguration) {
 namespace {
 
 // A line that answers every inquiry with the data bytes it was given.
-class ScriptedLink : public calib::CameraLink {
+class ScriptedLink : public calibrate::CameraLink {
 public:
     explicit ScriptedLink(visca::Bytes data) : data_(std::move(data)) {}
     bool command(const visca::Bytes &, std::string *) override { return true; }
@@ -463,30 +475,30 @@ TEST(CalibratePositions, DecodesSignedCountersAndUnsignedLensSteps) {
         const std::string what = visca::hex(c.data);
         ScriptedLink link(c.data);
         std::string error;
-        const auto pt = calib::read_pan_tilt(link, &error);
+        const auto pt = calibrate::read_pan_tilt(link, &error);
         ASSERT_TRUE(pt) << what << ": " << error;
         EXPECT_EQ(pt->pan, c.pan) << what;
         EXPECT_EQ(pt->tilt, c.tilt) << what;
         EXPECT_EQ(link.asked.at(0), (visca::Bytes{0x81, 0x09, 0x06, 0x12, 0xFF}));
         // The verification: 14.4 units per degree, a counter that runs the other way.
-        EXPECT_DOUBLE_EQ(*host::decode_position(0, c.data, 14.4, -1), -c.pan / 14.4) << what;
-        EXPECT_DOUBLE_EQ(*host::decode_position(1, c.data, 2.0, 1), c.tilt / 2.0) << what;
+        EXPECT_DOUBLE_EQ(*verify::decode_position(0, c.data, 14.4, -1), -c.pan / 14.4) << what;
+        EXPECT_DOUBLE_EQ(*verify::decode_position(1, c.data, 2.0, 1), c.tilt / 2.0) << what;
         // Lens steps are 0..0xFFFF, never negative.
         const visca::Bytes lens(c.data.begin(), c.data.begin() + 4);
         const int steps = (lens[0] & 15) << 12 | (lens[1] & 15) << 8 | (lens[2] & 15) << 4 | (lens[3] & 15);
         ScriptedLink lens_link(lens);
-        EXPECT_EQ(calib::read_lens(lens_link, false, &error), steps) << what;
+        EXPECT_EQ(calibrate::read_lens(lens_link, false, &error), steps) << what;
         EXPECT_EQ(lens_link.asked.at(0), (visca::Bytes{0x81, 0x09, 0x04, 0x48, 0xFF}));
-        EXPECT_EQ(host::decode_position(2, lens, 14.4, -1), steps) << what;
+        EXPECT_EQ(verify::decode_position(2, lens, 14.4, -1), steps) << what;
     }
     // A reply of the wrong size is refused, with the bytes in the message.
     ScriptedLink short_reply({1, 2, 3, 4});
     std::string error;
-    EXPECT_FALSE(calib::read_pan_tilt(short_reply, &error));
+    EXPECT_FALSE(calibrate::read_pan_tilt(short_reply, &error));
     EXPECT_NE(error.find("90 50 01 02 03 04 FF"), std::string::npos) << error;
-    EXPECT_FALSE(calib::read_lens(*std::make_unique<ScriptedLink>(visca::Bytes{1, 2, 3, 4, 5}), true, &error));
-    EXPECT_FALSE(host::decode_position(0, {1, 2, 3, 4}, 1, 1));
-    EXPECT_FALSE(host::decode_position(3, {1, 2, 3, 4, 5, 6, 7, 8}, 1, 1));
+    EXPECT_FALSE(calibrate::read_lens(*std::make_unique<ScriptedLink>(visca::Bytes{1, 2, 3, 4, 5}), true, &error));
+    EXPECT_FALSE(verify::decode_position(0, {1, 2, 3, 4}, 1, 1));
+    EXPECT_FALSE(verify::decode_position(3, {1, 2, 3, 4, 5, 6, 7, 8}, 1, 1));
 }
 
 }  // namespace
@@ -545,7 +557,7 @@ namespace {
 TEST(VerifySummary, MedianAndWorstPerBucket) {
     struct Case {
         const char *what;
-        std::vector<host::VerifiedMove> moves;
+        std::vector<verify::VerifiedMove> moves;
         std::string summary;
     };
     const Case cases[] = {
@@ -570,12 +582,12 @@ TEST(VerifySummary, MedianAndWorstPerBucket) {
          "1-5 deg no moves; zoom/focus median 10.0% worst 10.0%; 2 moves"},
     };
     for (const Case &c : cases) {
-        std::string both = host::verify_summary(c.moves);
-        if (c.summary.find('|') != std::string::npos) both += "|" + host::verify_held_out_summary(c.moves);
+        std::string both = verify::verify_summary(c.moves);
+        if (c.summary.find('|') != std::string::npos) both += "|" + verify::verify_held_out_summary(c.moves);
         EXPECT_EQ(both, c.summary) << c.what;
     }
-    EXPECT_EQ(host::plan_sizes(false, true), (std::vector<double>{3, 7, 15, 30, 60, 75}));
-    EXPECT_EQ(host::plan_sizes(true, true), (std::vector<double>{300, 700, 1500, 3500, 7000}));
+    EXPECT_EQ(verify::plan_sizes(false, true), (std::vector<double>{3, 7, 15, 30, 60, 75}));
+    EXPECT_EQ(verify::plan_sizes(true, true), (std::vector<double>{300, 700, 1500, 3500, 7000}));
 }
 
 }  // namespace
@@ -596,18 +608,18 @@ std::string captured(const std::function<void(FILE *)> &print) {
 }
 
 TEST(CalibrateReport, PrintsEachMoveTheSummaryAndTheLimit) {
-    calib::DriverProbe probe(calib::driver_defaults());
+    calibrate::DriverProbe probe(calibrate::driver_defaults());
     // 0x12 turns 1000/69 deg/s: every long pan lands exactly.
-    calib::Curves curves = same_both_ways(calib::Pan, {{0x12, {1000.0 / 69, 0, 0, 2}}});
-    EXPECT_EQ(captured([&](FILE *f) { calib::print_predictions(f, probe, curves, calib::Pan, {10, -20}); }),
+    calibrate::Curves curves = same_both_ways(calibrate::Pan, {{0x12, {1000.0 / 69, 0, 0, 2}}});
+    EXPECT_EQ(captured([&](FILE *f) { calibrate::print_predictions(f, probe, curves, calibrate::Pan, {10, -20}); }),
               "     +10.0 deg: byte 0x12 for 690 ms           ->    +10.00 deg, error   0.0 %\n"
               "     -20.0 deg: byte 0x12 for 1380 ms          ->    -20.00 deg, error   0.0 %\n"
               "  predicted median error 0.0 %, worst 0.0 %\n");
     // The 1 degree pan at byte 5 for 69 ms goes 5 deg/s * 0.069 = 0.345 deg.
     // Any compensation: byte 0x0E (speed 77..82) for 69 ms is the nearest, 14 * 0.069 = 0.966 deg.
-    for (int b = 1; b <= 0x11; ++b) curves[calib::CurveKey{calib::Pan, 1, b}] = {double(b), 0, 0, 2};
+    for (int b = 1; b <= 0x11; ++b) curves[calibrate::CurveKey{calibrate::Pan, 1, b}] = {double(b), 0, 0, 2};
     const std::string limited =
-        captured([&](FILE *f) { calib::print_predictions(f, probe, curves, calib::Pan, {1, -2}); });
+        captured([&](FILE *f) { calibrate::print_predictions(f, probe, curves, calibrate::Pan, {1, -2}); });
     EXPECT_NE(limited.find("      +1.0 deg: byte 0x05 for 69 ms            ->     +0.35 deg, error  65.5 %\n"),
               std::string::npos)
         << limited;
@@ -619,21 +631,21 @@ TEST(CalibrateReport, PrintsEachMoveTheSummaryAndTheLimit) {
     EXPECT_EQ(probe.config().at("PanSpeedCompensation"), -50);  // left as chosen
     // A time per degree so small that the driver sends nothing.
     probe.set("PanMoveTimePerDegree", 1);
-    EXPECT_EQ(captured([&](FILE *f) { calib::print_predictions(f, probe, curves, calib::Pan, {1}); }),
+    EXPECT_EQ(captured([&](FILE *f) { calibrate::print_predictions(f, probe, curves, calibrate::Pan, {1}); }),
               "      +1.0 deg: no drive (the driver's time rounds to 0 ms) ->     +0.00 deg, error 100.0 %\n"
               "  predicted median error 100.0 %, worst 100.0 %\n");
 }
 
 TEST(CalibrateReport, CurveTableAndTheLensLimit) {
-    calib::Curves curves = same_both_ways(calib::Zoom, {{7, {3000, -40, 1.5, 4}}});
-    curves[calib::CurveKey{calib::Pan, 1, 0x12}] = {14.5, -0.1, 0.02, 3};
-    EXPECT_EQ(captured([&](FILE *f) { calib::print_curves(f, curves, calib::Zoom); }),
+    calibrate::Curves curves = same_both_ways(calibrate::Zoom, {{7, {3000, -40, 1.5, 4}}});
+    curves[calibrate::CurveKey{calibrate::Pan, 1, 0x12}] = {14.5, -0.1, 0.02, 3};
+    EXPECT_EQ(captured([&](FILE *f) { calibrate::print_curves(f, curves, calibrate::Zoom); }),
               "zoom: distance = rate x time + offset\n"
               "  nibble 7       wide   rate   3000.000 steps/s  offset   -40.000 steps  (rms 1.500, 4 drives)\n"
               "  nibble 7       tele   rate   3000.000 steps/s  offset   -40.000 steps  (rms 1.500, 4 drives)\n");
-    calib::DriverProbe probe(calib::driver_defaults());
+    calibrate::DriverProbe probe(calibrate::driver_defaults());
     const std::string text =
-        captured([&](FILE *f) { calib::print_predictions(f, probe, curves, calib::Zoom, {1000}); });
+        captured([&](FILE *f) { calibrate::print_predictions(f, probe, curves, calibrate::Zoom, {1000}); });
     // 1000 steps: 525 ms at 3000 steps/s less 40 = 1535 steps.
     EXPECT_NE(text.find("   +1000.0 steps: nibble 7 for 525 ms            ->  +1535.00 steps, error  53.5 %"), std::string::npos)
         << text;
@@ -652,7 +664,7 @@ namespace {
 // One axis that runs `rate_per_speed` x speed units per second once its
 // start latency has passed, stops dead and is held at the ends of its range.
 // Records every drive's length and whether an end was ever hit.
-class ClockedCamera : public calib::CameraLink {
+class ClockedCamera : public calibrate::CameraLink {
 public:
     struct Drive {
         int dir, speed;
@@ -660,15 +672,15 @@ public:
     };
     ClockedCamera(int axis, double position, double counts_per_unit, int counter_sign, double low, double high)
         : axis_(axis), pos_(position), counts_(counts_per_unit), sign_(counter_sign), low_(low), high_(high) {
-        rate_per_speed = axis >= calib::Zoom ? 500 : 2;
+        rate_per_speed = axis >= calibrate::Zoom ? 500 : 2;
     }
 
     bool command(const visca::Bytes &frame, std::string *) override {
         advance();
         const visca::Message m = visca::decode(frame);
-        const bool lens = axis_ >= calib::Zoom;
-        const int dir = lens ? m.lens_dir : axis_ == calib::Pan ? m.pan_dir : m.tilt_dir;
-        const int speed = lens ? m.lens_speed + 1 : axis_ == calib::Pan ? m.pan_speed : m.tilt_speed;
+        const bool lens = axis_ >= calibrate::Zoom;
+        const int dir = lens ? m.lens_dir : axis_ == calibrate::Pan ? m.pan_dir : m.tilt_dir;
+        const int speed = lens ? m.lens_speed + 1 : axis_ == calibrate::Pan ? m.pan_speed : m.tilt_speed;
         if (dir_ != 0) drives.push_back({dir_, speed_, clock_ - began_});
         dir_ = dir;
         speed_ = speed;
@@ -681,7 +693,7 @@ public:
         const int counter = static_cast<int>(lround(pos_ * counts_ * sign_)) & 0xFFFF;
         visca::Bytes data;
         for (int shift = 12; shift >= 0; shift -= 4) data.push_back(static_cast<uint8_t>(counter >> shift & 15));
-        if (axis_ <= calib::Tilt) data.insert(axis_ == calib::Pan ? data.end() : data.begin(), 4, 0);
+        if (axis_ <= calibrate::Tilt) data.insert(axis_ == calibrate::Pan ? data.end() : data.begin(), 4, 0);
         return data;
     }
     bool command_done(const visca::Bytes &frame, double, std::string *error) override {
@@ -732,30 +744,30 @@ TEST(CalibrateMeasure, DriveTimesDirectionsAndFitsOnAKnownCamera) {
         // At 0x12 (36 deg/s) the estimate of 8 deg/s gives 0.125 s, then at
         // least 0.3 s more: 0.425 s. The counter crosses 0 and runs the
         // other way.
-        {"pan", calib::Pan, 0, 14.4, -1, std::nullopt, std::nullopt, {4, 0x12}, {0.3, 0.3, 0.6, 0.6, 0.125, 0.125, 0.425, 0.425}},
-        {"tilt", calib::Tilt, -3, 10, 1, std::nullopt, std::nullopt, {0x0E}, {0.3, 0.3, 0.6, 0.6}},
+        {"pan", calibrate::Pan, 0, 14.4, -1, std::nullopt, std::nullopt, {4, 0x12}, {0.3, 0.3, 0.6, 0.6, 0.125, 0.125, 0.425, 0.425}},
+        {"tilt", calibrate::Tilt, -3, 10, 1, std::nullopt, std::nullopt, {0x0E}, {0.3, 0.3, 0.6, 0.6}},
         // A zoom at wide first moves to 30 % of its travel; at 4000 steps/s
         // 0.3 s, then 1000 steps at once: at least 0.3 s more.
-        {"zoom at an end", calib::Zoom, 0, 1, 1, 0.0, 16384.0, {7}, {0.3, 0.3, 0.6, 0.6}},
+        {"zoom at an end", calibrate::Zoom, 0, 1, 1, 0.0, 16384.0, {7}, {0.3, 0.3, 0.6, 0.6}},
         // Nibble 0 (500 steps/s): 0.3 s, then 1000 steps: the most, 0.8 s.
         // Nibble 7 (4000 steps/s): 250 steps at the estimate of 500 take
         // 0.5 s; 0.8 s would run 3000 steps into the end 2900 steps away:
         // the long drive stays within 80 % of the room at the crude
         // 1800 / 0.5 steps/s, 2320 / 3600 s.
-        {"focus, room for a short drive only", calib::Focus, 2900, 1, 1, 0.0, 5800.0, {0, 7},
+        {"focus, room for a short drive only", calibrate::Focus, 2900, 1, 1, 0.0, 5800.0, {0, 7},
          {0.3, 0.3, 0.8, 0.8, 0.5, 0.5, 2320.0 / 3600, 2320.0 / 3600}},
     };
     for (const Case &c : cases) {
         ClockedCamera cam(c.axis, c.start, c.counts_per_unit, c.counter_sign, c.min.value_or(-1e6), c.max.value_or(1e6));
-        calib::AxisGeometry g;
+        calibrate::AxisGeometry g;
         g.units_per_unit = c.counts_per_unit;
         g.min = c.min;
         g.max = c.max;
-        calib::Measurer measurer(cam, nullptr, nullptr);
-        calib::Curves curves;
-        std::map<calib::CurveKey, std::vector<calib::Sample>> samples;
+        calibrate::Measurer measurer(cam, nullptr, nullptr);
+        calibrate::Curves curves;
+        std::map<calibrate::CurveKey, std::vector<calibrate::Sample>> samples;
         std::string error;
-        ASSERT_TRUE(measurer.measure(c.axis, g, c.speeds, 0, calib::MeasureOptions(), &curves, &samples, &error))
+        ASSERT_TRUE(measurer.measure(c.axis, g, c.speeds, 0, calibrate::MeasureOptions(), &curves, &samples, &error))
             << c.what << ": " << error;
         EXPECT_EQ(g.sign, c.counter_sign) << c.what;
         EXPECT_FALSE(cam.hit_end) << c.what;
@@ -769,9 +781,9 @@ TEST(CalibrateMeasure, DriveTimesDirectionsAndFitsOnAKnownCamera) {
             EXPECT_EQ(timed[i].dir, i % 2 == 1 ? -timed[i - 1].dir : timed[i].dir) << c.what << " drive " << i;
         }
         for (int speed : c.speeds) {
-            const int nominal = c.axis >= calib::Zoom ? speed + 1 : speed;
+            const int nominal = c.axis >= calibrate::Zoom ? speed + 1 : speed;
             for (int dir : {1, -1}) {
-                const auto it = curves.find(calib::CurveKey{c.axis, dir, speed});
+                const auto it = curves.find(calibrate::CurveKey{c.axis, dir, speed});
                 ASSERT_NE(it, curves.end()) << c.what;
                 const double rate = cam.rate_per_speed * nominal, offset = -rate * ClockedCamera::latency;
                 EXPECT_NEAR(it->second.rate, rate, 0.03 * rate) << c.what << " speed " << speed << " dir " << dir;
@@ -782,15 +794,15 @@ TEST(CalibrateMeasure, DriveTimesDirectionsAndFitsOnAKnownCamera) {
 }
 
 TEST(CalibrateMeasure, RefusesARangeTooSmallToMeasure) {
-    ClockedCamera cam(calib::Focus, 100, 1, 1, 0, 200);
-    calib::AxisGeometry g;
+    ClockedCamera cam(calibrate::Focus, 100, 1, 1, 0, 200);
+    calibrate::AxisGeometry g;
     g.min = 0.0;
     g.max = 200.0;
-    calib::Measurer measurer(cam, nullptr, nullptr);
-    calib::Curves curves;
-    std::map<calib::CurveKey, std::vector<calib::Sample>> samples;
+    calibrate::Measurer measurer(cam, nullptr, nullptr);
+    calibrate::Curves curves;
+    std::map<calibrate::CurveKey, std::vector<calibrate::Sample>> samples;
     std::string error;
-    EXPECT_FALSE(measurer.measure(calib::Focus, g, {7}, 0, calib::MeasureOptions(), &curves, &samples, &error));
+    EXPECT_FALSE(measurer.measure(calibrate::Focus, g, {7}, 0, calibrate::MeasureOptions(), &curves, &samples, &error));
     EXPECT_NE(error.find("focus: the start position is too close to an end"), std::string::npos) << error;
     EXPECT_TRUE(cam.drives.empty());
 }
@@ -810,126 +822,126 @@ TEST(CalibrateTimeStep, StaircaseOnCamerasWithAKnownFrame) {
     const Case cases[] = {{"geometric", 0x12, 16.683}, {"linear", 0x10, 33.367}, {"stepped", 0x12, 40},
                           {"proportional", 0x12, 0}};
     for (const Case &c : cases) {
-        sim::Profile profile;
+        camera::Profile profile;
         std::string error;
-        ASSERT_TRUE(sim::load_profile(c.profile, &profile, &error)) << error;
-        auto link = calib::builtin_link(profile);
-        calib::Measurer measurer(*link, nullptr, nullptr);
-        calib::AxisGeometry g;
+        ASSERT_TRUE(camera::load_profile(c.profile, &profile, &error)) << error;
+        auto link = calibrate::builtin_link(profile);
+        calibrate::Measurer measurer(*link, nullptr, nullptr);
+        calibrate::AxisGeometry g;
         g.units_per_unit = profile.pan.units_per_degree;
         g.sign = profile.pan.sign;
         // The rate from long drives, as the calibration has it by then.
-        calib::Curves curves;
-        std::map<calib::CurveKey, std::vector<calib::Sample>> samples;
-        calib::MeasureOptions long_drives;
+        calibrate::Curves curves;
+        std::map<calibrate::CurveKey, std::vector<calibrate::Sample>> samples;
+        calibrate::MeasureOptions long_drives;
         long_drives.times = 4;
         long_drives.max_drive = 2;
         long_drives.long_target = 20;
-        ASSERT_TRUE(measurer.measure(calib::Pan, g, {c.speed}, 0, long_drives, &curves, &samples, &error)) << error;
-        const double rate = curves.at(calib::CurveKey{calib::Pan, 1, c.speed}).rate;
+        ASSERT_TRUE(measurer.measure(calibrate::Pan, g, {c.speed}, 0, long_drives, &curves, &samples, &error)) << error;
+        const double rate = curves.at(calibrate::CurveKey{calibrate::Pan, 1, c.speed}).rate;
         const double spacing = std::max(0.002, 2.5 / g.units_per_unit / rate);
-        std::map<calib::CurveKey, std::vector<calib::Sample>> stairs;
-        ASSERT_TRUE(measurer.staircase(calib::Pan, g, c.speed, calib::staircase_times(0.1, spacing, 40), &stairs,
+        std::map<calibrate::CurveKey, std::vector<calibrate::Sample>> stairs;
+        ASSERT_TRUE(measurer.staircase(calibrate::Pan, g, c.speed, calibrate::staircase_times(0.1, spacing, 40), &stairs,
                                        &error))
             << error;
-        std::vector<calib::Staircase> runs;
+        std::vector<calibrate::Staircase> runs;
         for (const auto &[key, v] : stairs) runs.push_back({v, 1 / g.units_per_unit, curves.at(key).rate});
-        const auto step = calib::estimate_time_step(runs);
+        const auto step = calibrate::estimate_time_step(runs);
         ASSERT_TRUE(step) << c.profile;
         EXPECT_NEAR(*step * 1000, c.frame_ms, 0.03 * c.frame_ms + 1e-9) << c.profile;
     }
     // Too few drives, or none that moved, cannot tell.
-    EXPECT_FALSE(calib::estimate_time_step({{{{0.1, 1}, {0.2, 2}}, 0.1, 10}}));
-    EXPECT_FALSE(calib::estimate_time_step({{{{0.1, 1}, {0.2, 2}, {0.3, 3}}, 0.1, 0}}));
+    EXPECT_FALSE(calibrate::estimate_time_step({{{{0.1, 1}, {0.2, 2}}, 0.1, 10}}));
+    EXPECT_FALSE(calibrate::estimate_time_step({{{{0.1, 1}, {0.2, 2}, {0.3, 3}}, 0.1, 0}}));
 }
 
 // Nibble n turns 1000 (n + 1) steps/s with no offset; on a 33.4 ms grid the
 // fastest nibble's stair is 267 steps, more than a 200 step move.
-calib::Curves lens_curves() {
-    calib::Curves curves;
+calibrate::Curves lens_curves() {
+    calibrate::Curves curves;
     for (int n = 0; n <= 7; ++n) {
-        for (int dir : {1, -1}) curves[calib::CurveKey{calib::Zoom, dir, n}] = {1000.0 * (n + 1), 0, 0, 3};
+        for (int dir : {1, -1}) curves[calibrate::CurveKey{calibrate::Zoom, dir, n}] = {1000.0 * (n + 1), 0, 0, 3};
     }
     return curves;
 }
 
 TEST(CalibrateLensSpeed, FastestNibbleThatLandsSmallMovesWhenAuto) {
-    calib::DriverProbe probe(calib::driver_defaults());
-    const auto moves = calib::plan_moves(calib::Zoom, std::nullopt, false);
-    const calib::LensTable t = calib::lens_table(probe, lens_curves(), calib::Zoom, moves, 0.0334, 19998);
+    calibrate::DriverProbe probe(calibrate::driver_defaults());
+    const auto moves = calibrate::plan_moves(calibrate::Zoom, std::nullopt, false);
+    const calibrate::LensTable t = calibrate::lens_table(probe, lens_curves(), calibrate::Zoom, moves, 0.0334, 19998);
     ASSERT_EQ(t.rows.size(), 8u);
     EXPECT_EQ(probe.config().at("ZoomSpeed"), 100);  // left as it was
     ASSERT_GE(t.in_use, 0);
-    const calib::LensRow &fastest = t.rows[static_cast<size_t>(t.in_use)];
+    const calibrate::LensRow &fastest = t.rows[static_cast<size_t>(t.in_use)];
     EXPECT_EQ(fastest.nibble, 7);
     EXPECT_NEAR(fastest.full_travel, 19998 / 8000.0, 1e-9);
-    EXPECT_GT(fastest.small, calib::lens_goal_worst);  // small moves miss by a stair
-    const int chosen = calib::choose_lens_row(t, calib::LensSpeedChoice::Auto, 0);
+    EXPECT_GT(fastest.small, calibrate::lens_goal_worst);  // small moves miss by a stair
+    const int chosen = calibrate::choose_lens_row(t, calibrate::LensSpeedChoice::Auto, 0);
     ASSERT_GE(chosen, 0);
-    const calib::LensRow &r = t.rows[static_cast<size_t>(chosen)];
-    EXPECT_LE(r.median, calib::lens_goal_median);
-    EXPECT_LE(r.worst, calib::lens_goal_worst);
+    const calibrate::LensRow &r = t.rows[static_cast<size_t>(chosen)];
+    EXPECT_LE(r.median, calibrate::lens_goal_median);
+    EXPECT_LE(r.worst, calibrate::lens_goal_worst);
     EXPECT_LT(r.nibble, 7);
     // Every faster nibble misses the goal.
-    for (const calib::LensRow &o : t.rows) {
+    for (const calibrate::LensRow &o : t.rows) {
         if (o.nibble > r.nibble) {
-            EXPECT_TRUE(o.median > calib::lens_goal_median || o.worst > calib::lens_goal_worst) << o.nibble;
+            EXPECT_TRUE(o.median > calibrate::lens_goal_median || o.worst > calibrate::lens_goal_worst) << o.nibble;
         }
     }
-    EXPECT_EQ(calib::choose_lens_row(t, calib::LensSpeedChoice::Keep, 0), t.in_use);
-    EXPECT_EQ(t.rows[static_cast<size_t>(calib::choose_lens_row(t, calib::LensSpeedChoice::Nibble, 3))].nibble, 3);
+    EXPECT_EQ(calibrate::choose_lens_row(t, calibrate::LensSpeedChoice::Keep, 0), t.in_use);
+    EXPECT_EQ(t.rows[static_cast<size_t>(calibrate::choose_lens_row(t, calibrate::LensSpeedChoice::Nibble, 3))].nibble, 3);
 }
 
 TEST(CalibrateCheck, RefusesWhatIsUnsound) {
     struct Case {
         const char *what;
-        std::function<void(calib::Session &)> spoil;
+        std::function<void(calibrate::Session &)> spoil;
         const char *message;
     };
     const Case cases[] = {
-        {"sound", [](calib::Session &) {}, ""},
+        {"sound", [](calibrate::Session &) {}, ""},
         {"did not move",
-         [](calib::Session &s) {
+         [](calibrate::Session &s) {
              for (auto &[key, v] : s.samples) {
-                 for (calib::Sample &x : v) x.distance = 0.5 / 14.4;
+                 for (calibrate::Sample &x : v) x.distance = 0.5 / 14.4;
              }
          },
          "pan did not move"},
-        {"poor fit", [](calib::Session &s) { for (auto &[k, l] : s.curves) l.rms = 0.11 * 20; }, "too poor"},
-        {"fit just good enough", [](calib::Session &s) { for (auto &[k, l] : s.curves) l.rms = 0.09 * 20; }, ""},
-        {"out of range", [](calib::Session &s) { s.chosen = {{"PanMoveTimePerDegree", 50001}}; },
+        {"poor fit", [](calibrate::Session &s) { for (auto &[k, l] : s.curves) l.rms = 0.11 * 20; }, "too poor"},
+        {"fit just good enough", [](calibrate::Session &s) { for (auto &[k, l] : s.curves) l.rms = 0.09 * 20; }, ""},
+        {"out of range", [](calibrate::Session &s) { s.chosen = {{"PanMoveTimePerDegree", 50001}}; },
          "outside the driver's range 1..50000"},
         {"at the ends of the ranges",
-         [](calib::Session &s) { s.chosen = {{"PanSpeedCompensation", -100}, {"PanMoveTimePerDegree", 50000}}; }, ""},
-        {"camera beyond the file's cameras", [](calib::Session &s) { s.file_cameras = 1; }, "beyond [host] cameras = 1"},
-        {"camera within", [](calib::Session &s) { s.file_cameras = 2; }, ""},
+         [](calibrate::Session &s) { s.chosen = {{"PanSpeedCompensation", -100}, {"PanMoveTimePerDegree", 50000}}; }, ""},
+        {"camera beyond the file's cameras", [](calibrate::Session &s) { s.file_cameras = 1; }, "beyond [host] cameras = 1"},
+        {"camera within", [](calibrate::Session &s) { s.file_cameras = 2; }, ""},
     };
     for (const Case &c : cases) {
-        calib::Options o;
+        calibrate::Options o;
         o.camera = 2;
-        o.axes[calib::Tilt] = o.axes[calib::Zoom] = o.axes[calib::Focus] = false;
-        calib::Session s(o, nullptr);
-        s.probe = std::make_unique<calib::DriverProbe>(calib::driver_defaults());
-        s.geometry[calib::Pan].units_per_unit = 14.4;
-        s.plan[calib::Pan] = calib::plan_moves(calib::Pan, std::nullopt, false);
-        for (double m : s.plan[calib::Pan]) {
-            for (const calib::Drive &d : s.probe->move(calib::Pan, m)) {
-                const calib::CurveKey key{calib::Pan, d.dir, d.speed};
+        o.axes[calibrate::Tilt] = o.axes[calibrate::Zoom] = o.axes[calibrate::Focus] = false;
+        calibrate::Session s(o, nullptr);
+        s.probe = std::make_unique<calibrate::DriverProbe>(calibrate::driver_defaults());
+        s.geometry[calibrate::Pan].units_per_unit = 14.4;
+        s.plan[calibrate::Pan] = calibrate::plan_moves(calibrate::Pan, std::nullopt, false);
+        for (double m : s.plan[calibrate::Pan]) {
+            for (const calibrate::Drive &d : s.probe->move(calibrate::Pan, m)) {
+                const calibrate::CurveKey key{calibrate::Pan, d.dir, d.speed};
                 s.curves[key] = {14.5, 0, 0.01, 2};
                 s.samples[key] = {{0.1, 1.45}, {1.38, 20}};
             }
         }
         s.chosen = {{"PanMoveTimePerDegree", 690}};
         c.spoil(s);
-        EXPECT_EQ(calib::check(s), *c.message == '\0') << c.what;
+        EXPECT_EQ(calibrate::check(s), *c.message == '\0') << c.what;
         EXPECT_NE(s.error.find(c.message), std::string::npos) << c.what << ": " << s.error;
     }
 }
 
 // Counts the commands that reach a built-in camera.
-class CountingLink : public calib::CameraLink {
+class CountingLink : public calibrate::CameraLink {
 public:
-    explicit CountingLink(std::unique_ptr<calib::CameraLink> inner) : inner_(std::move(inner)) {}
+    explicit CountingLink(std::unique_ptr<calibrate::CameraLink> inner) : inner_(std::move(inner)) {}
     bool command(const visca::Bytes &f, std::string *e) override { return ++commands, inner_->command(f, e); }
     bool command_done(const visca::Bytes &f, double s, std::string *e) override {
         return ++commands, inner_->command_done(f, s, e);
@@ -941,22 +953,22 @@ public:
     int commands = 0;
 
 private:
-    std::unique_ptr<calib::CameraLink> inner_;
+    std::unique_ptr<calibrate::CameraLink> inner_;
 };
 
 TEST(CalibrateStop, PacedOnATwoSlotCameraLosingNoFrame) {
-    sim::Profile profile;
+    camera::Profile profile;
     std::string error;
-    ASSERT_TRUE(sim::load_profile("stepped", &profile, &error)) << error;
+    ASSERT_TRUE(camera::load_profile("stepped", &profile, &error)) << error;
     ASSERT_EQ(profile.slots, 2);
-    CountingLink link(calib::builtin_link(profile));
+    CountingLink link(calibrate::builtin_link(profile));
     // Pan, zoom and focus all driving; the lens away from its ends.
-    ASSERT_TRUE(link.command(calib::lens_drive(true, 1, 2), &error));
-    ASSERT_TRUE(link.command(calib::lens_drive(false, 1, 2), &error));
+    ASSERT_TRUE(link.command(calibrate::lens_drive(true, 1, 2), &error));
+    ASSERT_TRUE(link.command(calibrate::lens_drive(false, 1, 2), &error));
     link.wait(0.5);
-    ASSERT_TRUE(link.command(calib::pan_tilt_drive(calib::Pan, 1, 5), &error));
+    ASSERT_TRUE(link.command(calibrate::pan_tilt_drive(calibrate::Pan, 1, 5), &error));
     link.wait(0.2);
-    calib::Measurer measurer(link, nullptr, nullptr);
+    calibrate::Measurer measurer(link, nullptr, nullptr);
     const int before = link.commands;
     measurer.stop_all(0.04);
     // Three stops, none dropped: no second round was needed.

@@ -41,13 +41,13 @@ const Bytes memory_recall_3 = {0x81, 0x01, 0x04, 0x3F, 0x02, 0x03, 0xFF};
 const Bytes relay2_on = {0x81, 0x01, 0x06, 0x00, 0xB2, 0xFF};
 const Bytes menu_open = {0x81, 0x01, 0x04, 0x15, 0x02, 0xFF};
 
-double pan(sim::VirtualCamera &c, double t) { return c.state_at(t).position.axis[0]; }
-double tilt(sim::VirtualCamera &c, double t) { return c.state_at(t).position.axis[1]; }
-double zoom(sim::VirtualCamera &c, double t) { return c.state_at(t).position.axis[2]; }
-double focus(sim::VirtualCamera &c, double t) { return c.state_at(t).position.axis[3]; }
+double pan(camera::VirtualCamera &c, double t) { return c.state_at(t).position.axis[0]; }
+double tilt(camera::VirtualCamera &c, double t) { return c.state_at(t).position.axis[1]; }
+double zoom(camera::VirtualCamera &c, double t) { return c.state_at(t).position.axis[2]; }
+double focus(camera::VirtualCamera &c, double t) { return c.state_at(t).position.axis[3]; }
 
 TEST(VirtualCamera, DefaultModelMatchesTheDefaultCalibration) {
-    sim::VirtualCamera c;
+    camera::VirtualCamera c;
     // A relative pan of 10 degrees: 690 ms at byte 0x12.
     c.receive(pan_right_12, 1.0);
     c.receive(pan_tilt_stop, 1.690);
@@ -68,7 +68,7 @@ TEST(VirtualCamera, DefaultModelMatchesTheDefaultCalibration) {
 }
 
 TEST(VirtualCamera, RatesFollowTheSpeedBytes) {
-    sim::VirtualCamera c;
+    camera::VirtualCamera c;
     c.receive(pan_right_09, 0.0);         // half of 0x12: 500/69 degrees per second
     EXPECT_NEAR(pan(c, 1.0), 500.0 / 69.0, 1e-9);
     c.receive(pan_left_12, 1.0);          // reversing needs no stop
@@ -81,43 +81,43 @@ TEST(VirtualCamera, RatesFollowTheSpeedBytes) {
 }
 
 TEST(VirtualCamera, LensStopsAtItsEnds) {
-    sim::VirtualCamera c;
+    camera::VirtualCamera c;
     c.receive(zoom_wide_7, 0.0);
     EXPECT_EQ(zoom(c, 1.0), 0.0);
     EXPECT_FALSE(c.state().moving());
     c.receive(focus_near_7, 2.0);  // from the middle, 0.75 s reaches the near end
-    EXPECT_EQ(focus(c, 3.0), sim::lens_span);
+    EXPECT_EQ(focus(c, 3.0), camera::lens_span);
     c.receive(focus_far_7, 3.0);
-    EXPECT_NEAR(focus(c, 3.15), sim::lens_span - 1999.8, 1e-6);
+    EXPECT_NEAR(focus(c, 3.15), camera::lens_span - 1999.8, 1e-6);
 }
 
 TEST(VirtualCamera, ModesThatGateCommands) {
-    sim::VirtualCamera c;
+    camera::VirtualCamera c;
     c.receive(focus_auto, 0.0);
-    const sim::Received &r = c.receive(focus_near_7, 0.1);
+    const camera::Received &r = c.receive(focus_near_7, 0.1);
     EXPECT_EQ(r.note, "ignored: focus is in auto mode");
     EXPECT_EQ(focus(c, 1.0), 9999.0);
 
     // Brightness steps only in the bright exposure mode.
     EXPECT_EQ(c.receive(bright_up, 1.0).note, "ignored: exposure mode is not bright");
-    EXPECT_EQ(c.state().brightness, sim::brightness_start);
+    EXPECT_EQ(c.state().brightness, camera::brightness_start);
     c.receive(ae_bright, 1.1);
     c.receive(bright_up, 1.2);
     c.receive(bright_up, 1.3);
     c.receive(bright_up, 1.4);
     c.receive(bright_down, 1.5);
-    EXPECT_EQ(c.state().brightness, sim::brightness_start + 2);
+    EXPECT_EQ(c.state().brightness, camera::brightness_start + 2);
     c.receive(relay2_on, 1.6);
     c.receive(menu_open, 1.7);
     EXPECT_TRUE(c.state().relay[1]);
     EXPECT_FALSE(c.state().relay[0]);
     EXPECT_TRUE(c.state().menu_open);
     for (int i = 0; i < 20; ++i) c.receive(bright_up, 2.0 + i * 0.01);
-    EXPECT_EQ(c.state().brightness, sim::brightness_max);
+    EXPECT_EQ(c.state().brightness, camera::brightness_max);
 }
 
 TEST(VirtualCamera, PresetRecallMovesBackOverTime) {
-    sim::VirtualCamera c;
+    camera::VirtualCamera c;
     c.receive(pan_right_12, 0.0);
     c.receive(pan_tilt_stop, 0.69);       // pan 10
     c.receive(memory_set_0, 1.0);
@@ -135,21 +135,21 @@ TEST(VirtualCamera, PresetRecallMovesBackOverTime) {
 }
 
 TEST(VirtualCamera, TwoCommandsInExecutionAtMost) {
-    sim::CameraModel model;
+    camera::CameraModel model;
     model.buffer_limit = true;
     model.replies = true;
     model.exec_ms = 30;
-    sim::VirtualCamera c(model);
+    camera::VirtualCamera c(model);
     EXPECT_FALSE(c.receive(relay2_on, 1.0).dropped);
     EXPECT_FALSE(c.receive(pan_right_12, 1.0).dropped);
-    const sim::Received &third = c.receive(menu_open, 1.01);
+    const camera::Received &third = c.receive(menu_open, 1.01);
     EXPECT_TRUE(third.dropped);
     EXPECT_EQ(third.note, "buffer full, dropped");
     EXPECT_FALSE(c.state().menu_open);           // a dropped frame does nothing
     EXPECT_FALSE(c.receive(pan_tilt_stop, 1.031).dropped);  // the first two are done by then
 
     std::vector<std::string> replies;
-    for (const sim::Reply &r : c.take_replies(2.0)) {
+    for (const camera::Reply &r : c.take_replies(2.0)) {
         char t[16];
         snprintf(t, sizeof t, "%.3f ", r.time);
         replies.push_back(t + visca::hex(r.bytes));
@@ -163,9 +163,9 @@ TEST(VirtualCamera, TwoCommandsInExecutionAtMost) {
 }
 
 TEST(VirtualCamera, RecallHoldsItsSocketUntilItArrives) {
-    sim::CameraModel model;
+    camera::CameraModel model;
     model.buffer_limit = true;
-    sim::VirtualCamera c(model);
+    camera::VirtualCamera c(model);
     c.receive(pan_right_12, 0.0);
     c.receive(pan_tilt_stop, 0.69);
     c.receive(memory_set_0, 1.0);
@@ -182,10 +182,10 @@ TEST(VirtualCamera, RecallHoldsItsSocketUntilItArrives) {
 }
 
 TEST(VirtualCamera, UnknownCommandsAreReportedWithTheirBytes) {
-    sim::CameraModel model;
+    camera::CameraModel model;
     model.replies = true;
-    sim::VirtualCamera c(model);
-    const sim::Received &r = c.receive({0x81, 0x01, 0x04, 0x99, 0x02, 0xFF}, 0.5);
+    camera::VirtualCamera c(model);
+    const camera::Received &r = c.receive({0x81, 0x01, 0x04, 0x99, 0x02, 0xFF}, 0.5);
     EXPECT_EQ(r.note, "not understood");
     EXPECT_EQ(visca::describe(r.message), "unknown: 81 01 04 99 02 FF");
     const auto replies = c.take_replies(1.0);
@@ -194,9 +194,9 @@ TEST(VirtualCamera, UnknownCommandsAreReportedWithTheirBytes) {
 }
 
 TEST(Timeline, OneLabelPerFrameAndDroppedOnesMarked) {
-    sim::CameraModel model;
+    camera::CameraModel model;
     model.buffer_limit = true;
-    sim::VirtualCamera c(model);
+    camera::VirtualCamera c(model);
     c.receive(pan_right_12, 0.5);
     c.receive(zoom_tele_7, 0.5);
     c.receive(menu_open, 0.5);  // dropped
@@ -204,7 +204,7 @@ TEST(Timeline, OneLabelPerFrameAndDroppedOnesMarked) {
     c.receive(zoom_stop, 1.2);
     const std::string path = ::testing::TempDir() + "timeline_test.svg";
     std::string error;
-    ASSERT_TRUE(sim::write_timeline(path, model, c.history(), 2.0, &error)) << error;
+    ASSERT_TRUE(camera::write_timeline(path, model, c.history(), 2.0, &error)) << error;
     std::ifstream in(path);
     std::stringstream text;
     text << in.rdbuf();
@@ -222,16 +222,16 @@ TEST(Timeline, OneLabelPerFrameAndDroppedOnesMarked) {
 
 namespace {
 
-sim::Profile load(const std::string &name) {
-    sim::Profile p;
+camera::Profile load(const std::string &name) {
+    camera::Profile p;
     std::string error;
-    EXPECT_TRUE(sim::load_profile(name, &p, &error)) << error;
+    EXPECT_TRUE(camera::load_profile(name, &p, &error)) << error;
     return p;
 }
 
 TEST(Profile, ProportionalFileIsTheBuiltInModel) {
-    const sim::Profile file = load("proportional");
-    const sim::Profile built_in = sim::Profile::proportional();
+    const camera::Profile file = load("proportional");
+    const camera::Profile built_in = camera::Profile::proportional();
     for (int byte = 0; byte <= 0x7F; ++byte) {
         EXPECT_DOUBLE_EQ(file.pan.speed.rate(byte), built_in.pan.speed.rate(byte)) << byte;
         EXPECT_DOUBLE_EQ(file.tilt.speed.rate(byte), built_in.tilt.speed.rate(byte)) << byte;
@@ -263,8 +263,8 @@ TEST(Profile, SpeedTablesOfTheShippedShapes) {
         {"stepped", true, 0x18, 120},    {"stepped", false, 0x00, 0.3},   {"stepped", false, 0x12, 80},
     };
     for (const auto &c : cases) {
-        const sim::Profile p = load(c.profile);
-        const sim::SpeedCurve &curve = c.pan ? p.pan.speed : p.tilt.speed;
+        const camera::Profile p = load(c.profile);
+        const camera::SpeedCurve &curve = c.pan ? p.pan.speed : p.tilt.speed;
         EXPECT_DOUBLE_EQ(curve.rate(c.byte), c.degrees_per_second) << c.profile << (c.pan ? " pan " : " tilt ") << c.byte;
     }
     EXPECT_EQ(load("geometric").pan.sign, -1);
@@ -300,14 +300,14 @@ TEST(Profile, FaultsNameTheFileAndLine) {
     const std::string path = ::testing::TempDir() + "profile_test.ini";
     for (const auto &c : cases) {
         std::ofstream(path) << c.text;
-        sim::Profile p;
+        camera::Profile p;
         std::string error;
-        EXPECT_FALSE(sim::read_profile(path, &p, &error)) << c.text;
+        EXPECT_FALSE(camera::read_profile(path, &p, &error)) << c.text;
         EXPECT_EQ(error.find(path + c.error), 0u) << error;
     }
-    sim::Profile p;
+    camera::Profile p;
     std::string error;
-    EXPECT_FALSE(sim::load_profile("no-such-camera", &p, &error));
+    EXPECT_FALSE(camera::load_profile("no-such-camera", &p, &error));
     EXPECT_NE(error.find("/no-such-camera.ini: cannot read the profile: No such file or directory; the shipped "
                          "profiles are geometric, linear, proportional, stepped"),
               std::string::npos)
@@ -323,23 +323,23 @@ TEST(Profile, FaultsNameTheFileAndLine) {
 // covering speed * coast / 2 more.
 namespace {
 
-sim::CameraModel model_of(const std::string &profile) {
-    sim::CameraModel m;
+camera::CameraModel model_of(const std::string &profile) {
+    camera::CameraModel m;
     m.profile = load(profile);
     return m;
 }
 
 // Stepped, on frames and a start latency of 250 ms: every boundary exact in binary.
-sim::CameraModel exact_frames() {
-    sim::CameraModel m = model_of("stepped");
+camera::CameraModel exact_frames() {
+    camera::CameraModel m = model_of("stepped");
     m.profile.frame_ms = 250;
     m.profile.start_latency_ms = 250;
     return m;
 }
 
-std::vector<std::string> replies_until(sim::VirtualCamera &c, double time) {
+std::vector<std::string> replies_until(camera::VirtualCamera &c, double time) {
     std::vector<std::string> out;
-    for (const sim::Reply &r : c.take_replies(time)) {
+    for (const camera::Reply &r : c.take_replies(time)) {
         char t[16];
         snprintf(t, sizeof t, "%.3f ", r.time);
         out.push_back(t + visca::hex(r.bytes));
@@ -370,7 +370,7 @@ TEST(ProfileMotion, LatencyTableLookupAndCoast) {
          2.6 * 0.92 + 2.6 * 0.06 - 2.6 / 0.12 * 0.06 * 0.06 / 2, 2.6 * 0.92 + 2.6 * 0.12 / 2},
     };
     for (const auto &k : cases) {
-        sim::VirtualCamera c(model_of(k.profile));
+        camera::VirtualCamera c(model_of(k.profile));
         c.receive(k.drive, k.drive_at);
         EXPECT_NEAR(pan(c, k.still_at), 0.0, 1e-9) << k.profile;
         c.receive(pan_tilt_stop, k.stop_at);
@@ -381,14 +381,14 @@ TEST(ProfileMotion, LatencyTableLookupAndCoast) {
 }
 
 TEST(ProfileMotion, AStopBeforeTheLatencyEndsCancelsTheStart) {
-    sim::VirtualCamera c(model_of("stepped"));
+    camera::VirtualCamera c(model_of("stepped"));
     c.receive(pan_right_12, 0.41);  // acts at 0.44, would move from 0.52
     c.receive(pan_tilt_stop, 0.45); // acts at 0.48
     EXPECT_EQ(pan(c, 2.0), 0.0);
     EXPECT_FALSE(c.state().moving());
 
     // A stop taking effect in the very frame the start is due still cancels it.
-    sim::VirtualCamera same(exact_frames());
+    camera::VirtualCamera same(exact_frames());
     same.receive(pan_right_12, 0.3);     // acts at 0.5, would move from 0.75
     same.receive(pan_tilt_stop, 0.6);    // acts at 0.75
     EXPECT_EQ(pan(same, 2.0), 0.0);
@@ -396,9 +396,9 @@ TEST(ProfileMotion, AStopBeforeTheLatencyEndsCancelsTheStart) {
 }
 
 TEST(ProfileMotion, ExactFrameBoundariesLatencyAndSpeedChanges) {
-    const sim::CameraModel m = exact_frames();
+    const camera::CameraModel m = exact_frames();
     const double r05 = 2.6, r12 = 38;  // the stepped table at 0x05 and 0x12
-    sim::VirtualCamera c(m);
+    camera::VirtualCamera c(m);
     const Bytes pan_right_05 = {0x81, 0x01, 0x06, 0x01, 0x05, 0x00, 0x02, 0x03, 0xFF};
     c.receive(pan_right_05, 0.5);       // exactly on a boundary: acts at the next, 0.75; moves from 1.0
     c.receive({0x81, 0x09, 0x06, 0x10, 0xFF}, 0.51);  // acts at 0.75: waiting out the latency counts as moving
@@ -409,7 +409,7 @@ TEST(ProfileMotion, ExactFrameBoundariesLatencyAndSpeedChanges) {
 }
 
 TEST(ProfileMotion, InquiriesAnsweredWithTheStandardReplies) {
-    sim::VirtualCamera c;  // proportional: 14.4 units per degree, replies 10 ms after
+    camera::VirtualCamera c;  // proportional: 14.4 units per degree, replies 10 ms after
     const Bytes pan_tilt_inquiry = {0x81, 0x09, 0x06, 0x12, 0xFF};
     const Bytes status_inquiry = {0x81, 0x09, 0x06, 0x10, 0xFF};
     c.receive(pan_right_12, 1.0);
@@ -437,7 +437,7 @@ TEST(ProfileMotion, InquiriesAnsweredWithTheStandardReplies) {
 }
 
 TEST(ProfileMotion, EndStopAndReversedCounter) {
-    sim::VirtualCamera c(model_of("geometric"));  // pan -170..170, 8.8 units per degree, counted leftwards
+    camera::VirtualCamera c(model_of("geometric"));  // pan -170..170, 8.8 units per degree, counted leftwards
     c.receive({0x81, 0x01, 0x06, 0x01, 0x18, 0x00, 0x02, 0x03, 0xFF}, 0.5);  // 300 deg/s
     EXPECT_EQ(pan(c, 1.9), 170.0);
     EXPECT_FALSE(c.state().moving());
@@ -452,9 +452,9 @@ TEST(ProfileMotion, EndStopAndReversedCounter) {
 }
 
 TEST(ProfileMotion, TwoSlotsPerVideoFrame) {
-    sim::CameraModel m = model_of("linear");  // slots = 2, frames of 33.367 ms
+    camera::CameraModel m = model_of("linear");  // slots = 2, frames of 33.367 ms
     m.replies = true;
-    sim::VirtualCamera c(m);
+    camera::VirtualCamera c(m);
     c.receive(relay2_on, 1.0);           // acts at 30 frames (1.00101), in execution 30 ms
     c.receive(menu_open, 1.0);
     EXPECT_FALSE(c.state().menu_open);   // not before its frame
@@ -469,10 +469,10 @@ TEST(ProfileMotion, TwoSlotsPerVideoFrame) {
 }
 
 TEST(ProfileMotion, ACameraThatRejectsZeroSpeedBytesMissesTheDriversStop) {
-    sim::CameraModel m = model_of("proportional");
+    camera::CameraModel m = model_of("proportional");
     m.profile.rejects_zero_speed = true;
     m.replies = true;
-    sim::VirtualCamera c(m);
+    camera::VirtualCamera c(m);
     const Bytes both_speeds = {0x81, 0x01, 0x06, 0x01, 0x12, 0x0E, 0x02, 0x03, 0xFF};
     c.receive(both_speeds, 0.0);
     EXPECT_EQ(c.receive(pan_tilt_stop, 0.69).note, "rejected: speed byte 00");
@@ -493,7 +493,7 @@ TEST(Pacer, RepliesFollowEachOtherAtTheLinesByteTime) {
     line::Settings even;
     even.parity = 'E';
     EXPECT_DOUBLE_EQ(line::byte_seconds(even), 11.0 / 9600);  // and a parity bit
-    sim::Pacer p(byte);
+    camera::Pacer p(byte);
     p.push({0x90, 0x41, 0xFF}, 1.0);
     p.push({0x90, 0x51, 0xFF}, 1.001);  // queued behind the first: starts at 1.0 + 3 bytes
     EXPECT_EQ(p.due(0.999), Bytes{});

@@ -4,8 +4,9 @@
 # the written calibration over the same line. A short plan (pan only, moves
 # of 5 degrees and more) keeps it to seconds. The same over the network:
 # calibration and verification over udp with the IP header, verification
-# over tcp, and a camera nobody runs. Ctrl-C during a calibration leaves the
-# file alone.
+# over tcp, and a camera nobody runs. Empty names are usage errors. Every
+# stop signal, during a drive or while the values are chosen, stops the
+# camera and leaves the file alone.
 source "$2/e2e_lib.sh"
 
 "$bin/virtual_camera" --pty --profile proportional --quiet >"$work/camera.txt" 2>&1 &
@@ -27,6 +28,23 @@ for n in 0 256 1x ""; do
   expect_no_line "$work/camera_n.txt" "measuring"
 done
 expect_equal "the file after refused camera numbers" "$(cat "$work/site.ini")" "$(cat "$work/before.ini")"
+
+# An empty line or file name (a script's unset variable) is a usage error in
+# every program, never the built-in camera or standard input.
+while read -r -a command; do
+  status=0
+  timeout 30 "$bin/${command[0]}" "${command[@]:1}" "" >"$work/empty.txt" 2>&1 </dev/null || status=$?
+  expect_equal "exit status of ${command[*]} ''" "$status" 2
+  expect_line "$work/empty.txt" "empty"
+done <<EOF
+visca_calibrate --profile linear --write $work/site.ini --port
+visca_calibrate --profile linear --write
+tavrinode --port
+virtual_camera --port
+virtual_camera --listen
+visca_decode
+EOF
+expect_equal "the file after empty names" "$(cat "$work/site.ini")" "$(cat "$work/before.ini")"
 
 # A camera the file's [host] section does not have is refused, file untouched.
 printf '[host]\ncameras = 2\n[camera1]\nZoomTime = 1\n' >"$work/two.ini"
@@ -125,23 +143,62 @@ for target in "$work" "$work/fifo" "$work/long.ini"; do
 done
 expect_line "$work/target.txt" "long.ini:2: line longer than 199 characters"
 
-# Ctrl-C in the middle: the camera is stopped, the file stays as it was.
-cp "$work/before.ini" "$work/site2.ini"
-"$bin/visca_calibrate" --port "$pty" --profile proportional --axes pan \
-  --write "$work/site2.ini" >"$work/interrupted.txt" 2>&1 &
-calibrate_pid=$!
-for _ in $(seq 200); do
-  grep -q 'measuring pan' "$work/interrupted.txt" && break
-  sleep 0.05
+# Every stop signal during a drive: the camera is stopped (the three stop
+# frames of the safe stop, the last pan-tilt frame a stop), the file stays
+# as it was, and the status is 128 + the signal.
+"$bin/virtual_camera" --pty --profile proportional >"$work/camera-stop.txt" 2>&1 &
+background+=($!)
+pty=$(announced "$work/camera-stop.txt" pty)
+for sig in INT:130 HUP:129 QUIT:131 TERM:143; do
+  name=${sig%%:*}
+  cp "$work/before.ini" "$work/site2.ini"
+  seen=$(wc -l <"$work/camera-stop.txt")
+  "$bin/visca_calibrate" --port "$pty" --profile proportional --axes pan \
+    --write "$work/site2.ini" >"$work/interrupted.txt" 2>&1 &
+  calibrate_pid=$!
+  for _ in $(seq 400); do
+    tail -n +$((seen + 1)) "$work/camera-stop.txt" | grep -q 'pan-tilt drive' && break
+    sleep 0.02
+  done
+  kill -"$name" "$calibrate_pid"
+  asked=$(date +%s.%N)
+  status=0
+  wait "$calibrate_pid" || status=$?
+  took=$(awk -v a="$asked" -v b="$(date +%s.%N)" 'BEGIN { printf "%d", (b - a) * 1000 }')
+  expect_between "ms from SIG$name to the end" "$took" 0 3000
+  expect_equal "exit status after SIG$name" "$status" "${sig##*:}"
+  expect_line "$work/interrupted.txt" "interrupted; the configuration file was left as it was"
+  expect_equal "the file after SIG$name" "$(cat "$work/site2.ini")" "$(cat "$work/before.ini")"
+  tail -n +$((seen + 1)) "$work/camera-stop.txt" >"$work/frames-$name.txt"
+  expect_line "$work/frames-$name.txt" "zoom stop"
+  expect_equal "the last pan-tilt frame after SIG$name" \
+    "$(grep -o 'pan-tilt [a-z]*' "$work/frames-$name.txt" | grep -v position | tail -1)" "pan-tilt stop"
 done
-sleep 0.5
+
+# Ctrl-C once the camera is back at its start, while the values are chosen:
+# still 130, and the file is not written.
+cp "$work/before.ini" "$work/site3.ini"
+"$bin/visca_calibrate" --profile linear --axes zoom --write "$work/site3.ini" >/dev/null 2>"$work/late.txt" &
+calibrate_pid=$!
+wait_for "$work/late.txt" "back at the start; choosing the values"
 kill -INT "$calibrate_pid"
-asked=$(date +%s.%N)
 status=0
 wait "$calibrate_pid" || status=$?
-took=$(awk -v a="$asked" -v b="$(date +%s.%N)" 'BEGIN { printf "%d", (b - a) * 1000 }')
-expect_between "ms from Ctrl-C to the end" "$took" 0 3000
-expect_equal "the interrupted calibration's exit status" "$status" 130
-expect_line "$work/interrupted.txt" "interrupted; the configuration file was left as it was"
-expect_equal "the interrupted calibration's file" "$(cat "$work/site2.ini")" "$(cat "$work/before.ini")"
+expect_equal "exit status after Ctrl-C while choosing" "$status" 130
+expect_line "$work/late.txt" "interrupted; the configuration file was left as it was"
+expect_equal "the file after Ctrl-C while choosing" "$(cat "$work/site3.ini")" "$(cat "$work/before.ini")"
+
+# Under nohup (SIGHUP ignored from the start) a hang-up does not stop the run.
+cp "$work/before.ini" "$work/site4.ini"
+(
+  trap '' HUP
+  exec "$bin/visca_calibrate" --profile linear --axes pan --write "$work/site4.ini" >/dev/null 2>"$work/nohup.txt"
+) &
+calibrate_pid=$!
+wait_for "$work/nohup.txt" "measuring pan"
+kill -HUP "$calibrate_pid"
+status=0
+wait "$calibrate_pid" || status=$?
+expect_equal "exit status after SIGHUP under nohup" "$status" 0
+expect_line "$work/site4.ini" "PanMoveTimePerDegree = "
 finish

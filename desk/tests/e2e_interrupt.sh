@@ -4,8 +4,8 @@
 # returns 0; during a relay pulse the driver sees the cut-short sleep,
 # switches the relay off and returns 0. Outside the console the session then
 # ends with status 130 (also in `wait`, or verification, or between lines).
-# SIGTERM and SIGHUP during a long pan do the same cut, then tear down and
-# exit with 128 + the signal, the camera left stopped.
+# SIGTERM, SIGHUP and SIGQUIT during a long pan do the same cut, then tear
+# down and exit with 128 + the signal, the camera left stopped.
 source "$2/e2e_lib.sh"
 
 # interrupt FILE WAIT-FOR ARGS...: runs tavrinode with ARGS, sends SIGINT
@@ -88,7 +88,7 @@ expect_equal "stop frames at the prompt and after the cut" \
   "$(sed -n '/stopping camera 1/,/= 1/p' "$work/console.txt" | grep -c 'pan-tilt stop')" 2
 expect_count "$work/console.txt" "stopping camera 1" 2
 
-for sig in TERM:143 HUP:129; do
+for sig in TERM:143 HUP:129 QUIT:131; do
   name=${sig%%:*}
   : >"$work/$name.txt"
   "$bin/tavrinode" 'rel pan 90' 'rel pan 90' >"$work/$name.txt" 2>&1 &

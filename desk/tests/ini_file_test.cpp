@@ -1,5 +1,5 @@
-// The INI files of the desk programs: lines the INI library would cut, and
-// the calibrator's update of a configuration file on disk.
+// The INI files of the desk programs: lines the INI library would cut, the
+// camera a section names, and the update of a configuration file on disk.
 #include <fcntl.h>
 #include <stdio.h>
 #include <sys/stat.h>
@@ -11,7 +11,10 @@
 
 #include <gtest/gtest.h>
 
+#include "camera_section.h"
+#include "config_in_use.h"
 #include "ini_lines.h"
+#include "ini_values.h"
 #include "ini_update.h"
 
 namespace {
@@ -44,6 +47,52 @@ TEST(IniLines, LinesTheLibraryWouldCutAreNamed) {
     EXPECT_EQ(ini::parse(cut, [](void *, const char *, const char *, const char *) { return 1; }, nullptr, &why), 1);
 }
 
+TEST(IniSections, OneRuleNamesTheCamera) {
+    const struct {
+        const char *section;
+        int camera;
+    } cases[] = {
+        {"camera1", 1}, {"Camera01", 1}, {"CAMERA255", 255}, {"camera 1", 0}, {"camera", 0},
+        {"camera1x", 0}, {"camera0", 0}, {"camera256", 0}, {"camera+1", 0}, {"host", 0},
+    };
+    for (const auto &c : cases) EXPECT_EQ(ini::camera_of(c.section), c.camera) << c.section;
+    // Two sections of one camera are refused by the reader every program uses.
+    const struct {
+        std::string text;
+        int line;
+        std::string why;
+    } texts[] = {
+        {"[camera1]\nA = 1\n[camera2]\n[camera 1]\n", 0, ""},
+        {"[camera1]\nA = 1\n[host]\n[Camera01]\nB = 2\n", 4, "[Camera01] names camera 1 again (as [camera1] on line 1)"},
+        {"[camera2]\nA = 1\n  [camera2]\n[camera2]\n", 4, "[camera2] names camera 2 again (as [camera2] on line 1)"},
+    };
+    for (const auto &t : texts) {
+        std::string why;
+        EXPECT_EQ(ini::parse(t.text, [](void *, const char *, const char *, const char *) { return 1; }, nullptr, &why),
+                  t.line) << t.text;
+        EXPECT_EQ(why, t.why);
+    }
+}
+
+TEST(IniValues, OneReaderForBooleansAndOneForNumbers) {
+    const struct {
+        const char *text;
+        int boolean;  // -1: not a boolean
+        bool number;
+        long value;
+    } cases[] = {
+        {"Yes", 1, false, 0}, {"OFF", 0, false, 0}, {"1", 1, true, 1}, {"0", 0, true, 0}, {"-42", -1, true, -42},
+        {"", -1, false, 0}, {"7x", -1, false, 0}, {"99999999999999999999", -1, false, 0}, {"maybe", -1, false, 0},
+    };
+    for (const auto &c : cases) {
+        bool b = false;
+        long n = 0;
+        EXPECT_EQ(ini::read_bool(c.text, &b) ? int(b) : -1, c.boolean) << c.text;
+        EXPECT_EQ(ini::read_long(c.text, &n), c.number) << c.text;
+        EXPECT_EQ(n, c.value) << c.text;
+    }
+}
+
 struct Folder {
     std::string path = testing::TempDir() + "ini_file_" + std::to_string(getpid());
     Folder() {
@@ -68,7 +117,18 @@ std::string read_all(const std::string &path) {
     return s.str();
 }
 
-const calib::Settings zoom = {{"ZoomTime", 9000}};
+const ini::Settings zoom = {{"ZoomTime", 9000}};
+
+TEST(IniFile, CalibratorReadsTheValuesInUseOfCamera01) {
+    Folder f;
+    std::ofstream(f.file("site.ini")) << "[host]\ncameras = 2\n[camera2]\nZoomTime = 7\n[Camera01]\nZoomTime = 5\n";
+    calibrate::Config in_use = {{"ZoomTime", 1}};
+    std::optional<long> cameras;
+    std::string error;
+    ASSERT_TRUE(calibrate::read_config(f.file("site.ini"), 1, &in_use, &cameras, &error)) << error;
+    EXPECT_EQ(in_use["ZoomTime"], 5);
+    EXPECT_EQ(cameras, 2);
+}
 
 TEST(IniFile, SymlinkTargetUpdatedModeAndOwnerKeptNoStaleNewFile) {
     Folder f;
@@ -83,7 +143,7 @@ TEST(IniFile, SymlinkTargetUpdatedModeAndOwnerKeptNoStaleNewFile) {
     std::ofstream(f.file("elsewhere")) << "keep";
     ASSERT_EQ(symlink("elsewhere", f.file("site.ini.new").c_str()), 0);
     std::string error;
-    ASSERT_TRUE(calib::update_ini_file(f.file("site.ini"), 1, zoom, &error)) << error;
+    ASSERT_TRUE(ini::update_ini_file(f.file("site.ini"), 1, zoom, &error)) << error;
     struct stat link, real;
     ASSERT_EQ(lstat(f.file("site.ini").c_str(), &link), 0);
     EXPECT_TRUE(S_ISLNK(link.st_mode));
@@ -102,6 +162,8 @@ TEST(IniFile, RefusedBeforeAnythingMoves) {
     const std::string long_line = "; " + std::string(ini::max_line, 'c') + "\n[camera1]\n";
     std::ofstream(f.file("long.ini")) << long_line;
     std::ofstream(f.file("broken.ini")) << "[camera1\n";
+    std::ofstream(f.file("twice.ini")) << "[camera1]\n[Camera01]\n";
+    std::ofstream(f.file("indented.ini")) << "[camera1]\n  [camera2]\n";
     std::ofstream(f.file("grows.ini")) << "[camera1]\nZoomTime = 1 ;" << std::string(ini::max_line - 15, 'c') << "\n";
     ASSERT_EQ(mkfifo(f.file("fifo").c_str(), 0600), 0);
     ASSERT_EQ(symlink("nowhere", f.file("dangling").c_str()), 0);
@@ -116,15 +178,17 @@ TEST(IniFile, RefusedBeforeAnythingMoves) {
         {f.file("long.ini"), "long.ini:1: line longer than 199 characters; ", false},
         {f.file("broken.ini"), "broken.ini:1: not a valid INI line; ", false},
         {f.file("grows.ini"), "grows.ini:2: the new value would make a line longer than 199", false},
+        {f.file("twice.ini"), "twice.ini:2: [Camera01] names camera 1 again (as [camera1] on line 1); ", false},
+        {f.file("indented.ini"), "indented.ini:4: the update would add [camera1] names camera 1 again", false},
     };
     for (const auto &c : cases) {
         std::string error;
-        EXPECT_EQ(calib::check_write_target(c.path, &error), !c.checked_first) << c.path;
-        EXPECT_FALSE(calib::update_ini_file(c.path, 1, zoom, &error)) << c.path;
+        EXPECT_EQ(ini::check_write_target(c.path, &error), !c.checked_first) << c.path;
+        EXPECT_FALSE(ini::update_ini_file(c.path, 1, zoom, &error)) << c.path;
         EXPECT_NE(error.find(c.error), std::string::npos) << error;
     }
     EXPECT_EQ(read_all(f.file("long.ini")), long_line);
-    EXPECT_EQ(f.listing(), "broken.ini\ndangling\nfifo\ngrows.ini\nlong.ini\n");
+    EXPECT_EQ(f.listing(), "broken.ini\ndangling\nfifo\ngrows.ini\nindented.ini\nlong.ini\ntwice.ini\n");
 }
 
 }  // namespace

@@ -318,11 +318,11 @@ TEST(NetLines, CalibrationTakesTheAnswerUnderTheInquirysNumber) {
     const auto net = line::parse_net_address("udp:127.0.0.1:" + std::to_string(ntohs(at.sin_port)), Side::Client,
                                              &error);
     ASSERT_TRUE(net) << error;
-    auto link = calib::net_link(*net, &error);
+    auto link = calibrate::net_link(*net, &error);
     ASSERT_TRUE(link) << error;
     for (const Round &r : rounds) {
         error.clear();
-        const auto zoom = calib::read_lens(*link, true, &error);
+        const auto zoom = calibrate::read_lens(*link, true, &error);
         EXPECT_EQ(zoom.has_value(), r.ok) << error;
         EXPECT_EQ(zoom.value_or(0), r.value);
         EXPECT_NE(error.find(r.error), std::string::npos) << error;

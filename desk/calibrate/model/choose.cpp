@@ -1,0 +1,177 @@
+#include "choose.h"
+
+#include <math.h>
+
+#include <algorithm>
+#include <limits>
+
+#include "median.h"
+
+namespace calibrate {
+
+namespace {
+
+struct KeyRange {
+    const char *key;
+    long low, high;
+};
+
+// The key's range as the driver's descriptor declares it.
+KeyRange key_range(const char *key) {
+    KeyRange r{key, 1, 1};
+    if (!driver_range(key, &r.low, &r.high)) r.low = r.high = 1;
+    return r;
+}
+
+KeyRange time_key(int axis) {
+    static const char *const keys[4] = {"PanMoveTimePerDegree", "TiltMoveTimePerDegree", "ZoomTime", "FocusTime"};
+    return key_range(keys[axis]);
+}
+
+KeyRange compensation_key(int axis) {
+    return key_range(axis == Pan ? "PanSpeedCompensation" : "TiltSpeedCompensation");
+}
+
+// Tries each value, keeps the cheapest (the current one on a tie).
+void search(DriverProbe &probe, const Curves &curves, int axis, const std::vector<double> &moves,
+            const std::string &key, const std::vector<long> &values, double step) {
+    long best = probe.config().at(key);
+    double best_cost = plan_cost(probe, curves, axis, moves, step);
+    for (long v : values) {
+        probe.set(key, v);
+        const double c = plan_cost(probe, curves, axis, moves, step);
+        if (c < best_cost) {
+            best_cost = c;
+            best = v;
+        }
+    }
+    probe.set(key, best);
+}
+
+std::vector<long> around(long centre, double low_factor, double high_factor, int count, const KeyRange &range) {
+    std::vector<long> values;
+    const double a = log(std::max(1.0, centre * low_factor));
+    const double b = log(std::max(1.0, centre * high_factor));
+    for (int i = 0; i <= count; ++i) {
+        const long v = lround(exp(a + (b - a) * i / count));
+        if (v >= range.low && v <= range.high && (values.empty() || values.back() != v)) values.push_back(v);
+    }
+    return values;
+}
+
+}  // namespace
+
+Prediction predict(DriverProbe &probe, const Curves &curves, int axis, double amount, double step) {
+    Prediction p;
+    p.requested = amount;
+    p.drives = probe.move(axis, amount);
+    double low = 0, high = 0, high_weight = 0;  // one stair below and above, and how likely the one above is
+    for (const Drive &d : p.drives) {
+        const auto it = curves.find(CurveKey{d.axis, d.dir, d.speed});
+        if (it == curves.end()) {
+            p.known = false;
+            continue;
+        }
+        const double mean = std::max(0.0, it->second.at(d.seconds));
+        p.reached += d.dir * mean;
+        if (step > 0 && p.drives.size() == 1) {
+            const double f = d.seconds / step - floor(d.seconds / step);
+            const double stair = it->second.rate * step;
+            low = d.dir * std::max(0.0, mean - f * stair);
+            high = d.dir * std::max(0.0, mean + (1 - f) * stair);
+            high_weight = f;
+        }
+    }
+    const double a = fabs(amount);
+    if (step > 0 && p.drives.size() == 1 && p.known) {
+        p.expected = ((1 - high_weight) * fabs(low - amount) + high_weight * fabs(high - amount)) / a;
+    } else {
+        p.expected = fabs(p.reached - amount) / a;
+    }
+    return p;
+}
+
+double plan_cost(DriverProbe &probe, const Curves &curves, int axis, const std::vector<double> &moves,
+                 double step) {
+    // Sum of relative errors, so that no single move (a start-latency-bound
+    // 1 degree pan) drags every other one off. Pan and tilt moves under 5
+    // degrees count a quarter: the long moves set the time per degree, the
+    // short ones the compensation.
+    // Zoom and focus times are a pure scale, so a camera's start latency
+    // costs every lens move the same steps: there the median is what a
+    // time can improve, and it is what counts.
+    double sum = 0;
+    std::vector<double> errors;
+    for (double m : moves) {
+        const Prediction p = predict(probe, curves, axis, m, step);
+        if (!p.known) return std::numeric_limits<double>::infinity();
+        const bool short_pan_tilt = (axis == Pan || axis == Tilt) && fabs(m) < short_move_degrees;
+        sum += (short_pan_tilt ? short_move_weight : 1.0) * p.error();
+        errors.push_back(p.error());
+    }
+    if (axis == Zoom || axis == Focus) {
+        return common::median(errors) * static_cast<double>(errors.size()) + 0.1 * sum;
+    }
+    return sum;
+}
+
+std::vector<std::string> keys_of(int axis) {
+    std::vector<std::string> keys{time_key(axis).key};
+    if (axis == Pan || axis == Tilt) keys.push_back(compensation_key(axis).key);
+    return keys;
+}
+
+void choose_axis(DriverProbe &probe, const Curves &curves, int axis, const std::vector<double> &moves,
+                 bool search_compensation, double step) {
+    if (moves.empty()) return;
+    const KeyRange t = time_key(axis);
+    // Start where the longest move lands right: its drive time scales with
+    // the time per unit.
+    const double longest = *std::max_element(moves.begin(), moves.end(),
+                                             [](double a, double b) { return fabs(a) < fabs(b); });
+    const Prediction p = predict(probe, curves, axis, longest, step);
+    if (p.known && fabs(p.reached) > 0) {
+        const long scaled = lround(probe.config().at(t.key) * fabs(longest / p.reached));
+        probe.set(t.key, std::clamp(scaled, t.low, t.high));
+    }
+    std::vector<long> compensations;
+    if (search_compensation && (axis == Pan || axis == Tilt)) {
+        for (long c = compensation_key(axis).low; c <= compensation_key(axis).high; ++c) compensations.push_back(c);
+    }
+    for (int round = 0; round < 3; ++round) {
+        const long centre = probe.config().at(t.key);
+        search(probe, curves, axis, moves, t.key, around(centre, 0.6, 1.6, 240, t), step);
+        const long fine = probe.config().at(t.key);
+        std::vector<long> near;
+        for (long v = fine - 40; v <= fine + 40; ++v) {
+            if (v >= t.low && v <= t.high) near.push_back(v);
+        }
+        search(probe, curves, axis, moves, t.key, near, step);
+        if (!compensations.empty()) search(probe, curves, axis, moves, compensation_key(axis).key, compensations, step);
+    }
+}
+
+long choose_move_speed(DriverProbe &probe, const Curves &curves, bool pan, bool tilt, double frame_ms) {
+    const long configured = probe.config().at("MoveSpeed");
+    if (frame_ms <= 0) return configured;
+    long chosen = configured;
+    for (long s = configured; s >= 5; s -= 5) {
+        probe.set("MoveSpeed", s);
+        chosen = s;
+        bool fits = true;
+        for (int axis : {Pan, Tilt}) {
+            if ((axis == Pan && !pan) || (axis == Tilt && !tilt)) continue;
+            for (const Drive &d : probe.move(axis, 90)) {
+                for (int dir : {1, -1}) {
+                    const auto it = curves.find(CurveKey{axis, dir, d.speed});
+                    if (it != curves.end() && it->second.rate * frame_ms / 1000 > 0.3) fits = false;
+                }
+            }
+        }
+        if (fits) break;
+    }
+    probe.set("MoveSpeed", configured);
+    return chosen;
+}
+
+}  // namespace calibrate

@@ -1,0 +1,86 @@
+// Timed drives bracketed by position inquiries once the camera has settled,
+// back and forth around the start position so that no end stop is reached.
+#ifndef SIM_CALIBRATE_MEASURE_H
+#define SIM_CALIBRATE_MEASURE_H
+
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "camera_link.h"
+#include "choose.h"
+#include "fit.h"
+
+namespace calibrate {
+
+struct AxisGeometry {
+    double units_per_unit = 1;  // position counter units per degree (lens: per step)
+    int sign = 0;               // counter direction against the driver's; 0: find out
+    // Where the axis may go, in degrees or steps (nullopt: unlimited).
+    std::optional<double> min, max;
+};
+
+struct MeasureOptions {
+    double short_target = 1;    // distance of the short drive (degrees; lens: times 250)
+    double min_short = 0.1;     // seconds
+    double long_target = 4;     // distance of the long drive
+    double max_drive = 0.8;     // seconds
+    int times = 2;              // drive times per direction, from the short to the long one
+};
+
+// Progress: axis, speed, an estimate of the camera time still needed.
+using ProgressFn = std::function<void(int axis, int speed, double seconds_left)>;
+
+class Measurer {
+public:
+    Measurer(CameraLink &link, const volatile int *stop_flag, ProgressFn progress)
+        : link_(link), stop_(stop_flag), progress_(std::move(progress)) {}
+
+    // Where the axis stands now, in degrees or steps (signed as the driver counts).
+    std::optional<double> position(int axis, std::string *error);
+
+    // Measures each speed in both directions at two drive times and fits them.
+    // `drives_after` is how many drives other axes still need (for the estimate).
+    bool measure(int axis, AxisGeometry &geometry, const std::vector<int> &speeds, int drives_after,
+                 const MeasureOptions &options, Curves *curves, std::map<CurveKey, std::vector<Sample>> *samples,
+                 std::string *error);
+
+    // Drives the axis back to `target` (closed loop on the position
+    // inquiries), at a speed whose curve is known.
+    bool go_to(int axis, const AxisGeometry &geometry, double target, const Curves &curves, std::string *error);
+
+    // Drives one speed for each of `times`, the direction turning each
+    // time (the first away from the side the axis stands on), so the axis
+    // stays where it is.
+    bool staircase(int axis, const AxisGeometry &geometry, int speed, const std::vector<double> &times,
+                   std::map<CurveKey, std::vector<Sample>> *samples, std::string *error);
+
+    // Stops every axis (after Ctrl-C, or an error): one stop frame at a
+    // time, `pace` seconds apart, so a camera that holds two commands drops
+    // none; then position inquiries confirm that nothing moves, and the
+    // stops go out once more while something does.
+    void stop_all(double pace);
+
+    double seconds_per_drive() const { return drives_ > 0 ? spent_ / drives_ : 0.8; }
+
+private:
+    bool stopped() const { return stop_ != nullptr && *stop_ != 0; }
+    std::optional<double> settled_position(int axis, const AxisGeometry &g, std::string *error);
+    // `took`: the time from the drive frame having left to the stop frame
+    // having left, as the clock saw it (a loaded machine sleeps longer).
+    std::optional<double> timed_drive(int axis, const AxisGeometry &g, int dir, int speed, double seconds,
+                                      std::string *error, double *took = nullptr);
+
+    CameraLink &link_;
+    const volatile int *stop_;
+    ProgressFn progress_;
+    std::optional<double> rest_[4];  // the last settled reading, until the next command
+    int drives_ = 0;
+    double spent_ = 0;
+};
+
+}  // namespace calibrate
+
+#endif

@@ -1,0 +1,112 @@
+// Site mode: reads the site, runs the cameras' runs, draws the table and
+// writes every calibrated camera's values back in one update.
+#include "site.h"
+
+#include <errno.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <time.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+
+#include "ini_lines.h"
+#include "ini_update.h"
+#include "runs.h"
+#include "table.h"
+
+namespace site {
+
+namespace {
+
+double now() {
+    struct timespec t;
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return static_cast<double>(t.tv_sec) + 1e-9 * static_cast<double>(t.tv_nsec);
+}
+
+// A private folder for the runs and, in it, the snapshot of CONFIG that every
+// camera starts from, whatever is edited in the file while they run.
+bool snapshot(const std::string &config, Run *run) {
+    const char *tmp = getenv("TMPDIR");
+    run->dir = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/visca_calibrate.XXXXXX";
+    if (mkdtemp(&run->dir[0]) == nullptr) {
+        fprintf(stderr, "visca_calibrate: cannot make a folder for the cameras' runs: %s\n", strerror(errno));
+        return false;
+    }
+    run->config = run->dir + "/config.ini";
+    std::string text, why;
+    const bool read = ini::read_file(config, &text, &why);
+    std::ofstream copy(run->config, std::ios::binary);
+    copy << text;
+    copy.close();
+    if (!read || !copy) {
+        fprintf(stderr, "visca_calibrate: cannot copy %s to %s%s\n", config.c_str(), run->config.c_str(),
+                read ? "" : (": " + why).c_str());
+        std::error_code ignored;
+        std::filesystem::remove_all(run->dir, ignored);
+        return false;
+    }
+    return true;
+}
+
+// The values of every camera calibrated, into CONFIG in one update.
+bool write_back(const std::string &config, const std::vector<Camera> &cameras, const std::vector<Outcome> &outcomes) {
+    std::vector<std::pair<int, ini::Settings>> values;
+    for (size_t i = 0; i < cameras.size(); ++i) {
+        if (outcomes[i].ok) values.emplace_back(cameras[i].number, outcomes[i].values);
+    }
+    if (values.empty()) return true;
+    std::string error;
+    if (!ini::update_ini_file(config, values, &error)) {
+        fprintf(stderr, "visca_calibrate: %s; no camera's values were written\n", error.c_str());
+        return false;
+    }
+    printf("wrote the values of %zu camera(s) into %s\n", values.size(), config.c_str());
+    return true;
+}
+
+}  // namespace
+
+int calibrate_all(int argc, char **argv, const std::string &config, int jobs) {
+    std::string error;
+    Run run;
+    if (!forwarded(argc, argv, &run.options, &error)) {
+        fprintf(stderr, "visca_calibrate: %s\n", error.c_str());
+        return 2;
+    }
+    if (config.empty()) {
+        fprintf(stderr, "visca_calibrate: --all needs --config FILE, the host's configuration\n");
+        return 2;
+    }
+    std::vector<Camera> cameras;
+    if (!read_cameras(config, &cameras, &error)) {
+        fprintf(stderr, "visca_calibrate: %s\n", error.c_str());
+        return 1;
+    }
+    if (cameras.empty()) {
+        fprintf(stderr, "visca_calibrate: %s: no camera has its own port; nothing to calibrate\n", config.c_str());
+        return 1;
+    }
+    if (!snapshot(config, &run)) return 1;
+
+    const double began = now();
+    int signal = 0;
+    const std::vector<Outcome> outcomes = run_cameras(run, cameras, jobs, &signal);
+    printf("\n%s", table(cameras, outcomes).c_str());
+    std::error_code ignored;
+    std::filesystem::remove_all(run.dir, ignored);
+    const size_t good = static_cast<size_t>(std::count_if(outcomes.begin(), outcomes.end(),
+                                                          [](const Outcome &o) { return o.ok; }));
+    printf("%zu of %zu camera(s) calibrated in %.0f s\n", good, cameras.size(), now() - began);
+    if (signal != 0) {
+        fprintf(stderr, "visca_calibrate: interrupted; the configuration file was left as it was\n");
+        return 128 + signal;
+    }
+    if (!write_back(config, cameras, outcomes)) return 1;
+    return good == cameras.size() ? 0 : 1;
+}
+
+}  // namespace site

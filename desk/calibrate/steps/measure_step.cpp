@@ -1,0 +1,222 @@
+// Steps 3 and 5: drive every axis at the speeds the driver can send and fit
+// what they did; then, once MoveSpeed is chosen, long drives at the speeds
+// long moves will use. At the end every axis goes back where it began.
+#include <math.h>
+
+#include <algorithm>
+#include <unistd.h>
+
+#include "lens_speed.h"
+#include "plan.h"
+#include "time_step.h"
+#include "session.h"
+
+namespace calibrate {
+
+namespace {
+
+// Long drives for the speeds that carry the long moves.
+MeasureOptions long_drives(bool quick) {
+    MeasureOptions m;
+    m.long_target = 20;
+    m.max_drive = 2.0;
+    m.short_target = 3;
+    m.times = quick ? 2 : 4;
+    return m;
+}
+
+// Every nibble the lens can be given: short drives as well as long ones,
+// down to the drive time of the smallest lens move at the fastest nibble.
+MeasureOptions lens_drives() {
+    MeasureOptions m;
+    m.short_target = 0.8;  // 200 steps
+    m.min_short = 0.03;
+    m.long_target = 6;     // 1500 steps
+    m.max_drive = 0.6;     // the nibble chosen gets longer ones later
+    m.times = 3;
+    return m;
+}
+
+bool pan_tilt_all(const Session &s, int axis) { return axis <= Tilt && !s.o.quick; }
+
+// Every nibble, also when the speeds in use stay: the table says what a
+// change would gain.
+bool lens_all(const Session &s, int axis) { return axis >= Zoom && !s.o.quick; }
+
+bool measure_speeds(Session &s, int axis, const std::set<int> &speeds, const MeasureOptions &mo, int drives_after) {
+    const std::vector<int> todo(speeds.begin(), speeds.end());
+    return todo.empty() || s.measurer->measure(axis, s.geometry[axis], todo, drives_after, mo, &s.curves, &s.samples,
+                                               &s.error);
+}
+
+}  // namespace
+
+bool measure(Session &s) {
+    s.began = s.link->now();
+    // The speeds of the first pass, known before anything moves, so that
+    // the progress can tell the camera time left.
+    std::set<int> speeds[4];
+    int drives_left = 0;
+    for (int axis = 0; axis < 4; ++axis) {
+        if (!s.o.axes[axis]) continue;
+        const AxisGeometry &g = s.geometry[axis];
+        std::optional<double> travel;
+        if (g.min && g.max) travel = *g.max - *g.min;
+        s.plan[axis] = plan_moves(axis, travel, s.o.quick);
+        if (pan_tilt_all(s, axis)) {
+            speeds[axis] = speeds_used(*s.probe, axis, s.plan[axis], 0.1, 10, true);
+            drives_left += static_cast<int>(speeds[axis].size()) * 4 + 2 * long_drives(false).times;
+        } else if (lens_all(s, axis)) {
+            speeds[axis] = lens_nibbles(*s.probe, axis);
+            drives_left += static_cast<int>(speeds[axis].size()) * 2 * lens_drives().times + 4;
+        } else {
+            speeds[axis] = speeds_used(*s.probe, axis, s.plan[axis], 1.0, 1.0, false);
+            drives_left += static_cast<int>(speeds[axis].size()) * 2 * long_drives(s.o.quick).times;
+        }
+    }
+    // Every speed first, with short drives: the rates tell which MoveSpeed
+    // suits the camera; then long drives at the speed long moves will use.
+    for (int axis = 0; axis < 4; ++axis) {
+        if (!s.o.axes[axis]) continue;
+        if (axis == Focus) {
+            s.focus_was_auto = read_focus_auto(*s.link);
+            if (!s.link->command(focus_mode(false), &s.error)) return false;
+        }
+        const auto start = s.measurer->position(axis, &s.error);
+        if (!start) return false;
+        s.raw_start[axis] = *start;
+        const MeasureOptions mo = pan_tilt_all(s, axis) ? MeasureOptions()
+                                  : lens_all(s, axis)   ? lens_drives()
+                                                        : long_drives(s.o.quick);
+        drives_left -= static_cast<int>(speeds[axis].size()) * 2 * mo.times;
+        if (!measure_speeds(s, axis, speeds[axis], mo, drives_left)) return false;
+    }
+    return !s.stopped();
+}
+
+bool measure_time_step(Session &s) {
+    // On pan (else tilt): the fastest byte whose staircase stays well
+    // within the room around the start. Drives of one direction are two
+    // spacings apart, which must move the axis five units of the reading
+    // on a camera without a grid; the times span 150 ms and more.
+    const int axis = s.o.axes[Pan] ? Pan : s.o.axes[Tilt] ? Tilt : -1;
+    if (axis < 0 || s.o.quick) return true;
+    const AxisGeometry &g = s.geometry[axis];
+    const double first = 0.1, unit = 1 / g.units_per_unit;
+    double room = 1e9;
+    const auto here = s.measurer->position(axis, &s.error);
+    if (!here) return false;
+    const double at = *here * (g.sign == 0 ? 1 : g.sign) / g.units_per_unit;
+    if (g.min) room = std::min(room, at - *g.min);
+    if (g.max) room = std::min(room, *g.max - at);
+    int speed = -1;
+    double rate = 0;
+    for (const auto &[key, line] : s.curves) {
+        if (std::get<0>(key) != axis) continue;
+        const double r = line.rate;
+        if (r * 0.3 <= 0.25 * room && r > rate) {
+            rate = r;
+            speed = std::get<2>(key);
+        }
+    }
+    if (speed < 0) {
+        printf("camera time step: not measured (no %s speed fits a staircase); assuming %.1f ms\n",
+               axis_label(axis), 1000 * s.step_or_frame());
+        return true;
+    }
+    // 40 drives over 150 ms at most: three stairs or more of a 25 Hz camera.
+    const double spacing = std::max({0.002, 2.5 * unit / rate, 0.15 / 40});
+    const int count = std::clamp(static_cast<int>(ceil(0.15 / spacing)), 16, 40);
+    std::map<CurveKey, std::vector<Sample>> stairs;
+    if (!s.measurer->staircase(axis, s.geometry[axis], speed, staircase_times(first, spacing, count), &stairs,
+                               &s.error)) {
+        return false;
+    }
+    std::vector<Staircase> runs;
+    for (const auto &[key, samples] : stairs) {
+        runs.push_back({samples, unit, s.curves[key].rate});
+    }
+    s.time_step = estimate_time_step(runs);
+    s.time_step_spacing = spacing;
+    return !s.stopped();
+}
+
+bool measure_long_drives(Session &s) {
+    if (s.o.quick || (!s.o.axes[Pan] && !s.o.axes[Tilt])) return true;
+    const long move_speed =
+        choose_move_speed(*s.probe, s.curves, s.o.axes[Pan], s.o.axes[Tilt], 1000 * s.step_or_frame());
+    s.probe->set("MoveSpeed", move_speed);
+    for (int axis = Pan; axis <= Tilt; ++axis) {
+        if (!s.o.axes[axis]) continue;
+        std::set<int> speeds;
+        for (double m : s.plan[axis]) {
+            if (fabs(m) < 45) continue;
+            for (const Drive &d : s.probe->move(axis, m)) speeds.insert(d.speed);
+        }
+        if (!measure_speeds(s, axis, speeds, long_drives(false), 0)) return false;
+        choose_axis(*s.probe, s.curves, axis, s.plan[axis], true, s.step_or_frame());
+    }
+    return !s.stopped();
+}
+
+bool measure_lens_long_drives(Session &s) {
+    // The nibble the lens will drive at carries moves of many seconds:
+    // two more drive times up to 2 s, so that its rate is not a short
+    // drive's carried far beyond it.
+    for (int axis = Zoom; axis <= Focus; ++axis) {
+        if (!lens_all(s, axis)) continue;
+        const AxisGeometry &g = s.geometry[axis];
+        const double travel = g.min && g.max ? *g.max - *g.min : 19998;
+        const LensTable t = lens_table(*s.probe, s.curves, axis, s.plan[axis], s.step_or_frame(), travel);
+        const int row = choose_lens_row(t, s.o.lens_speed.kind, s.o.lens_speed.nibble);
+        if (row < 0) continue;
+        MeasureOptions mo = long_drives(true);
+        mo.short_target = 8;  // 2000 steps
+        if (!measure_speeds(s, axis, {t.rows[static_cast<size_t>(row)].nibble}, mo, 0)) return false;
+    }
+    return !s.stopped();
+}
+
+bool return_to_start(Session &s) {
+    for (int axis = 0; axis < 4; ++axis) {
+        if (!s.o.axes[axis]) continue;
+        // The counter's direction is known by now.
+        const AxisGeometry &g = s.geometry[axis];
+        const double sign = g.sign == 0 ? 1 : g.sign;
+        const double start = s.raw_start[axis] * sign / g.units_per_unit;
+        if (!s.measurer->go_to(axis, g, start, s.curves, &s.error)) return false;
+        const auto back = s.measurer->position(axis, &s.error);
+        if (!back) return false;
+        char text[96];
+        snprintf(text, sizeof text, "%s %s %.2f (started %.2f)", s.restored.empty() ? "back at the start:" : ",",
+                 axis_label(axis), *back * sign / g.units_per_unit, start);
+        s.restored += text;
+    }
+    if (s.focus_was_auto && *s.focus_was_auto && !s.link->command(focus_mode(true), &s.error)) return false;
+    s.camera_time = s.link->now() - s.began;
+    // The last progress line: from here on only arithmetic, and the file.
+    const char *done = "back at the start; choosing the values";
+    if (s.stopped()) {
+        s.error = "interrupted";
+        return false;
+    }
+    if (isatty(STDERR_FILENO)) {
+        fprintf(stderr, "\r%-78s\n", done);
+    } else {
+        fprintf(stderr, "%s\n", done);
+    }
+    return true;
+}
+
+int abort_run(Session &s, const std::string &why) {
+    if (s.measurer) s.measurer->stop_all(s.step_or_frame());
+    std::string ignored;
+    if (s.link && s.focus_was_auto && *s.focus_was_auto) s.link->command(focus_mode(true), &ignored);
+    if (isatty(STDERR_FILENO)) fputc('\n', stderr);
+    fprintf(stderr, "visca_calibrate: %s%s\n", s.stopped() ? "interrupted" : why.c_str(),
+            s.o.write.empty() ? "" : "; the configuration file was left as it was");
+    // As a shell reports a program ended by the signal: 130 after Ctrl-C.
+    return s.stopped() ? 128 + *s.stop : 1;
+}
+
+}  // namespace calibrate

@@ -1,0 +1,69 @@
+// Step 7: what was measured and chosen, the predicted landing of every
+// move of the plan, and the predictions for the held-out sizes a
+// verification will run, made before it runs them.
+#include <math.h>
+
+#include <algorithm>
+
+#include "median.h"
+#include "plan.h"
+#include "report.h"
+#include "session.h"
+
+namespace calibrate {
+
+namespace {
+
+std::optional<double> travel_of(const AxisGeometry &g) {
+    if (g.min && g.max) return *g.max - *g.min;
+    return std::nullopt;
+}
+
+}  // namespace
+
+void report(Session &s) {
+    const double step = s.step_or_frame();
+    printf("measured in %.1f s of camera time; %s\n", s.camera_time, s.restored.c_str());
+    if (!s.time_step) {
+        printf("camera time step not measured; %.1f ms assumed\n", 1000 * step);
+    } else if (*s.time_step > 0) {
+        printf("camera acts every %.1f ms\n", 1000 * *s.time_step);
+    } else {
+        printf("camera acts continuously (no stairs coarser than %.1f ms)\n", 2000 * s.time_step_spacing);
+    }
+    printf("\n");
+    const long move_speed = s.probe->config().at("MoveSpeed");
+    if (move_speed != s.in_use.at("MoveSpeed")) {
+        printf("MoveSpeed = %ld  (was %ld): at the camera's time step (%.1f ms) a faster speed moves too far "
+               "within one step for moves of 5 degrees\n\n",
+               move_speed, s.in_use.at("MoveSpeed"), 1000 * step);
+    }
+    std::vector<double> held_pan_tilt, held_lens;
+    for (const auto &[axis, moves] : s.plan) {
+        print_curves(stdout, s.curves, axis);
+        if (axis >= Zoom) print_lens_table(stdout, s.lens_tables[axis - Zoom]);
+        std::vector<std::string> keys = keys_of(axis);
+        if (axis >= Zoom) keys.insert(keys.begin(), lens_speed_key(axis));
+        for (const std::string &key : keys) {
+            const bool kept = std::find(s.kept.begin(), s.kept.end(), key) != s.kept.end();
+            printf("  %s = %ld  (was %ld)%s\n", key.c_str(), s.probe->config().at(key), s.in_use.at(key),
+                   kept ? ", kept: the new value predicts no clearly better" : "");
+        }
+        print_predictions(stdout, *s.probe, s.curves, axis, moves, step);
+        const std::vector<double> held = held_out_moves(axis, travel_of(s.geometry[axis]));
+        for (double m : held) {
+            const Prediction p = predict(*s.probe, s.curves, axis, m, step);
+            if (!p.known) continue;
+            if (axis >= Zoom) {
+                held_lens.push_back(p.error());
+            } else if (fabs(m) >= 5) {
+                held_pan_tilt.push_back(p.error());
+            }
+        }
+        printf("\n");
+    }
+    printf("predicted held-out: 5-90 deg median %.1f%%, lens median %.1f%%\n", 100 * common::median(held_pan_tilt),
+           100 * common::median(held_lens));
+}
+
+}  // namespace calibrate
