@@ -330,6 +330,9 @@ void VirtualCamera::answer(const Received &r) {
                  static_cast<uint8_t>(sockets), 0xFF};
         break;
     }
+    case Kind::FocusModeInquiry:
+        reply = {0x90, 0x50, static_cast<uint8_t>(s.focus_auto ? visca::focus_auto : visca::focus_manual), 0xFF};
+        break;
     default:
         return;
     }

@@ -23,6 +23,7 @@
 #include "line.h"
 #include "net_socket.h"
 #include "pacer.h"
+#include "reply_gate.h"
 #include "visca.h"
 
 namespace {
@@ -260,7 +261,8 @@ int main(int argc, char **argv) {
     auto now = [&] { return line::monotonic_seconds() - start; };
     int status = 0;
     bool stalled = false;    // the line did not take the last bytes
-    size_t bytes_dropped = 0;
+    bool said_dropped = false;  // during this stall
+    camera::ReplyGate gate;
     visca::Kind last_inquiry = visca::Kind::Unknown;  // names a lens position reply
 
     auto handle = [&](const std::vector<visca::Assembler::Piece> &pieces, double t) {
@@ -294,7 +296,9 @@ int main(int argc, char **argv) {
             timeout.tv_nsec = static_cast<long>((in - static_cast<double>(timeout.tv_sec)) * 1e9);
             wait = &timeout;
         }
-        struct pollfd p = {listener ? listener->fd() : fd, POLLIN, 0};
+        // A reply the line has begun is finished as soon as it has room.
+        const short events = static_cast<short>(POLLIN | (gate.owing() ? POLLOUT : 0));
+        struct pollfd p = {listener ? listener->fd() : fd, events, 0};
         const int n = ppoll(&p, 1, wait, &wait_mask);
         if (n < 0 && errno != EINTR) {
             fprintf(stderr, "virtual_camera: waiting for the line failed: %s\n", strerror(errno));
@@ -355,22 +359,30 @@ int main(int argc, char **argv) {
                        visca::hex(reply.bytes).c_str(), visca::describe(visca::decode(reply.bytes), last_inquiry).c_str());
             }
         }
-        const visca::Bytes out = pacer.due(t);
+        const visca::Bytes out = gate.next(pacer.due(t));
         if (!out.empty()) {
-            // Bytes the line does not take in time are dropped, as a real
+            // Replies the line does not take in time are dropped, as a real
             // camera's are lost on a wire nobody listens to. While it stalls,
             // each write gets its wire time only, so the camera keeps pace.
             const double deadline = line::monotonic_seconds() +
                                     static_cast<double>(out.size()) * line::byte_seconds(settings) +
                                     (stalled ? 0.0 : write_margin);
-            if (line::write_bounded(fd, out.data(), out.size(), deadline, &wait_mask, &error) ==
-                line::WriteResult::Done) {
-                stalled = false;
-            } else {
-                if (!stalled) fprintf(stderr, "virtual_camera: replies dropped: %s\n", error.c_str());
-                stalled = true;
-                bytes_dropped += out.size();
+            size_t written = 0;
+            const bool done = line::write_bounded(fd, out.data(), out.size(), deadline, &wait_mask, &error,
+                                                  &written) == line::WriteResult::Done;
+            const size_t dropped_before = gate.replies_dropped();
+            gate.took(written);
+            // Said once per stall each.
+            if (!done && !stalled && gate.owing()) {
+                fprintf(stderr, "virtual_camera: the line stopped inside a reply: %s; the rest goes first\n",
+                        error.c_str());
             }
+            if (!done && !said_dropped && gate.replies_dropped() > dropped_before) {
+                fprintf(stderr, "virtual_camera: replies dropped: %s\n", error.c_str());
+                said_dropped = true;
+            }
+            stalled = !done;
+            if (done) said_dropped = false;
         }
     }
 
@@ -378,7 +390,11 @@ int main(int argc, char **argv) {
     handle(assembler.finish(), end);
     camera.advance(end);
     printf("final: %s\n", camera.summary().c_str());
-    if (bytes_dropped > 0) printf("reply bytes dropped: %zu (the line did not take them)\n", bytes_dropped);
+    if (gate.bytes_dropped() > 0) {
+        printf("reply bytes dropped: %zu (the line did not take them; %zu whole replies)\n", gate.bytes_dropped(),
+               gate.replies_dropped());
+    }
+    if (gate.cut()) printf("reply cut: the line took the start of the last reply and not its end\n");
     if (listener && listener->datagrams()) printf("datagrams dropped: %u\n", listener->dropped());
     if (!o.state_file.empty()) {
         std::ofstream out(o.state_file);

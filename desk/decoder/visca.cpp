@@ -104,11 +104,19 @@ void decode_inquiry_reply(const Bytes &b, Message &m) {
     m.kind = Kind::InquiryReply;
     if (n == 11 || n == 7) {
         m.values = position_values(Bytes(b.begin() + 2, b.end() - 1), n == 11);
+    } else if (n == 4) {
+        m.values = {b[2]};
     } else if (n == 5) {
         m.values = {b[2], b[3]};
     } else {
         m.values = {b[2] << 8 | b[3], b[4] << 8 | b[5], b[6] << 8 | b[7], b[8]};
     }
+}
+
+std::string hex8(int v) {
+    char buf[8];
+    snprintf(buf, sizeof buf, "0x%02X", v & 0xFF);
+    return buf;
 }
 
 std::string hex16(int v) {
@@ -137,6 +145,12 @@ std::string reply_text(const Message &m, Kind inquiry) {
             return s;
         }
     case 1: {
+        if (m.bytes.size() == 4) {
+            const int mode = v[0];
+            if (inquiry != Kind::FocusModeInquiry) return "mode " + hex8(mode);
+            return std::string("focus mode ") +
+                   (mode == focus_auto ? "auto" : mode == focus_manual ? "manual" : hex8(mode).c_str());
+        }
         const char *what = inquiry == Kind::ZoomPositionInquiry    ? "zoom position "
                            : inquiry == Kind::FocusPositionInquiry ? "focus position "
                                                                    : "zoom or focus position ";
@@ -191,7 +205,7 @@ Message decode(const Bytes &b) {
             m.kind = Kind::Error;
             m.number = socket;
             m.code = b[2];
-        } else if (b[1] == 0x50 && (n == 5 || n == 7 || n == 10 || n == 11)) {
+        } else if (b[1] == 0x50 && (n == 4 || n == 5 || n == 7 || n == 10 || n == 11)) {
             decode_inquiry_reply(b, m);
         }
         return m;
@@ -204,7 +218,8 @@ Message decode(const Bytes &b) {
                          {0x04, 0x47, Kind::ZoomPositionInquiry},
                          {0x04, 0x48, Kind::FocusPositionInquiry},
                          {0x06, 0x10, Kind::PanTiltStatusInquiry},
-                         {0x00, 0x02, Kind::VersionInquiry}};
+                         {0x00, 0x02, Kind::VersionInquiry},
+                         {0x04, 0x38, Kind::FocusModeInquiry}};
         for (const auto &q : inquiries) {
             if (b[2] == q.category && b[3] == q.item) m.kind = q.kind;
         }
@@ -334,6 +349,7 @@ std::string describe(const Message &m, Kind inquiry) {
     case Kind::FocusPositionInquiry: return "inquiry: focus position";
     case Kind::PanTiltStatusInquiry: return "inquiry: pan-tilt status";
     case Kind::VersionInquiry: return "inquiry: version";
+    case Kind::FocusModeInquiry: return "inquiry: focus mode";
     case Kind::InquiryReply: return reply_text(m, inquiry);
     case Kind::Unknown: break;
     }

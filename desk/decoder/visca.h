@@ -44,7 +44,8 @@ enum class Kind {
     FocusPositionInquiry,    // 81 09 04 48 FF
     PanTiltStatusInquiry,    // 81 09 06 10 FF
     VersionInquiry,          // 81 09 00 02 FF
-    InquiryReply,            // 90 50 data FF, data of 2, 4, 7 or 8 bytes
+    FocusModeInquiry,        // 81 09 04 38 FF
+    InquiryReply,            // 90 50 data FF, data of 1, 2, 4, 7 or 8 bytes
     Unknown,
 };
 
@@ -64,7 +65,7 @@ struct Message {
     bool on = false;    // Relay, Backlight, AutoIrCut, IrCutFilter (filter removed), Menu (open)
     // InquiryReply: the values it carries. Position replies: one 16-bit value
     // per nibble group (pan and tilt signed, lens unsigned); status: the two
-    // data bytes; version: vendor, model, ROM version, sockets.
+    // data bytes; version: vendor, model, ROM version, sockets; a mode: its byte.
     std::vector<int> values;
 
     bool is_inquiry() const { return bytes.size() >= 2 && (bytes[0] & 0xF0) == 0x80 && bytes[1] == 0x09; }
@@ -77,14 +78,16 @@ struct Message {
 Message decode(const Bytes &bytes);
 
 // One line of plain English for a decoded message. A zoom and a focus
-// position reply look alike; `inquiry`, the kind of the inquiry it answers
-// when known, tells them apart.
+// position reply look alike, and so do the replies to mode inquiries;
+// `inquiry`, the kind of the inquiry it answers when known, tells them apart.
 std::string describe(const Message &message, Kind inquiry = Kind::Unknown);
 
 // Pan-tilt status reply data: 0q 0s, q: 4 moving, 8 stopped; s: bit 3 tilt
 // upper end, bit 2 tilt lower end, bit 1 pan right end, bit 0 pan left end.
 constexpr int status_moving = 0x04, status_stopped = 0x08;
 constexpr int end_tilt_up = 0x08, end_tilt_down = 0x04, end_pan_right = 0x02, end_pan_left = 0x01;
+// Focus mode reply data: 02 auto, 03 manual (as in the focus mode command).
+constexpr int focus_auto = 0x02, focus_manual = 0x03;
 
 // Reply bytes: nibbles of 16-bit values (0p 0p 0p 0p per value).
 Bytes position_reply(std::initializer_list<int> values);

@@ -169,8 +169,10 @@ bool readable_file(const std::string &path, const char *what, std::string *error
         *error = "the " + std::string(what) + " " + path + " is a directory, not a file";
         return false;
     }
-    if (!S_ISREG(st.st_mode) && !S_ISFIFO(st.st_mode) && !S_ISCHR(st.st_mode)) {
-        *error = "the " + std::string(what) + " " + path + " is not a file";
+    // Read whole before anything runs: a FIFO nobody writes would hold the
+    // host in open() with its signals held.
+    if (!S_ISREG(st.st_mode)) {
+        *error = "the " + std::string(what) + " " + path + " is not a regular file (a FIFO, a device or a socket)";
         return false;
     }
     if (access(path.c_str(), R_OK) != 0) {

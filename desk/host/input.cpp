@@ -10,6 +10,7 @@
 #include <readline/history.h>
 #include <readline/readline.h>
 
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -62,19 +63,39 @@ private:
 };
 
 // Standard input that is not a terminal: read with the same Ctrl-C handling
-// as the host's sleeps.
+// as the host's sleeps. A line may hold at most max_input_line characters: a
+// longer one is refused with an error and skipped up to its end, so that
+// input without line ends cannot grow without bound.
 class StreamSource : public LineSource {
 public:
     std::optional<std::string> next() override {
         while (true) {
-            const size_t nl = buffer_.find('\n');
+            const size_t nl = buffer_.find('\n', scanned_);
+            // Only what arrives later is searched for a line end again.
+            scanned_ = nl == std::string::npos ? buffer_.size() : 0;
             if (nl != std::string::npos || (eof_ && !buffer_.empty())) {
                 const std::string text = buffer_.substr(0, nl);
                 buffer_.erase(0, nl == std::string::npos ? std::string::npos : nl + 1);
+                ++number_;
+                if (skipping_) {
+                    skipping_ = false;  // the end of a line already refused
+                    continue;
+                }
+                if (text.size() > max_input_line) {
+                    refuse();
+                    continue;
+                }
                 bool skip = false;
                 auto out = echoed(text, &skip);
                 if (!skip) return out;
                 continue;
+            }
+            if (buffer_.size() > max_input_line) {
+                // A line end may still come: until then what arrives is dropped.
+                if (!skipping_) refuse(number_ + 1);
+                skipping_ = true;
+                buffer_.clear();
+                scanned_ = 0;
             }
             if (eof_) return std::nullopt;
             struct pollfd p = {0, POLLIN, 0};
@@ -93,7 +114,17 @@ public:
     }
 
 private:
+    void refuse() { refuse(number_); }
+    void refuse(size_t number) {
+        say("error: line " + std::to_string(number) + " of standard input is longer than " +
+            std::to_string(max_input_line) + " characters; skipped");
+        runtime().rejected = true;
+    }
+
     std::string buffer_;
+    size_t scanned_ = 0;  // buffer_[0, scanned_) holds no line end
+    size_t number_ = 0;   // lines read so far
+    bool skipping_ = false;
     bool eof_ = false;
 };
 
@@ -147,10 +178,25 @@ char **complete(const char *text, int start, int) {
     return rl_completion_matches(text, complete_argument);
 }
 
+// A symlink followed to the file it names, a relative one from its own
+// folder: readline replaces the file through a temporary one and would
+// resolve a relative link from the current folder instead.
+std::string link_target(std::string path) {
+    namespace fs = std::filesystem;
+    std::error_code error;
+    // As many links as the system itself follows; a loop stays a link, and saving it fails.
+    for (int hops = 0; hops < 40 && fs::is_symlink(fs::symlink_status(path, error)); ++hops) {
+        const fs::path target = fs::read_symlink(path, error);
+        if (error) break;
+        path = target.is_absolute() ? target.string() : (fs::path(path).parent_path() / target).string();
+    }
+    return path;
+}
+
 // $HOME/.tavrinode_history, or empty without a home folder.
 std::string history_path() {
     const char *home = getenv("HOME");
-    return home != nullptr && *home != '\0' ? std::string(home) + "/.tavrinode_history" : std::string();
+    return home != nullptr && *home != '\0' ? link_target(std::string(home) + "/.tavrinode_history") : std::string();
 }
 
 class ConsoleSource : public LineSource {

@@ -3,6 +3,8 @@
 #ifndef SIM_HOST_INPUT_H
 #define SIM_HOST_INPUT_H
 
+#include <stddef.h>
+
 #include <functional>
 #include <memory>
 #include <optional>
@@ -20,6 +22,9 @@ public:
     // A person at a terminal: Ctrl-C cuts a command, and the session goes on.
     virtual bool interactive() const { return false; }
 };
+
+// The longest line read from piped standard input; a longer one is refused.
+constexpr size_t max_input_line = 4096;
 
 std::unique_ptr<LineSource> make_list_source(const std::vector<std::string> &commands);
 std::unique_ptr<LineSource> make_file_source(const std::string &path, std::string *error);

@@ -6,7 +6,10 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <algorithm>
 
 namespace ini {
 
@@ -35,6 +38,30 @@ size_t strip_end(const std::string &s, size_t begin, size_t end) {
     return end;
 }
 
+// Hands the library one line at a time, without its line end. Its own
+// string reader fills the buffer like fgets: after a line of max_line
+// characters the line end would come back as a line of its own, and every
+// later line number would be one too high.
+struct Lines {
+    const std::string &text;
+    size_t at;
+};
+
+char *next_line(char *buffer, int size, void *stream) {
+    Lines &lines = *static_cast<Lines *>(stream);
+    if (lines.at >= lines.text.size() || size < 1) return nullptr;
+    size_t end = lines.text.find('\n', lines.at);
+    if (end == std::string::npos) end = lines.text.size();
+    size_t length = end - lines.at;
+    // bad_line let only lines through that fit; the library strips a CR as white space.
+    if (length > 0 && lines.text[lines.at + length - 1] == '\r') --length;
+    length = std::min(length, static_cast<size_t>(size) - 1);
+    memcpy(buffer, lines.text.data() + lines.at, length);
+    buffer[length] = '\0';
+    lines.at = end + 1;
+    return buffer;
+}
+
 }  // namespace
 
 int bad_line(const std::string &text, std::string *why) {
@@ -61,9 +88,21 @@ int bad_line(const std::string &text, std::string *why) {
 }
 
 bool read_file(const std::string &path, std::string *text, std::string *why) {
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Without waiting for a FIFO's writer; only a regular file is read.
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         *why = strerror(errno);
+        return false;
+    }
+    struct stat st;
+    if (fstat(fd, &st) != 0) {
+        *why = strerror(errno);
+        close(fd);
+        return false;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        *why = S_ISDIR(st.st_mode) ? "a directory, not a file" : "not a regular file (a FIFO, a device or a socket)";
+        close(fd);
         return false;
     }
     std::string all;
@@ -90,7 +129,8 @@ int parse(const std::string &text, ini_handler handler, void *user, std::string 
     if (bad != 0) return bad;
     const int repeated = repeated_camera(text, why);
     if (repeated != 0) return repeated;
-    const int result = ini_parse_string(text.c_str(), handler, user);
+    Lines lines{text, 0};
+    const int result = ini_parse_stream(next_line, &lines, handler, user);
     if (result < 0) *why = "out of memory";
     return result < 0 ? -1 : result;
 }

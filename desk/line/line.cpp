@@ -183,12 +183,15 @@ int wait_until(int fd, short events, double deadline, const sigset_t *wait_mask)
 }  // namespace
 
 WriteResult write_bounded(int fd, const uint8_t *bytes, size_t length, double deadline, const sigset_t *wait_mask,
-                          std::string *error) {
-    size_t done = 0;
+                          std::string *error, size_t *written) {
+    size_t done = 0, unused = 0;
+    size_t &taken = written != nullptr ? *written : unused;
+    taken = 0;
     while (done < length) {
         const ssize_t n = write(fd, bytes + done, length - done);
         if (n >= 0) {
             done += static_cast<size_t>(n);
+            taken = done;
             continue;
         }
         if (is_lost(errno)) {

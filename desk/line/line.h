@@ -51,9 +51,10 @@ enum class WriteResult {
 // Writes all bytes and waits until they have left, but never past `deadline`
 // (monotonic seconds). `fd` should be non-blocking; the waits happen in
 // ppoll with `wait_mask`, so the signals it lets through end them. The
-// explanation is set unless the result is Done.
+// explanation is set unless the result is Done. `written`, when given, is
+// set to how many bytes the line took, also when not all.
 WriteResult write_bounded(int fd, const uint8_t *bytes, size_t length, double deadline, const sigset_t *wait_mask,
-                          std::string *error);
+                          std::string *error, size_t *written = nullptr);
 
 // Time one byte takes on the line with these settings (start, data, parity
 // and stop bits), in seconds.

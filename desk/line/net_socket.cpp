@@ -320,9 +320,18 @@ bool Listener::accept_client(Input *in, std::string *error) {
     const std::string who = address_text(&from, from_length);
     const double now = monotonic_seconds();
     if (clients_.size() >= max_clients) {
-        const auto idle = std::min_element(clients_.begin(), clients_.end(), [](const auto &a, const auto &b) {
-            return a.second.last_heard < b.second.last_heard;
-        });
+        // The client silent the longest goes, never the one replies go to:
+        // opening connections must not push out the controller in use.
+        auto idle = clients_.end();
+        for (auto it = clients_.begin(); it != clients_.end(); ++it) {
+            if (it->first == answer_) continue;
+            if (idle == clients_.end() || it->second.last_heard < idle->second.last_heard) idle = it;
+        }
+        if (idle == clients_.end()) {
+            in->note = "connection from " + who + " refused: all " + std::to_string(max_clients) + " places taken";
+            close(fd);
+            return true;
+        }
         char silent[32];
         snprintf(silent, sizeof silent, "%.1f", now - idle->second.last_heard);
         in->note = "all " + std::to_string(max_clients) + " places taken: " + idle->second.from + " (silent for " +

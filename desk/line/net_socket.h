@@ -38,8 +38,9 @@ std::string address_text(const void *sockaddr, unsigned length);
 // connections at once, each cut into messages of its own; replies go to the
 // client whose message came last (as on udp:, to whoever spoke last). A
 // client that does not take its replies is dropped, and when all places are
-// taken a new connection takes the place of the client silent the longest,
-// so no client can lock out the others.
+// taken a new connection takes the place of the client silent the longest
+// other than the one replies go to, so no client can lock out the others or
+// push out the controller in use.
 class Listener {
 public:
     static constexpr size_t max_clients = 8;

@@ -938,6 +938,27 @@ TEST(CalibrateCheck, RefusesWhatIsUnsound) {
     }
 }
 
+// Focus is measured with automatic focus off; a camera whose focus was
+// automatic gets it back after the run, one in manual focus stays so.
+TEST(CalibrateSteps, AutomaticFocusOnAgainWhenItWasOn) {
+    for (const bool was_auto : {true, false}) {
+        calibrate::Options o;
+        o.profile = "proportional";
+        o.quick = true;
+        o.axes[calibrate::Pan] = o.axes[calibrate::Tilt] = o.axes[calibrate::Zoom] = false;
+        calibrate::Session s(o, nullptr);
+        ASSERT_TRUE(calibrate::open_camera(s)) << s.error;
+        ASSERT_TRUE(s.link->command(calibrate::focus_mode(was_auto), &s.error)) << s.error;
+        ASSERT_TRUE(calibrate::identify(s) && calibrate::measure(s) && calibrate::measure_time_step(s) &&
+                    calibrate::measure_long_drives(s) && calibrate::measure_lens_long_drives(s) &&
+                    calibrate::return_to_start(s))
+            << s.error;
+        EXPECT_EQ(s.focus_was_auto, std::optional<bool>(was_auto));
+        EXPECT_EQ(calibrate::read_focus_auto(*s.link), std::optional<bool>(was_auto));
+        EXPECT_EQ(s.restored.find("; automatic focus on again") != std::string::npos, was_auto) << s.restored;
+    }
+}
+
 // Counts the commands that reach a built-in camera.
 class CountingLink : public calibrate::CameraLink {
 public:

@@ -13,6 +13,7 @@
 #include "camera.h"
 #include "line.h"
 #include "pacer.h"
+#include "reply_gate.h"
 
 namespace {
 
@@ -427,11 +428,19 @@ TEST(ProfileMotion, InquiriesAnsweredWithTheStandardReplies) {
     c.receive(status_inquiry, 6.3);
     c.receive({0x81, 0x09, 0x00, 0x02, 0xFF}, 7.0);
     c.receive({0x81, 0x09, 0x04, 0x99, 0xFF}, 8.0);
+    // The focus mode as the last focus mode command left it; manual at first.
+    const Bytes focus_mode_inquiry = {0x81, 0x09, 0x04, 0x38, 0xFF};
+    c.receive(focus_mode_inquiry, 8.1);
+    c.receive({0x81, 0x01, 0x04, 0x38, 0x02, 0xFF}, 8.2);
+    c.receive(focus_mode_inquiry, 8.3);
+    c.receive({0x81, 0x01, 0x04, 0x38, 0x03, 0xFF}, 8.4);
+    c.receive(focus_mode_inquiry, 8.5);
     const std::vector<std::string> expected = {
         "3.010 90 50 00 00 09 00 0F 0F 0B 08 FF", "5.010 90 50 00 03 0E 08 FF",
         "5.110 90 50 02 07 00 0F FF",             "6.110 90 50 04 00 FF",
         "6.310 90 50 08 00 FF",                   "7.010 90 50 00 70 00 01 01 00 02 FF",
-        "8.000 90 60 02 FF",
+        "8.000 90 60 02 FF",                      "8.110 90 50 03 FF",
+        "8.310 90 50 02 FF",                      "8.510 90 50 03 FF",
     };
     EXPECT_EQ(replies_until(c, 9.0), expected);  // command replies are off: inquiries only
 }
@@ -503,6 +512,30 @@ TEST(Pacer, RepliesFollowEachOtherAtTheLinesByteTime) {
     EXPECT_EQ(p.due(2.0), (Bytes{0xFF}));
     p.push({0x90, 0x50, 0xFF}, 3.0);  // an idle line sends at the reply's own time
     EXPECT_DOUBLE_EQ(p.next_time(), 3.0);
+}
+
+// A stalled line: a reply it has begun is finished first, whole replies are
+// dropped, and the rest of one dropped before its end comes never reaches it.
+TEST(ReplyGate, TheLineNeverGetsACutReply) {
+    camera::ReplyGate g;
+    const struct {
+        Bytes due, write;
+        size_t took;
+        size_t bytes_dropped, replies_dropped;
+        bool cut;
+    } steps[] = {
+        {{0x90, 0x41, 0xFF, 0x90, 0x51}, {0x90, 0x41, 0xFF, 0x90, 0x51}, 4, 0, 0, true},  // 0x51 owed
+        {{0xFF, 0x90, 0x50, 0x02, 0xFF, 0x90}, {0x51, 0xFF, 0x90, 0x50, 0x02, 0xFF, 0x90}, 0, 5, 2, true},
+        {{0x42, 0xFF}, {0x51, 0xFF}, 2, 7, 2, false},  // the dropped reply's rest is left out
+        {{0x90, 0x41, 0xFF}, {0x90, 0x41, 0xFF}, 3, 7, 2, false},
+    };
+    for (const auto &s : steps) {
+        EXPECT_EQ(g.next(s.due), s.write);
+        g.took(s.took);
+        EXPECT_EQ(g.bytes_dropped(), s.bytes_dropped);
+        EXPECT_EQ(g.replies_dropped(), s.replies_dropped);
+        EXPECT_EQ(g.cut(), s.cut);
+    }
 }
 
 }  // namespace

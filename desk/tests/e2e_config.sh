@@ -95,16 +95,19 @@ speed fast
 ' >"$work/bad.cmd"
 # A comment the INI library would cut after 199 characters, its tail a port.
 printf ';%0199d port = %s/ttyUSB7\n' 0 "$work" >"$work/long.ini"
+mkfifo "$work/fifo"
 for case in "2|is a directory|--config $work" "2|script $work is a directory|--script $work" \
   "2|cannot read the script|--script $work/none.cmd" "1|error: speed: 'fast'|--script $work/bad.cmd" \
   "2|unknown section [kamera2]|--config $work/section.ini --script $work/bad.cmd" \
   "2|long.ini:1: line longer than 199 characters|--config $work/long.ini status" \
   "2|they do nothing with --port or --pty|--pty --replies" "2|--reconnect does nothing|--reconnect status" \
-  "1|error: cannot|--timeline $work/none/x.svg status"; do
+  "1|error: cannot|--timeline $work/none/x.svg status" \
+  "2|configuration $work/fifo is not a regular file|--config $work/fifo status"; do
   IFS='|' read -r want text args <<<"$case"
   rc=0
+  # A FIFO nobody writes must not hold the host: KILL is the only way out of a hang.
   # shellcheck disable=SC2086
-  "$bin/tavrinode" $args >"$work/status.txt" 2>&1 || rc=$?
+  timeout -s KILL 20 "$bin/tavrinode" $args >"$work/status.txt" 2>&1 || rc=$?
   expect_equal "exit status with $args" "$rc" "$want"
   expect_line "$work/status.txt" "$text"
 done

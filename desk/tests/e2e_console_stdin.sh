@@ -84,6 +84,17 @@ expect_line "$work/err.txt" "Command not recognized!"
 # No history from standard input that is not a terminal.
 [ ! -e "$work/.tavrinode_history" ] || fail "a piped session wrote a history"
 
+# A piped line longer than 4096 characters is refused and skipped to its end,
+# the next line runs; a last line that never ends is refused too.
+rc=0
+{ printf 'speed 40%4088s\nspeed 45%4089s\nspeed\n' '' ''; head -c 4000000 /dev/zero | tr '\0' x; } |
+  HOME=$work "$bin/tavrinode" >"$work/long.txt" 2>&1 || rc=$?
+expect_equal "exit status after a long line" "$rc" 1
+expect_line "$work/long.txt" "  speed 40.0"
+expect_line "$work/long.txt" "error: line 2 of standard input is longer than 4096 characters; skipped"
+expect_line "$work/long.txt" "error: line 4 of standard input is longer than 4096 characters; skipped"
+expect_count "$work/long.txt" "error:" 2
+
 export HOME=$work
 console first 'preset g\t3\r' 'menu u\t\r' 'rel t\t1 p\t1\r' 'ircut d\t\r' 'ircut day\r' '\004'
 expect_equal "first console exit status" "$rc" 0
@@ -95,4 +106,15 @@ expect_line "$work/second.txt" "tilt: requested 1.000 degrees"
 HOME=$work/none console third 'speed\r' 'quit\r'
 expect_equal "exit status without a history" "$rc" 0
 expect_line "$work/third.txt" "history not saved to $work/none/.tavrinode_history"
+# A history that is a relative link is followed from the link's folder, not
+# from the folder the host runs in (whose file of that name stays as it was).
+mkdir -p "$work/linked" "$work/elsewhere"
+ln -s hist "$work/linked/.tavrinode_history"
+echo 'speed 30' >"$work/linked/hist"
+echo untouched >"$work/elsewhere/hist"
+pushd "$work/elsewhere" >/dev/null
+HOME=$work/linked console fourth 'speed 40\r' 'quit\r'
+popd >/dev/null
+expect_equal "the file beside the host" "$(cat "$work/elsewhere/hist")" untouched
+expect_equal "the linked history" "$(cat "$work/linked/hist" 2>&1)" $'speed 30\nspeed 40\nquit'
 finish

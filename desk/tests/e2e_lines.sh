@@ -56,6 +56,54 @@ wait "$cam" || fail "the camera with a stopped line exited with an error"
 exec 4>&-
 expect_line "$work/mute.txt" "reply bytes dropped: "
 
+# Output stopped in the middle of a reply: the rest of it goes first when the
+# line takes bytes again, so the other side sees whole replies only.
+mkfifo "$work/go"
+perl -MPOSIX -e '
+  sysopen(my $m, "/dev/ptmx", O_RDWR | O_NOCTTY) or die "ptmx: $!";
+  my $zero = pack("i", 0); ioctl($m, 0x40045431, $zero) or die "unlock: $!";  # TIOCSPTLCK
+  my $n = pack("i", 0); ioctl($m, 0x80045430, $n) or die "number: $!";  # TIOCGPTN
+  my $path = "/dev/pts/" . unpack("i", $n);
+  sysopen(my $s, $path, O_RDWR | O_NOCTTY) or die "$path: $!";
+  $| = 1; print "pty $path\n";
+  <STDIN>;
+  my ($got, $rin) = ("", "");
+  vec($rin, fileno($m), 1) = 1;
+  my $rest = sub { while (select(my $r = $rin, undef, undef, 0.5)) { sysread($m, my $b, 256) or last; $got .= $b } };
+  for my $try (1 .. 10) {
+    $got = "";
+    syswrite($m, pack("H*", "81090612FF"));
+    sysread($m, $got, 64) or die "read: $!";
+    tcflow(fileno($s), TCOOFF) or die "tcflow: $!";
+    last if index($got, "\xff") < 0;
+    tcflow(fileno($s), TCOON);  # the reply came whole before the stop: again
+    $rest->();
+  }
+  print "stopped after ", length($got), " bytes\n";
+  select(undef, undef, undef, 0.6);
+  tcflow(fileno($s), TCOON);
+  syswrite($m, pack("H*", "81090612FF"));
+  $rest->();
+  print "line ", unpack("H*", $got), "\n";
+  sleep 30;' <"$work/go" >"$work/cut-pty.txt" 2>&1 &
+background+=($!)
+exec 5>"$work/go"
+cutpty=$(announced "$work/cut-pty.txt" pty)
+"$bin/virtual_camera" --port "$cutpty" >"$work/cut.txt" 2>&1 &
+cam=$!
+background+=("$cam")
+wait_for "$work/cut.txt" "port $cutpty" || true
+echo go >&5
+wait_for "$work/cut-pty.txt" "line " || true
+kill -TERM "$cam"
+wait "$cam" || fail "the camera whose line stopped mid-reply exited with an error"
+exec 5>&-
+grep -qE '^stopped after ([1-9]|10) bytes$' "$work/cut-pty.txt" || fail "the line was not stopped inside a reply"
+grep -qE '^line (9050(0[0-9a-f]){8}ff){2}$' "$work/cut-pty.txt" || fail "the line did not get two whole replies"
+expect_line "$work/cut.txt" "the line stopped inside a reply"
+expect_no_line "$work/cut.txt" "reply bytes dropped"
+expect_no_line "$work/cut.txt" "reply cut"
+
 # --pty waits for a program to open the other side, and says when none did.
 rc=0
 "$bin/tavrinode" --pty --pty-wait 0.5 'rel pan 1' >"$work/nobody.txt" 2>&1 || rc=$?

@@ -45,6 +45,13 @@ TEST(IniLines, LinesTheLibraryWouldCutAreNamed) {
     EXPECT_EQ(keys, 1);
     std::string why;
     EXPECT_EQ(ini::parse(cut, [](void *, const char *, const char *, const char *) { return 1; }, nullptr, &why), 1);
+    // A line of the longest length read whole keeps the later lines' numbers.
+    const std::string longest = ";" + std::string(ini::max_line - 1, 'c');
+    for (const char *end : {"\n", "\r\n"}) {
+        const std::string text = longest + end + "a = 1" + end + "bad" + end;
+        EXPECT_EQ(ini::parse(text, [](void *, const char *, const char *, const char *) { return 1; }, nullptr, &why), 3)
+            << "line end " << (end[0] == '\r' ? "CR LF" : "LF");
+    }
 }
 
 TEST(IniSections, OneRuleNamesTheCamera) {

@@ -264,6 +264,49 @@ TEST(NetLines, TcpListenerServesSeveralClients) {
     close(b);
 }
 
+// tcp, all places taken: a newcomer takes the place of the client silent the
+// longest, never that of the controller replies go to, however many
+// connections one client opens.
+TEST(NetLines, TcpNewcomerReplacesTheOldestIdleClientNotTheController) {
+    std::string error;
+    auto listener = line::Listener::open(*line::parse_net_address("tcp:0", Side::Listening, &error), &error);
+    ASSERT_TRUE(listener) << error;
+    const auto net = line::parse_net_address(listener->where(), Side::Client, &error);
+    std::vector<int> fds;  // fds[0]: the controller, then the others in the order they came
+    std::string notes;
+    auto camera_reads = [&] {
+        struct pollfd p = {listener->fd(), POLLIN, 0};
+        line::Listener::Input in;
+        ASSERT_EQ(poll(&p, 1, 5000), 1);
+        ASSERT_TRUE(listener->read(&in, &error)) << error;
+        notes += in.note + "\n";
+    };
+    auto connect_one = [&] {
+        fds.push_back(line::connect_socket(*net, 2.0, &error));
+        camera_reads();
+        usleep(2000);  // each silent for a different time
+    };
+    connect_one();
+    const Bytes inquiry = {0x81, 0x09, 0x06, 0x12, 0xFF};
+    ASSERT_TRUE(line::send_bounded(fds[0], inquiry.data(), inquiry.size(), 1.0, &error)) << error;
+    camera_reads();
+    usleep(2000);
+    for (size_t n = 1; n < line::Listener::max_clients + 2; ++n) connect_one();
+    EXPECT_NE(notes.find("all 8 places taken"), std::string::npos) << notes;
+    // Dropped: the two silent the longest (fds[1], fds[2]); the controller stays.
+    std::vector<bool> closed, expected(fds.size(), false);
+    expected[1] = expected[2] = true;
+    uint8_t got[8];
+    for (int fd : fds) closed.push_back(recv(fd, got, sizeof got, MSG_DONTWAIT) == 0);
+    EXPECT_EQ(closed, expected) << notes;
+    const Bytes answer = {0x90, 0x50, 0x00, 0xFF};
+    ASSERT_TRUE(listener->send(answer.data(), answer.size(), &error)) << error;
+    struct pollfd p = {fds[0], POLLIN, 0};
+    ASSERT_EQ(poll(&p, 1, 5000), 1);
+    EXPECT_EQ(recv(fds[0], got, sizeof got, MSG_DONTWAIT), 4);
+    for (int fd : fds) close(fd);
+}
+
 // The calibration over udp: the link resets the numbering, numbers its
 // inquiries from 1 and takes as the answer only a reply under the
 // inquiry's number; a late answer to an earlier request is passed over.

@@ -193,6 +193,12 @@ bool return_to_start(Session &s) {
         s.restored += text;
     }
     if (s.focus_was_auto && *s.focus_was_auto && !s.link->command(focus_mode(true), &s.error)) return false;
+    // Left manual unsaid, a camera would stop focusing by itself after the run.
+    if (s.o.axes[Focus]) {
+        s.restored += !s.focus_was_auto ? "; focus left manual (the camera did not say its focus mode)"
+                      : *s.focus_was_auto ? "; automatic focus on again"
+                                          : "";
+    }
     s.camera_time = s.link->now() - s.began;
     // The last progress line: from here on only arithmetic, and the file.
     const char *done = "back at the start; choosing the values";
