@@ -10,6 +10,7 @@
 #include "session.h"
 #include "site.h"
 #include "stop_signals.h"
+#include "twin_step.h"
 
 namespace {
 
@@ -17,6 +18,11 @@ volatile sig_atomic_t interrupted = 0;
 
 // The signal's number: the exit status says which one ended the run.
 void on_interrupt(int sig) { interrupted = sig; }
+
+// With --twin: what the twin's drives measured, written after the values.
+calibrate::TwinMeasurement twin;
+
+bool measure_twin(calibrate::Session &s) { return calibrate::measure_twin_step(s, &twin); }
 
 int fail(const std::string &what) {
     fprintf(stderr, "visca_calibrate: %s\n", what.c_str());
@@ -27,9 +33,10 @@ int fail(const std::string &what) {
 // which one came, ends the run with the safe stop.
 int run(calibrate::Session &s) {
     using namespace calibrate;
+    if (!twin_ready(s.o, &s.error)) return fail(s.error);
     if (!open_camera(s)) return s.stopped() ? abort_run(s, s.error) : fail(s.error);
     for (bool (*step)(Session &) : {identify, measure, measure_time_step, measure_long_drives,
-                                    measure_lens_long_drives, return_to_start}) {
+                                    measure_lens_long_drives, measure_twin, return_to_start}) {
         if (!step(s) || s.stopped()) return abort_run(s, s.error);
     }
     // The camera is back at its start; nothing is written yet.
@@ -41,6 +48,7 @@ int run(calibrate::Session &s) {
         return s.stopped() ? abort_run(s, s.error) : fail(s.error + "; the configuration file was left as it was");
     }
     if (!write(s)) return s.stopped() ? abort_run(s, s.error) : fail(s.error);
+    if (!write_twin_step(s, twin)) return fail(s.error);
     if (s.stopped() && s.o.write.empty()) return abort_run(s, s.error);
     if (s.stopped()) {
         // After the rename: the values are in the file, and the status still

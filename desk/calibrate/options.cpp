@@ -22,6 +22,8 @@ void usage(FILE *out) {
         "  --tilt-units-per-degree U  tilt position units per degree\n"
         "  --config FILE              the configuration now in use (default: the --write file)\n"
         "  --write FILE               set the chosen values in FILE's [cameraN] section\n"
+        "  --twin FILE.ini            also measure what a camera profile needs and write the camera's\n"
+        "                             profile (its twin for virtual_camera --profile) to FILE.ini\n"
         "  --camera N                 the camera number of that section (default 1)\n"
         "  --axes LIST                comma-separated axes to calibrate (default pan,tilt,zoom,focus)\n"
         "  --quick                    fewer drives: moves of 5 degrees and more, compensation kept\n"
@@ -78,7 +80,8 @@ bool parse_options(int argc, char **argv, Options *o) {
             o->all = true;
         } else if (a == "--jobs") {
             if ((v = value()) == nullptr || !one_to_255(a, v, "a count", &o->jobs)) return false;
-        } else if (a == "--port" || a == "--profile" || a == "--config" || a == "--write") {
+        } else if (a == "--port" || a == "--profile" || a == "--config" || a == "--write" ||
+                   a == "--twin") {
             if ((v = value()) == nullptr) return false;
             // An empty name (a script's unset variable) never means "none":
             // without a line the built-in camera would be calibrated instead.
@@ -86,7 +89,11 @@ bool parse_options(int argc, char **argv, Options *o) {
                 fprintf(stderr, "visca_calibrate: %s: the value is empty\n", a.c_str());
                 return false;
             }
-            (a == "--port" ? o->port : a == "--profile" ? o->profile : a == "--config" ? o->config : o->write) = v;
+            (a == "--port"      ? o->port
+             : a == "--profile" ? o->profile
+             : a == "--config"  ? o->config
+             : a == "--twin"    ? o->twin
+                                : o->write) = v;
         } else if (a == "--pan-units-per-degree" || a == "--tilt-units-per-degree") {
             if ((v = value()) == nullptr) return false;
             double u = 0;
@@ -132,6 +139,11 @@ bool parse_options(int argc, char **argv, Options *o) {
     }
     if (!o->all && o->port.empty() && o->profile.empty()) {
         fprintf(stderr, "visca_calibrate: give --port LINE or --profile NAME|FILE\n");
+        return false;
+    }
+    if (o->all && !o->twin.empty()) {
+        // Every camera's run would write the one file.
+        fprintf(stderr, "visca_calibrate: --twin does not go with --all: one camera's twin at a time\n");
         return false;
     }
     if (o->config.empty()) o->config = o->write;

@@ -22,6 +22,7 @@ struct Options {
     std::optional<double> pan_units, tilt_units;
     std::string config;
     std::string write;
+    std::string twin;  // a camera profile of the camera measured
     int camera = 1;
     bool axes[4] = {true, true, true, true};
     bool quick = false;

@@ -19,6 +19,8 @@
 //   link/    the lines to a camera: the common side and serial lines
 //            (camera_link), the built-in virtual camera (builtin_link), network (net_link)
 //   site/    --all: every camera of a host's file (site.h)
+//   twin/    --twin: the camera measured as a profile (twin.h; its steps:
+//            steps/twin_step.cpp, called from main())
 // options.cpp reads the command line.
 #ifndef SIM_CALIBRATE_SESSION_H
 #define SIM_CALIBRATE_SESSION_H

@@ -25,6 +25,7 @@
 #include "report.h"
 #include "session.h"
 #include "time_step.h"
+#include "twin.h"
 #include "verify_summary.h"
 
 namespace {
@@ -998,6 +999,141 @@ TEST(CalibrateStop, PacedOnATwoSlotCameraLosingNoFrame) {
     for (int axis = 0; axis < 4; ++axis) at[axis] = measurer.position(axis, &error).value_or(-1);
     link.wait(1.0);
     for (int axis = 0; axis < 4; ++axis) EXPECT_EQ(measurer.position(axis, &error).value_or(-2), at[axis]) << axis;
+}
+
+}  // namespace
+
+// ---- the twin ----
+
+namespace {
+
+struct TwinRun {
+    camera::Profile original;
+    calibrate::TwinSetup setup;
+    calibrate::TwinMeasurement m;
+    bool ok = false;
+    std::string error;
+};
+
+// One twin measurement per profile, shared by the tests below.
+const TwinRun &twin_of(const std::string &name) {
+    static std::map<std::string, TwinRun> runs;
+    if (runs.count(name) != 0) return runs[name];
+    TwinRun &r = runs[name];
+    EXPECT_TRUE(camera::load_profile(name, &r.original, &r.error)) << r.error;
+    auto link = calibrate::builtin_link(r.original);
+    const camera::PanTiltAxis *pt[2] = {&r.original.pan, &r.original.tilt};
+    for (int a = 0; a < 2; ++a) {
+        r.setup.geometry[a].units_per_unit = pt[a]->units_per_degree;
+        r.setup.geometry[a].sign = pt[a]->sign;
+    }
+    for (int a = 2; a < 4; ++a) r.setup.geometry[a].sign = 1;
+    r.setup.time_step = r.original.frame_ms / 1000;
+    r.ok = calibrate::measure_twin(*link, r.setup, nullptr, &r.m, &r.error);
+    return r;
+}
+
+TEST(CalibrateTwin, ReproducesAKnownTable) {
+    const TwinRun &r = twin_of("stepped");
+    ASSERT_TRUE(r.ok) << r.error;
+    camera::Profile t;
+    std::vector<std::string> notes;
+    std::string error;
+    ASSERT_TRUE(calibrate::twin_profile(r.m, r.setup, &t, &notes, &error)) << error;
+    const camera::Profile &o = r.original;
+    const camera::PanTiltAxis *ours[2] = {&t.pan, &t.tilt}, *theirs[2] = {&o.pan, &o.tilt};
+    for (int a = 0; a < 2; ++a) {
+        const camera::SpeedCurve &c = ours[a]->speed, &want = theirs[a]->speed;
+        ASSERT_FALSE(c.proportional);
+        EXPECT_EQ(c.first_code, want.first_code) << a;
+        EXPECT_EQ(c.table.size(), want.table.size()) << a;
+        // Every byte: 1 % of its speed, or one unit of the reading a second.
+        for (int code = 0; code <= (a == 0 ? 0x18 : 0x12); ++code) {
+            const double tolerance = std::max(0.01 * want.rate(code), 1 / theirs[a]->units_per_degree);
+            EXPECT_NEAR(c.rate(code), want.rate(code), tolerance) << "axis " << a << " byte " << code;
+        }
+        EXPECT_TRUE(ours[a]->end_stops);
+        EXPECT_NEAR(ours[a]->min_degrees, theirs[a]->min_degrees, 1 / theirs[a]->units_per_degree);
+        EXPECT_NEAR(ours[a]->max_degrees, theirs[a]->max_degrees, 1 / theirs[a]->units_per_degree);
+    }
+    const camera::LensAxis *lens[2] = {&t.zoom, &t.focus}, *want_lens[2] = {&o.zoom, &o.focus};
+    for (int a = 0; a < 2; ++a) {
+        EXPECT_EQ(lens[a]->min, want_lens[a]->min);
+        EXPECT_EQ(lens[a]->max, want_lens[a]->max);
+        for (int n = 0; n <= 7; ++n) EXPECT_NEAR(lens[a]->rate(n), want_lens[a]->rate(n), 0.01 * want_lens[a]->rate(n));
+    }
+    // Latency and coast within a video frame; the identity as it is.
+    EXPECT_NEAR(t.start_latency_ms, o.start_latency_ms, o.frame_ms / 2);
+    EXPECT_NEAR(t.coast_ms, o.coast_ms, o.frame_ms);
+    EXPECT_NEAR(t.reply_ms, o.reply_ms, o.frame_ms / 2);
+    EXPECT_EQ(t.vendor, o.vendor);
+    EXPECT_EQ(t.model, o.model);
+    EXPECT_EQ(t.rom, o.rom);
+    // The video frame, finely, from a staircase's estimate 3 % off; no grid
+    // in times that fall anywhere.
+    const auto frame = calibrate::refine_time_step(r.m.reply_times, 1.03 * o.frame_ms / 1000);
+    ASSERT_TRUE(frame);
+    EXPECT_NEAR(*frame * 1000, o.frame_ms, 0.001);
+    std::vector<double> anywhere;
+    for (int i = 0; i < 400; ++i) anywhere.push_back(0.05 * i + 0.0137 * ((i * 7919) % 13));
+    EXPECT_FALSE(calibrate::refine_time_step(anywhere, 0.04));
+}
+
+TEST(CalibrateTwin, WrittenTwinReadsBack) {
+    const TwinRun &r = twin_of("stepped");
+    ASSERT_TRUE(r.ok) << r.error;
+    camera::Profile t;
+    std::vector<std::string> notes;
+    std::string error;
+    ASSERT_TRUE(calibrate::twin_profile(r.m, r.setup, &t, &notes, &error)) << error;
+    const std::string path = testing::TempDir() + "twin_" + std::to_string(getpid()) + ".ini";
+    FILE *f = fopen(path.c_str(), "w");
+    ASSERT_NE(f, nullptr);
+    fputs(calibrate::profile_text(t, {"measured on /dev/ttyS0, 2026-12-10"}).c_str(), f);
+    fclose(f);
+    camera::Profile back;
+    ASSERT_TRUE(camera::read_profile(path, &back, &error)) << error;
+    unlink(path.c_str());
+    const camera::PanTiltAxis *a[2] = {&back.pan, &back.tilt}, *b[2] = {&t.pan, &t.tilt};
+    for (int i = 0; i < 2; ++i) {
+        ASSERT_EQ(a[i]->speed.table.size(), b[i]->speed.table.size());
+        for (int code = 0; code <= 0x18; ++code) {
+            EXPECT_NEAR(a[i]->speed.rate(code), b[i]->speed.rate(code), 1e-4 * b[i]->speed.rate(code)) << code;
+        }
+        EXPECT_EQ(a[i]->sign, b[i]->sign);
+        EXPECT_EQ(a[i]->units_per_degree, b[i]->units_per_degree);
+        EXPECT_NEAR(a[i]->max_degrees, b[i]->max_degrees, 1e-3);
+    }
+    for (int n = 0; n <= 7; ++n) EXPECT_NEAR(back.zoom.rate(n), t.zoom.rate(n), 1e-3 * t.zoom.rate(n)) << n;
+    EXPECT_NEAR(back.frame_ms, t.frame_ms, 1e-3);
+    EXPECT_NEAR(back.coast_ms, t.coast_ms, 0.05);
+    EXPECT_EQ(back.focus.start, t.focus.start);
+    EXPECT_EQ(back.slots, t.slots);
+    EXPECT_EQ(back.model, t.model);
+    EXPECT_EQ(back.name, "twin_" + std::to_string(getpid()));  // from the file name
+}
+
+TEST(CalibrateTwin, RefusesAnAxisItCannotMeasure) {
+    const TwinRun &r = twin_of("stepped");
+    ASSERT_TRUE(r.ok) << r.error;
+    struct Case {
+        const char *axis;
+        std::function<void(calibrate::TwinMeasurement &)> lose;
+    };
+    const Case cases[] = {
+        {"tilt", [](calibrate::TwinMeasurement &m) { m.holds[calibrate::Tilt][1].clear(); }},  // never moved one way
+        {"zoom", [](calibrate::TwinMeasurement &m) { m.holds[calibrate::Zoom][0].erase(3); }},  // a nibble missing
+        {"focus", [](calibrate::TwinMeasurement &m) { m.max[calibrate::Focus].reset(); }},      // no end found
+    };
+    for (const Case &c : cases) {
+        calibrate::TwinMeasurement m = r.m;
+        c.lose(m);
+        camera::Profile t;
+        std::vector<std::string> notes;
+        std::string error;
+        EXPECT_FALSE(calibrate::twin_profile(m, r.setup, &t, &notes, &error)) << c.axis;
+        EXPECT_EQ(error.rfind(c.axis, 0), 0u) << error;
+    }
 }
 
 }  // namespace

@@ -201,4 +201,31 @@ status=0
 wait "$calibrate_pid" || status=$?
 expect_equal "exit status after SIGHUP under nohup" "$status" 0
 expect_line "$work/site4.ini" "PanMoveTimePerDegree = "
+
+# --twin: refused before anything moves when an axis would not be measured;
+# otherwise one run writes the calibration and the camera's profile, which
+# names the line and the date, says what was assumed, and runs.
+for extra in "--axes pan,tilt,zoom" "--quick"; do
+  status=0
+  # shellcheck disable=SC2086
+  timeout 30 "$bin/visca_calibrate" --profile proportional --twin "$work/twin.ini" $extra >"$work/twin-refused.txt" 2>&1 ||
+    status=$?
+  expect_equal "--twin $extra exit status" "$status" 1
+  expect_no_line "$work/twin-refused.txt" "measuring"
+done
+expect_line "$work/twin-refused.txt" "visca_calibrate: --twin: a twin needs the full measurement; leave out --quick"
+status=0
+"$bin/visca_calibrate" --config "$work/site.ini" --all --twin "$work/twin.ini" >"$work/twin-all.txt" 2>&1 || status=$?
+expect_equal "--twin --all exit status" "$status" 2
+expect_line "$work/twin-all.txt" "--twin does not go with --all"
+[ ! -e "$work/twin.ini" ] || fail "a refused --twin wrote $work/twin.ini"
+: >"$work/twin-values.ini"
+timeout 120 "$bin/visca_calibrate" --profile stepped --twin "$work/twin.ini" --write "$work/twin-values.ini" \
+  >"$work/twin.txt" 2>/dev/null || fail "visca_calibrate --twin failed: $(tail -3 "$work/twin.txt")"
+expect_line "$work/twin.txt" "twin: pan units_per_degree: not measurable (the reply counts units), 204.8 taken as given"
+expect_line "$work/twin.txt" "twin written to $work/twin.ini"
+expect_line "$work/twin.txt" "values to [camera1] of $work/twin-values.ini"
+expect_line "$work/twin.ini" "; on built-in virtual camera (stepped), $(date -u +%Y-%m-%d)"
+"$bin/tavrinode" --profile "$work/twin.ini" "rel pan 10" "wait 500" >"$work/twin-run.txt" 2>&1 ||
+  fail "tavrinode does not run the twin: $(tail -3 "$work/twin-run.txt")"
 finish

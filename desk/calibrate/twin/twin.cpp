@@ -1,0 +1,370 @@
+#include "twin.h"
+
+#include <math.h>
+
+#include <algorithm>
+
+#include "fit.h"
+#include "line.h"
+
+namespace calibrate {
+
+namespace {
+
+// As on the camera's line: 9600 baud 8N1.
+const double byte_seconds = line::byte_seconds(line::Settings());
+
+bool is_lens(int axis) { return axis >= Zoom; }
+
+visca::Bytes drive_frame(int axis, int dir, int code) {
+    return is_lens(axis) ? lens_drive(axis == Zoom, dir, code) : pan_tilt_drive(axis, dir, code);
+}
+
+visca::Bytes stop_frame(int axis) { return is_lens(axis) ? lens_stop(axis == Zoom) : pan_tilt_stop(); }
+
+struct Reading {
+    double t = 0;  // camera time the position belongs to
+    double p = 0;  // degrees or steps, as the driver counts
+};
+
+class Meter {
+public:
+    Meter(CameraLink &link, const TwinSetup &setup, const volatile int *stop, TwinMeasurement *out)
+        : link_(link), setup_(setup), stop_(stop), out_(out) {}
+
+    bool stopped() const { return stop_ != nullptr && *stop_ != 0; }
+
+    // Every command may move something: the last rest reading no longer holds.
+    bool command(const visca::Bytes &frame, std::string *error) {
+        for (auto &r : rest_) r.reset();
+        return link_.command(frame, error);
+    }
+
+    // An inquiry takes effect on the camera's next time step after it
+    // arrived, and its reply follows a fixed delay later: the reply's
+    // arrival tells when, better than the inquiry's (a wait of up to a
+    // step). The delay: the median inquiry-to-reply time over readings at
+    // rest, less the bytes on the line and the average half step.
+    bool learn_reply_delay(std::string *error) {
+        std::vector<double> trips;
+        for (int i = 0; i < 9; ++i) {
+            link_.wait(0.004 * i);
+            const double sent = link_.now();
+            if (!read_pan_tilt(link_, error)) return false;
+            trips.push_back(link_.now() - sent);
+        }
+        std::sort(trips.begin(), trips.end());
+        reply_delay_ = std::max(0.0, trips[4] - 16 * byte_seconds - setup_.time_step / 2);
+        out_->reply_seconds = reply_delay_;
+        return true;
+    }
+
+    std::optional<Reading> read(int axis, std::string *error) {
+        long raw = 0;
+        if (is_lens(axis)) {
+            const auto v = read_lens(link_, axis == Zoom, error);
+            if (!v) return std::nullopt;
+            raw = *v;
+        } else {
+            const auto v = read_pan_tilt(link_, error);
+            if (!v) return std::nullopt;
+            raw = unwrap(axis, axis == Pan ? v->pan : v->tilt);
+        }
+        const AxisGeometry &g = setup_.geometry[axis];
+        const double sign = g.sign == 0 ? 1 : g.sign;
+        const double reply_bytes = is_lens(axis) ? 7 : 11;
+        out_->reply_times.push_back(link_.now() - reply_bytes * byte_seconds);
+        return Reading{link_.now() - reply_bytes * byte_seconds - reply_delay_,
+                       static_cast<double>(raw) * sign / g.units_per_unit};
+    }
+
+    // Two equal readings in a row: at rest.
+    std::optional<Reading> rest(int axis, std::string *error) {
+        if (rest_[axis]) return rest_[axis];
+        link_.wait(0.03);
+        auto last = read(axis, error);
+        for (int i = 0; last && i < 100; ++i) {
+            link_.wait(std::max(0.02, setup_.time_step));
+            const auto next = read(axis, error);
+            if (!next) return std::nullopt;
+            if (next->p == last->p) return rest_[axis] = next;
+            last = next;
+        }
+        if (last) *error = std::string(axis_label(axis)) + " did not come to rest";
+        return std::nullopt;
+    }
+
+    // Drives at `code` towards `dir` until two readings agree (an end) or
+    // `seconds` have passed; nullopt in *end when none was met.
+    bool seek_end(int axis, int code, int dir, double seconds, std::optional<double> *end, Reading *at,
+                  std::string *error) {
+        const auto from = rest(axis, error);
+        if (!from) return false;
+        const double sent = link_.now();
+        if (!command(drive_frame(axis, dir, code), error)) return false;
+        std::optional<Reading> last;
+        end->reset();
+        while (!stopped() && link_.now() - sent < seconds) {
+            link_.wait(0.05);
+            const auto r = read(axis, error);
+            if (!r) return false;
+            // Past a start latency, a position that no longer changes is an end.
+            if (last && r->p == last->p && link_.now() - sent > 0.3) {
+                *end = r->p;
+                break;
+            }
+            last = r;
+        }
+        if (!command(stop_frame(axis), error)) return false;
+        const auto still = rest(axis, error);
+        if (!still) return false;
+        *at = *still;
+        return !stopped() || (*error = "interrupted", false);
+    }
+
+    // One drive from rest; `room`: how far it may go before it must stop.
+    bool hold(int axis, int code, int dir, double seconds, double room, double rate_guess, std::string *error) {
+        const auto start = rest(axis, error);
+        if (!start) return false;
+        const double step = setup_.time_step;
+        // Drive and stop go out at phases spread over the camera's step (right
+        // after a reply they would fall at one phase), so that half a step is
+        // the average wait for either to take effect.
+        ++holds_;
+        link_.wait(step * (0.1 + 0.2 * (holds_ % 5)));
+        const double sent = link_.now();
+        if (!command(drive_frame(axis, dir, code), error)) return false;
+        const double effect = sent + step / 2;
+        // Stop early enough that the coast and a late stop stay inside the room.
+        const double margin = rate_guess * (0.15 + 2 * step);
+        std::vector<Reading> rs;
+        while (!stopped()) {
+            const double before = link_.now();
+            const auto r = read(axis, error);
+            if (!r) return false;
+            rs.push_back(*r);
+            if (r->t - effect >= seconds || (r->p - start->p) * dir + margin >= room) break;
+            // A camera that answers at once is read no faster than every 10 ms;
+            // uneven pauses keep the readings from falling into step with the camera's.
+            static const double pause[5] = {0, 0.007, 0.013, 0.003, 0.019};
+            link_.wait(std::max(0.01 - (link_.now() - before), pause[rs.size() % 5]));
+        }
+        link_.wait(step * (0.1 + 0.2 * ((holds_ / 5) % 5)));
+        const double stop_sent = link_.now();
+        if (!command(stop_frame(axis), error)) return false;
+        const auto end = rest(axis, error);
+        if (!end) return false;
+        if (stopped()) return (*error = "interrupted", false);
+
+        // The steady part: readings that have moved, after the first one
+        // that did (it may fall within the start) and a tenth of a second.
+        const double unit = 1 / setup_.geometry[axis].units_per_unit;
+        size_t first = rs.size();
+        for (size_t i = 0; i < rs.size(); ++i) {
+            if (fabs(rs[i].p - start->p) > 1.5 * unit) {
+                first = i;
+                break;
+            }
+        }
+        // An end met while driving: the readings stop changing.
+        size_t last = rs.size();
+        while (last > first + 1 && rs[last - 1].p == rs[last - 2].p) --last;
+        const bool blocked = last < rs.size();
+        std::vector<Sample> steady;
+        for (size_t i = first + 1; i < last; ++i) {
+            if (rs[i].t - rs[first].t < 0.1 && last - first > 8) continue;
+            steady.push_back({rs[i].t - effect, (rs[i].p - start->p) * dir});
+        }
+        const auto line = fit_line(steady);
+        if (steady.size() < 3 || !line || !(line->rate > 0)) return true;  // did not move measurably
+        Hold h;
+        h.rate = line->rate;
+        h.latency = -line->offset / line->rate;
+        if (!blocked) {
+            const double stop_effect = stop_sent - effect + step / 2;
+            h.coast = 2 * ((end->p - start->p) * dir - line->at(stop_effect)) / line->rate;
+        }
+        out_->holds[axis][dir > 0 ? 0 : 1][code] = h;
+        return true;
+    }
+
+private:
+    // Pan and tilt counters are 16 bits wide: follow them across the wrap.
+    long unwrap(int axis, int raw) {
+        if (!seen_[axis]) {
+            seen_[axis] = true;
+            counter_[axis] = raw;
+            return raw;
+        }
+        long delta = (static_cast<long>(raw) - counter_[axis]) % 65536;
+        if (delta >= 32768) delta -= 65536;
+        if (delta < -32768) delta += 65536;
+        counter_[axis] += delta;
+        return counter_[axis];
+    }
+
+    CameraLink &link_;
+    const TwinSetup &setup_;
+    const volatile int *stop_;
+    TwinMeasurement *out_;
+    double reply_delay_ = 0;
+    long holds_ = 0;
+    std::optional<Reading> rest_[4];
+    bool seen_[2] = {false, false};
+    long counter_[2] = {0, 0};
+};
+
+// Both ends, at the top code: each way until the axis stops, or for the
+// time allowed. Pan and tilt then go back to where they began.
+bool find_ends(Meter &m, CameraLink &link, const TwinSetup &setup, int axis, TwinMeasurement *out, std::string *error) {
+    const int top = setup.top_code[axis];
+    const double allowed = is_lens(axis) ? 60 : setup.end_search_seconds;
+    const auto start = m.rest(axis, error);
+    if (!start) return false;
+    Reading at;
+    const double began = link.now();
+    if (!m.seek_end(axis, top, 1, allowed, &out->max[axis], &at, error)) return false;
+    // The way back covers the way out as well.
+    if (!m.seek_end(axis, top, -1, allowed + (link.now() - began), &out->min[axis], &at, error)) return false;
+    // Back towards the start (a lens: its middle, room both ways), closed
+    // loop on the readings.
+    const double target = is_lens(axis) && out->min[axis] && out->max[axis] ? (*out->min[axis] + *out->max[axis]) / 2
+                                                                          : start->p;
+    if (!m.command(drive_frame(axis, 1, top), error)) return false;
+    const double give_up = link.now() + 2 * allowed + 5;
+    while (link.now() < give_up && !m.stopped()) {
+        link.wait(0.02);
+        const auto r = m.read(axis, error);
+        if (!r) return false;
+        if (r->p >= target) break;
+    }
+    return m.command(stop_frame(axis), error);
+}
+
+// Every code each way, alternately, starting on the side with more room.
+bool sweep(Meter &m, const TwinSetup &setup, int axis, TwinMeasurement *out, std::string *error) {
+    const AxisGeometry &g = setup.geometry[axis];
+    const double unit = 1 / g.units_per_unit;
+    const double low = out->min[axis] ? *out->min[axis] : -1e9, high = out->max[axis] ? *out->max[axis] : 1e9;
+    const double span = high - low;
+    double guess = 0;  // the previous code's rate
+    for (int code = 0; code <= setup.top_code[axis]; ++code) {
+        if (m.stopped()) return (*error = "interrupted", false);
+        // A distance of 200 units of the reading, in 0.4 s to 1.2 s.
+        double seconds = guess > 0 ? std::clamp(200 * unit / guess, 0.4, 1.2) : 0.8;
+        if (guess > 0) seconds = std::min(seconds, 0.7 * span / (guess * 1.3));
+        const auto here = m.rest(axis, error);
+        if (!here) return false;
+        const int first = high - here->p >= here->p - low ? 1 : -1;
+        for (int dir : {first, -first}) {
+            const auto now = m.rest(axis, error);
+            if (!now) return false;
+            const double room = dir > 0 ? high - now->p : now->p - low;
+            if (!m.hold(axis, code, dir, seconds, room, guess * 1.3, error)) return false;
+        }
+        for (const auto &side : out->holds[axis]) {
+            const auto h = side.find(code);
+            if (h != side.end()) guess = std::max(guess, h->second.rate);
+        }
+    }
+    return true;
+}
+
+// Back near `target`: at the top code, then at slower ones, each pass
+// stopped when the gap left is about what the stop itself covers.
+bool go_near(Meter &m, CameraLink &link, const TwinSetup &setup, int axis, double target, const TwinMeasurement &out,
+             std::string *error) {
+    const double unit = 1 / setup.geometry[axis].units_per_unit;
+    for (int pass = 0; pass < 4 && !m.stopped(); ++pass) {
+        const auto here = m.rest(axis, error);
+        if (!here) return false;
+        const double gap = target - here->p;
+        const int dir = gap > 0 ? 1 : -1;
+        // The fastest code that takes at least half a second for the gap.
+        int code = -1;
+        double rate = 0;
+        for (const auto &[c, h] : out.holds[axis][dir > 0 ? 0 : 1]) {
+            if (code < 0 || (h.rate * 0.5 <= fabs(gap) && h.rate > rate) || (rate * 0.5 > fabs(gap) && h.rate < rate)) {
+                code = c;
+                rate = h.rate;
+            }
+        }
+        if (code < 0 || fabs(gap) <= std::max(2 * unit, rate * (0.05 + setup.time_step))) return true;
+        if (!m.command(drive_frame(axis, dir, code), error)) return false;
+        const double give_up = link.now() + fabs(gap) / rate + 2;
+        while (link.now() < give_up && !m.stopped()) {
+            const auto r = m.read(axis, error);
+            if (!r) return false;
+            if ((target - r->p) * dir <= rate * (0.03 + setup.time_step)) break;
+        }
+        if (!m.command(stop_frame(axis), error)) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+std::optional<double> refine_time_step(const std::vector<double> &times, double step) {
+    if (!(step > 0) || times.size() < 50) return std::nullopt;
+    // How well the times agree on a phase of `f`: 1 when all fall on one.
+    auto coherence = [&](double f, double until) {
+        double c = 0, s = 0;
+        int n = 0;
+        for (double t : times) {
+            if (t - times.front() > until) break;
+            c += cos(2 * M_PI * (t - times.front()) / f);
+            s += sin(2 * M_PI * (t - times.front()) / f);
+            ++n;
+        }
+        return n > 0 ? hypot(c, s) / n : 0.0;
+    };
+    // Within 5 % of the estimate over the first seconds, then ever longer
+    // spans in ever finer steps: a long span tells the step finely.
+    double best = step, span = 2;
+    double low = 0.95 * step, high = 1.05 * step;
+    const double total = times.back() - times.front();
+    while (true) {
+        const double resolution = best * best / (20 * span);
+        double best_score = -1;
+        for (double f = low; f <= high; f += resolution) {
+            const double c = coherence(f, span);
+            if (c > best_score) best_score = c, best = f;
+        }
+        if (span >= total) return best_score > 0.8 ? std::optional<double>(best) : std::nullopt;
+        low = best - 2 * resolution;
+        high = best + 2 * resolution;
+        span = std::min(total, span * 4);
+    }
+}
+
+bool measure_twin(CameraLink &link, const TwinSetup &setup, const volatile int *stop, TwinMeasurement *out,
+                  std::string *error) {
+    const double began = link.now();
+    const auto version = link.inquire({0x81, 0x09, 0x00, 0x02, 0xFF}, error);
+    if (!version) return false;
+    if (version->size() != 7) {
+        *error = "unexpected version reply: 90 50 " + visca::hex(*version) + " FF";
+        return false;
+    }
+    out->version.assign(version->begin(), version->end());
+    Meter m(link, setup, stop, out);
+    if (!m.learn_reply_delay(error)) return false;
+    for (int axis = 0; axis < 4; ++axis) {
+        if (axis == Focus && !m.command(focus_mode(false), error)) return false;
+        if (is_lens(axis)) {
+            const auto r = m.rest(axis, error);
+            if (!r) return false;
+            out->lens_start[axis - Zoom] = r->p;
+        }
+        const auto start = m.rest(axis, error);
+        if (!start || !find_ends(m, link, setup, axis, out, error) || !sweep(m, setup, axis, out, error) ||
+            !go_near(m, link, setup, axis, start->p, *out, error)) {
+            if (!error->empty()) *error = std::string(axis_label(axis)) + ": " + *error;
+            return false;
+        }
+    }
+    out->camera_seconds = link.now() - began;
+    return true;
+}
+
+}  // namespace calibrate
