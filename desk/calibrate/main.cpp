@@ -24,16 +24,16 @@ calibrate::TwinMeasurement twin;
 
 bool measure_twin(calibrate::Session &s) { return calibrate::measure_twin_step(s, &twin); }
 
-int fail(const std::string &what) {
+int fail(const std::string &what, int status = 1) {
     fprintf(stderr, "visca_calibrate: %s\n", what.c_str());
-    return 1;
+    return status;
 }
 
 // A stop signal may come at any moment: each step that fails, or during
 // which one came, ends the run with the safe stop.
 int run(calibrate::Session &s) {
     using namespace calibrate;
-    if (!twin_ready(s.o, &s.error)) return fail(s.error);
+    if (!twin_ready(s.o, &s.error)) return fail(s.error, 2);  // before the line opens: a usage error
     if (!open_camera(s)) return s.stopped() ? abort_run(s, s.error) : fail(s.error);
     for (bool (*step)(Session &) : {identify, measure, measure_time_step, measure_long_drives,
                                     measure_lens_long_drives, measure_twin, return_to_start}) {
@@ -67,5 +67,7 @@ int main(int argc, char **argv) {
     if (o.all) return site::calibrate_all(argc, argv, o.config, o.jobs);
     common::catch_stop_signals(on_interrupt);
     calibrate::Session s(o, &interrupted);
+    // Files and the section before the line opens: a bad one is a usage error.
+    if (!calibrate::check_inputs(s)) return s.stopped() ? 128 + interrupted : fail(s.error, 2);
     return run(s);
 }

@@ -11,27 +11,39 @@ namespace calibrate {
 
 void usage(FILE *out) {
     fputs(
-        "usage: visca_calibrate (--port LINE | --profile NAME|FILE | --config FILE --all) [options]\n"
-        "Measures the camera's speeds, chooses the driver's calibration values and prints them.\n"
-        "  --port LINE                the camera's line: a serial device or pseudo-terminal (9600 8N1),\n"
-        "                             or a network camera: udp:HOST:PORT (with the IP header),\n"
-        "                             udp-raw:HOST:PORT or tcp:HOST:PORT (bare messages)\n"
-        "  --profile NAME|FILE        the camera's profile: without --port, a built-in virtual camera\n"
-        "                             running it; with --port, where its position units and ends are\n"
-        "  --pan-units-per-degree U   pan position units per degree (datasheet figure)\n"
-        "  --tilt-units-per-degree U  tilt position units per degree\n"
-        "  --config FILE              the configuration now in use (default: the --write file)\n"
-        "  --write FILE               set the chosen values in FILE's [cameraN] section\n"
-        "  --twin FILE.ini            also measure what a camera profile needs and write the camera's\n"
-        "                             profile (its twin for virtual_camera --profile) to FILE.ini\n"
-        "  --camera N                 the camera number of that section (default 1)\n"
-        "  --axes LIST                comma-separated axes to calibrate (default pan,tilt,zoom,focus)\n"
-        "  --quick                    fewer drives: moves of 5 degrees and more, compensation kept\n"
-        "  --lens-speed auto|keep|N   ZoomSpeed/FocusSpeed: the fastest that lands lens moves well,\n"
-        "                             the configured ones (default), or nibble N (0..7)\n"
-        "  --all                      every camera of --config FILE with its own port, lines in parallel;\n"
-        "                             each one's values go into its own section\n"
-        "  --jobs N                   with --all: at most N lines at a time (default 16, at most 255)\n",
+        "usage: visca_calibrate (--port LINE | --profile NAME|FILE | --config FILE --all)\n"
+        "                       [options]\n"
+        "Measures the camera's speeds, chooses the driver's calibration values and\n"
+        "prints them.\n"
+        "  --port LINE        the camera's line: a serial device or pseudo-terminal\n"
+        "                     (9600 8N1), or a network camera: udp:HOST:PORT (with\n"
+        "                     the IP header), udp-raw:HOST:PORT or tcp:HOST:PORT\n"
+        "  --profile NAME|FILE  the camera's profile: without --port, a built-in\n"
+        "                     virtual camera running it; with --port, where its\n"
+        "                     position units and ends are\n"
+        "  --pan-units-per-degree U   pan position units per degree (datasheet)\n"
+        "  --tilt-units-per-degree U  tilt position units per degree (default: pan's)\n"
+        "                     (with --port and no --profile: needed for the axes\n"
+        "                     calibrated)\n"
+        "  --config FILE      the configuration now in use (default: the --write file)\n"
+        "  --write FILE       set the chosen values in FILE's [cameraN] section\n"
+        "  --twin FILE.ini    also measure what a camera profile needs and write the\n"
+        "                     camera's profile (its twin for virtual_camera\n"
+        "                     --profile) to FILE.ini\n"
+        "  --camera N         the camera number of that section (default 1)\n"
+        "  --axes LIST        comma-separated axes to calibrate\n"
+        "                     (default pan,tilt,zoom,focus)\n"
+        "  --quick            fewer drives: moves of 5 degrees and more,\n"
+        "                     compensation kept\n"
+        "  --lens-speed auto|keep|N  ZoomSpeed/FocusSpeed: the fastest that lands\n"
+        "                     lens moves well, the configured ones (default), or\n"
+        "                     nibble N (0..7)\n"
+        "  --all              every camera of --config FILE with its own port, lines\n"
+        "                     in parallel; each one's values go into its section\n"
+        "  --jobs N           with --all: at most N lines at a time (default 16,\n"
+        "                     at most 255)\n"
+        "Exit status: 0 ok; 1 failed run; 2 bad option or file, found before the\n"
+        "line opens; 128+N after signal N.\n",
         out);
 }
 
@@ -144,6 +156,14 @@ bool parse_options(int argc, char **argv, Options *o) {
     if (o->all && !o->twin.empty()) {
         // Every camera's run would write the one file.
         fprintf(stderr, "visca_calibrate: --twin does not go with --all: one camera's twin at a time\n");
+        return false;
+    }
+    // A camera on a line reports positions in its own units: said before the
+    // line opens, and only for the axes calibrated (tilt may take pan's).
+    const bool on_line = o->profile.empty() && (o->all || !o->port.empty());
+    if (on_line && ((o->axes[0] && !o->pan_units) || (o->axes[1] && !o->tilt_units && !o->pan_units))) {
+        fprintf(stderr, "visca_calibrate: give --profile or --%s-units-per-degree: the position reply counts "
+                        "units, not degrees\n", o->axes[0] ? "pan" : "tilt");
         return false;
     }
     if (o->config.empty()) o->config = o->write;

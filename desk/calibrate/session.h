@@ -1,6 +1,7 @@
 // One calibration run, step by step, and the map of this folder. Each step
 // is a function of its own file in steps/; main() calls them in order:
-//   open_camera, identify          steps/identify.cpp (values in use: config_in_use.cpp)
+//   check_inputs, open_camera,
+//   identify                       steps/identify.cpp (values in use: config_in_use.cpp)
 //   measure, measure_time_step,
 //   measure_long_drives,
 //   measure_lens_long_drives,
@@ -73,6 +74,9 @@ struct Session {
     double step_or_frame() const { return time_step ? *time_step : 1.001 / 30; }
 };
 
+// The profile, the files and the section: false (exit status 2) before
+// anything opens.
+bool check_inputs(Session &s);
 bool open_camera(Session &s);
 bool identify(Session &s);
 bool measure(Session &s);

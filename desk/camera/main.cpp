@@ -21,7 +21,9 @@
 
 #include "camera.h"
 #include "line.h"
+#include "net_address.h"
 #include "net_socket.h"
+#include "output_path.h"
 #include "pacer.h"
 #include "reply_gate.h"
 #include "visca.h"
@@ -33,7 +35,8 @@ volatile sig_atomic_t stop_requested = 0;
 // How long beyond its wire time a reply may wait for the line to take it.
 constexpr double write_margin = 0.2;
 
-void on_stop_signal(int) { stop_requested = 1; }
+// The signal's number: the exit status says which one ended the session.
+void on_stop_signal(int sig) { stop_requested = sig; }
 
 struct Options {
     std::string port;
@@ -53,24 +56,28 @@ void usage(FILE *out) {
         "usage: virtual_camera (--pty | --port DEVICE | --listen ADDRESS) [options]\n"
         "  --pty              create a pseudo-terminal and print its path\n"
         "  --port DEVICE      serve a real serial device (9600 8N1, raw)\n"
-        "  --listen ADDRESS   be a network camera: udp:[HOST:]PORT (with the IP header),\n"
-        "                     udp-raw:[HOST:]PORT or tcp:[HOST:]PORT; HOST defaults to\n"
-        "                     127.0.0.1, PORT 0 takes a free one; prints \"listen ADDRESS\";\n"
-        "                     tcp: serves up to 8 clients, replies to the one that spoke last\n"
-        "  --profile NAME|FILE  camera profile: proportional (default), linear, geometric, stepped,\n"
-        "                     or a profile file\n"
+        "  --listen ADDRESS   be a network camera: udp:[HOST:]PORT (with the IP\n"
+        "                     header), udp-raw:[HOST:]PORT or tcp:[HOST:]PORT; HOST\n"
+        "                     defaults to 127.0.0.1, PORT 0 takes a free one; prints\n"
+        "                     \"listen ADDRESS\"; tcp: serves up to 8 clients,\n"
+        "                     replies to the one that spoke last\n"
+        "  --profile NAME|FILE  camera profile: proportional (default), linear,\n"
+        "                     geometric, stepped, or a profile file\n"
         "  --replies          send acknowledge, completion and error replies\n"
-        "  --buffer-limit     at most two commands in execution; drop the rest (\"buffer full\")\n"
-        "  --exec-ms N        how long an ordinary command is in execution (default 30)\n"
-        "  --pan-dps X        pan degrees per second at the full speed byte (default 14.4928 = 1000/69 at 0x12)\n"
-        "  --tilt-dps X       tilt degrees per second at the full speed byte (default 14.7059 = 1000/68 at 0x0E)\n"
-        "  --zoom-ms N        full zoom travel at speed 7, milliseconds (default 10500)\n"
-        "  --focus-ms N       full focus travel at speed 7, milliseconds (default 1500)\n"
+        "  --buffer-limit     two commands in execution at most; drop the rest\n"
+        "  --exec-ms N        how long a command is in execution (default 30)\n"
+        "  --pan-dps X        pan degrees per second at the full speed byte\n"
+        "                     (default 14.4928 = 1000/69 at 0x12)\n"
+        "  --tilt-dps X       tilt degrees per second at the full speed byte\n"
+        "                     (default 14.7059 = 1000/68 at 0x0E)\n"
+        "  --zoom-ms N        full zoom travel at speed 7, ms (default 10500)\n"
+        "  --focus-ms N       full focus travel at speed 7, ms (default 1500)\n"
         "                     (these four: proportional profiles only)\n"
         "  --timeline FILE    write a picture of the session (SVG) on exit\n"
         "  --state FILE       write the final state as key=value lines on exit\n"
         "  --positions        after each message, print where the axes are\n"
-        "  --quiet            do not print the messages received\n",
+        "  --quiet            do not print the messages received\n"
+        "Runs until Ctrl-C or SIGTERM (exit status 128+N after signal N).\n",
         out);
 }
 
@@ -185,6 +192,19 @@ bool parse_options(int argc, char **argv, Options *o) {
         fprintf(stderr, "virtual_camera: give one of --pty, --port DEVICE and --listen ADDRESS (--help lists the "
                         "options)\n");
         return false;
+    }
+    // A bad address or an output that cannot be written is said now, not
+    // when the session ends.
+    std::string error;
+    if (!o->listen.empty() && !line::parse_net_address(o->listen, line::Side::Listening, &error)) {
+        fprintf(stderr, "virtual_camera: %s\n", error.c_str());
+        return false;
+    }
+    for (const std::string *path : {&o->timeline, &o->state_file}) {
+        if (!path->empty() && !files::can_write(*path, &error)) {
+            fprintf(stderr, "virtual_camera: %s\n", error.c_str());
+            return false;
+        }
     }
     return true;
 }
@@ -308,9 +328,8 @@ int main(int argc, char **argv) {
         // A stop signal that came while the line kept ppoll busy is still
         // pending: ppoll only lets it through when it has to wait.
         const struct timespec zero = {0, 0};
-        if (sigtimedwait(&stop_signals, nullptr, &zero) > 0) {
-            stop_requested = 1;
-        }
+        const int pending = sigtimedwait(&stop_signals, nullptr, &zero);
+        if (pending > 0) stop_requested = pending;
         if (n > 0 && listener && p.revents != 0) {
             line::Listener::Input in;
             if (!listener->read(&in, &error)) {
@@ -415,5 +434,7 @@ int main(int argc, char **argv) {
     }
     if (pty.slave >= 0) close(pty.slave);
     if (fd >= 0) close(fd);
-    return status;
+    // As for every desk program: a signal's status wins, the state and the
+    // picture written all the same.
+    return stop_requested != 0 ? 128 + stop_requested : status;
 }

@@ -88,22 +88,12 @@ bool write_timeline(const std::string &path, const CameraModel &model,
     // since it sees the same frames at the same times.
 
     // A title line, the band of frame labels, the panels, the time axis
-    // with its title and the legend.
-    const double left = 120, plot_w = 1240, label_band = 330, panel = 150, gap = 25;
+    // with its title and the legend: 1200 x 865, so a 1200 x 900 window
+    // shows it whole.
+    const double left = 90, plot_w = 1070, width = 1200, label_band = 330, panel = 100, gap = 16;
     const double axis_y = label_band + axis_count * (panel + gap) + 5;
-    const double height = axis_y + 80;
+    const double height = axis_y + 66;
     auto x_of = [&](double t) { return left + (t - start) / (end - start) * plot_w; };
-    // Labels of frames close together are moved along to the right; the
-    // picture widens so that the last of them still shows.
-    const double label_step = 12;
-    double width = left + plot_w + 40;
-    {
-        double next_label_x = 0;
-        for (const Received &r : history) {
-            next_label_x = std::max(x_of(r.time), next_label_x) + label_step;
-        }
-        width = std::max(width, next_label_x + 20);
-    }
 
     std::ostringstream svg;
     svg << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << width << "\" height=\"" << height
@@ -113,6 +103,8 @@ bool write_timeline(const std::string &path, const CameraModel &model,
            "every frame the camera received</text>\n";
 
     const char *units[axis_count] = {"degrees", "degrees", "steps", "steps"};
+    const PanTiltAxis *turns[2] = {&model.profile.pan, &model.profile.tilt};
+    const LensAxis *lenses[2] = {&model.profile.zoom, &model.profile.focus};
     for (int a = 0; a < axis_count; ++a) {
         const double top = label_band + a * (panel + gap);
         double lo = samples.front().v[a], hi = lo;
@@ -121,8 +113,21 @@ bool write_timeline(const std::string &path, const CameraModel &model,
             hi = std::max(hi, s.v[a]);
         }
         if (hi - lo < 1e-9) {
-            lo -= 1;
-            hi += 1;
+            // An axis that never moved: its travel (or 10 degrees either
+            // side of a turn without end stops), so the line shows where in
+            // it the axis stood rather than ticks a unit apart.
+            const double at = lo;
+            if (a >= 2) {
+                lo = std::min(at, lenses[a - 2]->min);
+                hi = std::max(at, lenses[a - 2]->max);
+            } else if (turns[a]->end_stops) {
+                lo = std::min(at, turns[a]->min_degrees);
+                hi = std::max(at, turns[a]->max_degrees);
+            }
+            if (hi - lo < 1e-9) {
+                lo = at - 10;
+                hi = at + 10;
+            }
         }
         const double pad = (hi - lo) * 0.08;
         lo -= pad;
@@ -155,7 +160,7 @@ bool write_timeline(const std::string &path, const CameraModel &model,
         svg << "<text x=\"" << x_of(t) << "\" y=\"" << axis_y + 14 << "\" text-anchor=\"middle\">"
             << tick_label(t) << " s</text>\n";
     }
-    svg << "<text x=\"" << left + plot_w / 2 << "\" y=\"" << axis_y + 34
+    svg << "<text x=\"" << left + plot_w / 2 << "\" y=\"" << axis_y + 32
         << "\" text-anchor=\"middle\">session time (s)</text>\n";
     const struct {
         const char *name, *colour, *dash;
@@ -164,31 +169,48 @@ bool write_timeline(const std::string &path, const CameraModel &model,
                   {"dropped frame (buffer full)", "#000000", "3,3"}};
     double lx = left;
     for (const auto &e : legend) {
-        svg << "<line x1=\"" << lx << "\" x2=\"" << lx + 24 << "\" y1=\"" << axis_y + 56 << "\" y2=\"" << axis_y + 56
+        svg << "<line x1=\"" << lx << "\" x2=\"" << lx + 24 << "\" y1=\"" << axis_y + 52 << "\" y2=\"" << axis_y + 52
             << "\" stroke=\"" << e.colour << "\" stroke-width=\"2\" stroke-dasharray=\"" << e.dash << "\"/>\n";
-        svg << "<text x=\"" << lx + 30 << "\" y=\"" << axis_y + 60 << "\" fill=\"" << e.colour << "\">" << e.name
+        svg << "<text x=\"" << lx + 30 << "\" y=\"" << axis_y + 56 << "\" fill=\"" << e.colour << "\">" << e.name
             << "</text>\n";
         lx += 60 + 7 * strlen(e.name);
     }
 
-    // Frame marks and labels. Labels stand upright; frames that arrive
-    // close together get their labels moved along, with a leader line.
+    // Frame marks and labels. Labels stand upright, one line height apart
+    // at least: frames that arrive close together get their labels moved
+    // along, with a leader line, but never far from their mark nor out of
+    // the picture; a label that would be is left out (its mark stays) and
+    // counted in the top corner.
+    const double label_size = 10, label_step = 13, max_shift = 6 * label_step;
+    const size_t label_chars = 58;  // what the band holds at that size
     double next_label_x = 0;
+    size_t left_out = 0;
     for (const Received &r : history) {
         const double x = x_of(r.time);
         const double label_x = std::max(x, next_label_x);
-        next_label_x = label_x + label_step;
         const char *colour = mark_colour(r);
+        svg << "<line x1=\"" << x << "\" x2=\"" << x << "\" y1=\"" << label_band - 10 << "\" y2=\""
+            << axis_y << "\" stroke=\"" << colour << "\" stroke-dasharray=\"3,3\"/>\n";
+        if (label_x - x > max_shift || label_x + label_step > width) {
+            ++left_out;
+            continue;
+        }
+        next_label_x = label_x + label_step;
         std::string label = visca::describe(r.message);
         if (r.dropped) label = "DROPPED (buffer full): " + label;
         char time_text[32];
         snprintf(time_text, sizeof time_text, "%.3f s  ", r.time);
-        svg << "<line x1=\"" << x << "\" x2=\"" << x << "\" y1=\"" << label_band - 10 << "\" y2=\""
-            << axis_y << "\" stroke=\"" << colour << "\" stroke-dasharray=\"3,3\"/>\n";
+        label = time_text + label;
+        if (label.size() > label_chars) label = label.substr(0, label_chars - 3) + "...";
         svg << "<line x1=\"" << x << "\" x2=\"" << label_x << "\" y1=\"" << label_band - 10 << "\" y2=\""
             << label_band - 22 << "\" stroke=\"" << colour << "\"/>\n";
         svg << "<text transform=\"translate(" << label_x + 4 << "," << label_band - 24
-            << ") rotate(-90)\" fill=\"" << colour << "\">" << escape(time_text + label) << "</text>\n";
+            << ") rotate(-90)\" font-size=\"" << label_size << "\" fill=\"" << colour << "\">" << escape(label)
+            << "</text>\n";
+    }
+    if (left_out > 0) {
+        svg << "<text x=\"" << width - 8 << "\" y=\"20\" text-anchor=\"end\" fill=\"#555\">" << left_out
+            << " frame label(s) left out: frames too close together</text>\n";
     }
     svg << "</svg>\n";
 

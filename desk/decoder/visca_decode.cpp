@@ -4,6 +4,8 @@
 #include <errno.h>
 #include <stdio.h>
 #include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <fstream>
 #include <iostream>
@@ -19,15 +21,18 @@ namespace {
 
 void usage(FILE *out) {
     fputs(
-        "usage: visca_decode [FILE ...]          hex text from files ('-' or none: standard input)\n"
+        "usage: visca_decode [FILE ...]          hex text from files ('-' or none:\n"
+        "                                        standard input)\n"
         "       visca_decode --hex 'TEXT' ...    hex text given as arguments\n"
         "       visca_decode --binary FILE ...   raw bytes ('-': standard input)\n"
-        "Hex text: bytes as pairs of hex digits, separated or not (81 01 06, 810106, 0x81,0x01,\n"
-        "81-01-06); a line may start with a date (2024-05-01), a time in seconds (12.345,\n"
-        "[12.345], 12.345s or hh:mm:ss.sss) and a direction (TX:, RX:, >, <, ->, <-), and may end\n"
-        "with any text, which is ignored. Messages may span lines. A file that is not text is\n"
-        "decoded as a raw capture. Lines without bytes are counted and the first one shown;\n"
-        "they make the exit status 1 (blank lines and lines starting with # do not).\n",
+        "Hex text: bytes as pairs of hex digits, separated or not (81 01 06, 810106,\n"
+        "0x81,0x01, 81-01-06); a line may start with a date (2024-05-01), a time in\n"
+        "seconds (12.345, [12.345], 12.345s or hh:mm:ss.sss) and a direction (TX:,\n"
+        "RX:, >, <, ->, <-), and may end with any text, which is ignored. Messages\n"
+        "may span lines. A file that is not text is decoded as a raw capture. Lines\n"
+        "without bytes are counted and the first one shown; they make the exit\n"
+        "status 1 (blank lines and lines starting with # do not). A file that\n"
+        "cannot be read, or a bad option, gives 2.\n",
         out);
 }
 
@@ -153,8 +158,8 @@ int main(int argc, char **argv) {
         } else if (a == "--binary" && items.empty() && mode == Files) {
             mode = Binary;
         } else if (a.size() > 1 && a[0] == '-' && a[1] == '-') {
-            fprintf(stderr, "visca_decode: unknown option '%s'\n", a.c_str());
-            usage(stderr);
+            // The reason alone: the usage would push it off the screen.
+            fprintf(stderr, "visca_decode: unknown option '%s' (visca_decode --help lists the options)\n", a.c_str());
             return 2;
         } else if (a.empty() && mode != Hex) {
             // A script's unset variable: not "standard input", not a file.
@@ -165,11 +170,25 @@ int main(int argc, char **argv) {
         }
     }
     Decoder d;
-    if (mode == Hex) {
-        if (items.empty()) {
-            usage(stderr);
+    if (mode == Hex && items.empty()) {
+        fprintf(stderr, "visca_decode: --hex needs the text to decode\n");
+        return 2;
+    }
+    // Every file is checked before the first is decoded: a bad name is a
+    // bad argument, not a half-done run.
+    for (const std::string &path : items) {
+        struct stat st;
+        if (mode == Hex || path == "-") continue;
+        const char *why = stat(path.c_str(), &st) != 0 ? strerror(errno)
+                          : S_ISDIR(st.st_mode)          ? "it is a folder"
+                          : access(path.c_str(), R_OK) != 0 ? strerror(errno)
+                                                             : nullptr;
+        if (why != nullptr) {
+            fprintf(stderr, "visca_decode: cannot read %s: %s\n", path.c_str(), why);
             return 2;
         }
+    }
+    if (mode == Hex) {
         for (size_t i = 0; i < items.size(); ++i) d.text_line(items[i], "argument " + std::to_string(i + 1));
     } else {
         if (items.empty()) items.push_back("-");

@@ -12,6 +12,7 @@
 #include <sstream>
 
 #include "input.h"
+#include "output_path.h"
 #include "verify.h"
 
 namespace host {
@@ -258,10 +259,12 @@ void cmd_verify(Runtime &r, const Args &a) {
     need(a, 0, 2);
     const bool quick = !a.empty() && a[0] == "quick";
     const size_t plot = quick ? 1 : 0;
+    const std::string plot_path = a.size() > plot ? a[plot] : r.options.verify_plot;
+    std::string why;
+    if (!plot_path.empty() && !files::can_write(plot_path, &why)) throw BadArgs{why};
     // A verification that could not read the camera fails the session's
     // exit status, as a refused command does.
-    if (!run_verify(r, [&](const std::function<void()> &f) { call(r, f); },
-                    a.size() > plot ? a[plot] : r.options.verify_plot, quick)) {
+    if (!run_verify(r, [&](const std::function<void()> &f) { call(r, f); }, plot_path, quick)) {
         r.rejected = true;
     }
 }
@@ -487,13 +490,32 @@ const Command commands[] = {
     {"quit", "", "tear the driver down and leave (also: exit, Ctrl-D)", cmd_quit},
 };
 
+// The command and its arguments, then what it does from column `indent`,
+// wrapped to fit 80 columns (beside them when they are short).
 void cmd_help(Runtime &, const Args &a) {
     need(a, 0, 1);
+    constexpr size_t width = 80, indent = 28;
     for (const Command &c : commands) {
         if (!a.empty() && a[0] != c.name) continue;
-        char buf[256];
-        snprintf(buf, sizeof buf, "  %-10s %-44s %s", c.name, c.args, c.help);
-        say(buf);
+        std::string line = "  " + std::string(c.name) + (*c.args != '\0' ? " " + std::string(c.args) : "");
+        if (line.size() >= indent) {
+            say(line);
+            line.clear();
+        }
+        line.resize(indent, ' ');
+        std::istringstream words(c.help);
+        std::string word;
+        bool first = true;
+        while (words >> word) {
+            if (!first && line.size() + 1 + word.size() > width) {
+                say(line);
+                line.assign(indent, ' ');
+                first = true;
+            }
+            line += (first ? "" : " ") + word;
+            first = false;
+        }
+        say(line);
     }
 }
 

@@ -16,6 +16,8 @@
 #include <mutex>
 
 #include "console.h"
+#include "net_address.h"
+#include "output_path.h"
 #include "ptz_host.h"
 #include "runtime.h"
 
@@ -84,34 +86,36 @@ namespace {
 void usage(FILE *out) {
     fputs(
         "usage: tavrinode [options] [command ...]\n"
-        "Runs the driver under the stand-in host. Commands come from the arguments, from\n"
-        "--script FILE, or from standard input (an interactive console on a terminal).\n"
-        "  --config FILE      camera configuration (INI: [host] cameras = N, [cameraN] key = value)\n"
-        "  --port LINE        write the frames to a serial device (the driver's port settings)\n"
-        "                     or a network camera: udp:HOST:PORT (with the IP header),\n"
-        "                     udp-raw:HOST:PORT or tcp:HOST:PORT (bare messages)\n"
-        "  --pty              create a pseudo-terminal, print its path and write the frames there\n"
-        "                     (without --port or --pty the built-in virtual camera takes them)\n"
-        "  --pty-wait S       wait up to S seconds (default 30) for a program to open the\n"
-        "                     pseudo-terminal before running commands; 0: do not wait\n"
-        "  --reconnect        reopen a lost --port device (or camera port) when it comes back\n"
+        "Runs the driver under the stand-in host. Commands come from the arguments,\n"
+        "from --script FILE, or from standard input (a console on a terminal).\n"
+        "  --config FILE      camera configuration (INI: [host] cameras = N,\n"
+        "                     [cameraN] key = value)\n"
+        "  --port LINE        write the frames to a serial device (the driver's port\n"
+        "                     settings) or a network camera: udp:HOST:PORT (with the\n"
+        "                     IP header), udp-raw:HOST:PORT or tcp:HOST:PORT\n"
+        "  --pty              create a pseudo-terminal, print its path, write there\n"
+        "                     (without --port or --pty: the built-in virtual camera)\n"
+        "  --pty-wait S       wait up to S seconds (default 30) for a program to open\n"
+        "                     the pseudo-terminal before running commands; 0: no wait\n"
+        "  --reconnect        reopen a lost --port device (or camera port) when back\n"
         "  --script FILE      run the commands of FILE, one per line\n"
-        "  --trace            also show sleeps (with lateness), parameter requests, bytes coming back\n"
+        "  --trace            also show sleeps (with lateness), parameter requests\n"
+        "                     and the bytes coming back\n"
         "  --realtime         real-time scheduling and locked memory, where permitted\n"
         "  --raw              pass any console value to the driver (no range checks)\n"
-        "  --verify           run the verification plan (console command \"verify\") and leave\n"
-        "  --verify-plot FILE with it, draw requested against reached and the error per move (SVG)\n"
-        "  --profile NAME|FILE  camera profile (proportional, linear, geometric, stepped, or a\n"
-        "                     profile file; default proportional): how the built-in camera moves;\n"
-        "                     on a line, the camera's position units for verify\n"
-        "  --timeline FILE    built-in camera: write a picture of the session (SVG) at the end\n"
-        "  --replies          built-in camera: send acknowledge and completion replies\n"
-        "  --buffer-limit     built-in camera: two commands in execution at most (\"buffer full\")\n"
-        "  --exec-ms N        built-in camera: how long an ordinary command is in execution\n"
+        "  --verify           run the verification plan (console \"verify\"), leave\n"
+        "  --verify-plot FILE with it, draw requested against reached (SVG)\n"
+        "  --profile NAME|FILE  camera profile: proportional (default), linear,\n"
+        "                     geometric, stepped or a profile file; how the built-in\n"
+        "                     camera moves; on a line, its position units for verify\n"
+        "  --timeline FILE    built-in camera: a picture of the session (SVG) at the end\n"
+        "  --replies          built-in camera: acknowledge and completion replies\n"
+        "  --buffer-limit     built-in camera: two commands in execution at most\n"
+        "  --exec-ms N        built-in camera: how long a command is in execution\n"
         "  --version          print the driver's version and stop\n"
-        "Type \"help\" at the console for its commands. Exit status: 0 ok; 1 setup failed, a command\n"
-        "was rejected, a line was lost or an output not written; 2 bad options, configuration or\n"
-        "script; 128+N after signal N (130 Ctrl-C, 143 SIGTERM, 129 SIGHUP, 131 SIGQUIT).\n",
+        "Type \"help\" at the console for its commands. Exit status: 0 ok; 1 failed\n"
+        "(setup, a rejected command, a lost line, an output not written); 2 bad\n"
+        "options, configuration, script or output path; 128+N after signal N.\n",
         out);
 }
 
@@ -220,6 +224,20 @@ bool parse_options(int argc, char **argv, Options *o) {
     if (pty_wait_given && !o->pty) {
         fprintf(stderr, "tavrinode: --pty-wait does nothing without --pty\n");
         return false;
+    }
+    // What is written only at the end, and a network address, are checked
+    // before anything opens or moves.
+    std::string error;
+    if (line::is_net_address(o->port_device) &&
+        !line::parse_net_address(o->port_device, line::Side::Client, &error)) {
+        fprintf(stderr, "tavrinode: %s\n", error.c_str());
+        return false;
+    }
+    for (const std::string *path : {&o->timeline, &o->verify_plot}) {
+        if (!path->empty() && !files::can_write(*path, &error)) {
+            fprintf(stderr, "tavrinode: %s\n", error.c_str());
+            return false;
+        }
     }
     return true;
 }

@@ -948,7 +948,7 @@ TEST(CalibrateSteps, AutomaticFocusOnAgainWhenItWasOn) {
         o.quick = true;
         o.axes[calibrate::Pan] = o.axes[calibrate::Tilt] = o.axes[calibrate::Zoom] = false;
         calibrate::Session s(o, nullptr);
-        ASSERT_TRUE(calibrate::open_camera(s)) << s.error;
+        ASSERT_TRUE(calibrate::check_inputs(s) && calibrate::open_camera(s)) << s.error;
         ASSERT_TRUE(s.link->command(calibrate::focus_mode(was_auto), &s.error)) << s.error;
         ASSERT_TRUE(calibrate::identify(s) && calibrate::measure(s) && calibrate::measure_time_step(s) &&
                     calibrate::measure_long_drives(s) && calibrate::measure_lens_long_drives(s) &&

@@ -216,6 +216,11 @@ TEST(Timeline, OneLabelPerFrameAndDroppedOnesMarked) {
     EXPECT_NE(svg.find("DROPPED (buffer full): menu open"), std::string::npos);
     EXPECT_NE(svg.find("0.500 s  pan-tilt drive: pan right at 0x12, tilt stop"), std::string::npos);
     EXPECT_EQ(svg.rfind("</svg>"), svg.size() - 7);
+    // Tilt and focus never moved: their panels span the travel (focus) or
+    // ten degrees either side (tilt, no end stops), not one unit.
+    EXPECT_EQ(svg.find(">9998</text>"), std::string::npos);
+    EXPECT_NE(svg.find(">20000</text>"), std::string::npos);
+    EXPECT_NE(svg.find(">-10</text>"), std::string::npos);
     std::remove(path.c_str());
 }
 

@@ -55,14 +55,15 @@ for bad in "--all" "--all --config $work/site.ini --port ${ptys[0]}" "--all --co
   [ "$status" -eq 2 ] || fail "'$bad' ended with $status"
   expect_no_line "$work/refused.txt" "calibrating"
 done
-# (the third: a long comment whose tail the INI library would read as a port)
+# A file with no camera to calibrate is a bad option value too (the third: a
+# long comment whose tail the INI library would read as a port).
 for file in '[camera1]\nMoveSpeed = 50\n|no camera has its own port' '[camera1]\nport =\n|noport.ini:2: [camera1] port = needs a line' \
             '[camera1]\n;%0199d port = /dev/null\n|noport.ini:2: line longer than 199 characters'; do
   printf "${file%|*}" >"$work/noport.ini"
   status=0
   timeout 30 "$bin/visca_calibrate" --config "$work/noport.ini" --all "${options[@]}" >"$work/noport.txt" 2>&1 ||
     status=$?
-  [ "$status" -eq 1 ] || fail "'${file%|*}' ended with $status"
+  [ "$status" -eq 2 ] || fail "'${file%|*}' ended with $status"
   expect_line "$work/noport.txt" "${file#*|}"
 done
 

@@ -89,10 +89,11 @@ expect_between "camera 3 pan" "$(sed -nE 's/^virtual camera 3: pan ([-0-9.]+),.*
 expect_between "camera 3 tilt" "$(sed -nE 's/^virtual camera 3: pan [-0-9.]+, tilt ([-0-9.]+),.*/\1/p' "$work/cams.txt")" 0.5 2.5
 
 # Exit statuses: 2 for what cannot be read or does nothing, 1 for a rejected
-# script line or an output not written.
+# script line (a plot that cannot be written refuses its verify at once).
 printf 'speed
 speed fast
 ' >"$work/bad.cmd"
+printf 'verify %s/none/p.svg\n' "$work" >"$work/plot.cmd"
 # A comment the INI library would cut after 199 characters, its tail a port.
 printf ';%0199d port = %s/ttyUSB7\n' 0 "$work" >"$work/long.ini"
 mkfifo "$work/fifo"
@@ -101,7 +102,7 @@ for case in "2|is a directory|--config $work" "2|script $work is a directory|--s
   "2|unknown section [kamera2]|--config $work/section.ini --script $work/bad.cmd" \
   "2|long.ini:1: line longer than 199 characters|--config $work/long.ini status" \
   "2|they do nothing with --port or --pty|--pty --replies" "2|--reconnect does nothing|--reconnect status" \
-  "1|error: cannot|--timeline $work/none/x.svg status" \
+  "1|error: verify: cannot write $work/none/p.svg|--script $work/plot.cmd" \
   "2|configuration $work/fifo is not a regular file|--config $work/fifo status"; do
   IFS='|' read -r want text args <<<"$case"
   rc=0
@@ -112,20 +113,48 @@ for case in "2|is a directory|--config $work" "2|script $work is a directory|--s
   expect_line "$work/status.txt" "$text"
 done
 
-# A specific error comes alone, without the usage that would push it off the
-# screen; an unknown option points to --help.
+# Every desk program: a bad option or option value, or an output that cannot
+# be written, gets status 2 and one line, without the usage that would push
+# it off the screen, before anything opens or moves (/dev/null is no serial
+# line: opening it would give 1); an unknown option points to --help. An
+# empty line or file name ('', a script's unset variable) is a usage error
+# too, never the built-in camera or standard input.
 printf 'name = x\n' >"$work/bad-profile.ini"
-for case in "tavrinode|--pty-wait: 'x'|--pty-wait x" "tavrinode|--help lists the options|--bogus" \
-  "tavrinode|bad-profile.ini:1: |--profile $work/bad-profile.ini" \
-  "virtual_camera|--pan-dps: 'x'|--pty --pan-dps x" "virtual_camera|--help lists the options|--bogus"; do
-  IFS='|' read -r program text args <<<"$case"
+printf '[camera1]\nport = /dev/null\n' >"$work/site.ini"
+cp "$work/site.ini" "$work/keep.ini"
+calibrate="visca_calibrate|2"
+for case in "tavrinode|2|--pty-wait: 'x'|--pty-wait x" "tavrinode|2|--help lists the options|--bogus" \
+  "tavrinode|2|bad-profile.ini:1: |--profile $work/bad-profile.ini" \
+  "tavrinode|2|'udp:abc': give the camera as udp:HOST:PORT|--port udp:abc status" \
+  "tavrinode|2|cannot write $work/none/p.svg|--verify --verify-plot $work/none/p.svg" \
+  "tavrinode|2|cannot write /proc/x.svg|--timeline /proc/x.svg status" \
+  "virtual_camera|2|--pan-dps: 'x'|--pty --pan-dps x" "virtual_camera|2|--help lists the options|--bogus" \
+  "virtual_camera|2|'abc' is not a port number|--listen udp:abc" \
+  "virtual_camera|2|cannot write $work/none/t.svg|--pty --timeline $work/none/t.svg" \
+  "virtual_camera|2|cannot write $work: it is a folder|--pty --state $work" \
+  "$calibrate|--pan-units-per-degree|--port /dev/null" \
+  "$calibrate|--tilt-units-per-degree|--port /dev/null --axes tilt,zoom" \
+  "visca_calibrate|1|/dev/null is not a serial device|--port /dev/null --axes tilt --tilt-units-per-degree 9" \
+  "visca_calibrate|2|--pan-units-per-degree|--all --config $work/site.ini" \
+  "visca_calibrate|2|cannot create files in $work/none|--profile linear --write $work/none/x.ini" \
+  "visca_calibrate|2|none.ini|--profile linear --all --config $work/none.ini" \
+  "visca_calibrate|2|--lens-speed: '8'|--profile linear --lens-speed 8" \
+  "visca_calibrate|2|--twin: cannot write $work/none/t.ini|--profile linear --twin $work/none/t.ini" \
+  "visca_decode|2|--help lists the options|--bogus" "visca_decode|2|cannot read $work/none.log|$work/none.log" \
+  "$calibrate|--port: the value is empty|--profile linear --write $work/site.ini --port ''" \
+  "$calibrate|--write: the value is empty|--profile linear --write ''" "tavrinode|2|--port: the value is empty|--port ''" \
+  "virtual_camera|2|--port: the value is empty|--port ''" "virtual_camera|2|--listen: the value is empty|--listen ''" \
+  "visca_decode|2|an empty file name|''"; do
+  IFS='|' read -r program want text args <<<"$case"
+  read -ra words <<<"$args"
+  for i in "${!words[@]}"; do [ "${words[$i]}" != "''" ] || words[$i]=""; done
   rc=0
-  # shellcheck disable=SC2086
-  "$bin/$program" $args >"$work/alone.txt" 2>&1 || rc=$?
-  expect_equal "exit status of $program $args" "$rc" 2
+  timeout 10 "$bin/$program" "${words[@]}" >"$work/alone.txt" 2>&1 </dev/null || rc=$?
+  expect_equal "exit status of $program $args" "$rc" "$want"
   expect_equal "lines from $program $args" "$(wc -l <"$work/alone.txt")" 1
   expect_line "$work/alone.txt" "$text"
 done
+expect_equal "the file after refused options" "$(cat "$work/site.ini")" "$(cat "$work/keep.ini")"
 
 # The banner names each camera's own line, and the profile.
 run own $'[host]\ncameras = 3\n[camera1]\nport = udp-raw:127.0.0.1:9\n[camera2]\nconfigured = false\n[camera3]\nport = udp-raw:127.0.0.1:7' \

@@ -62,7 +62,15 @@ expect_line "$out" "error: wait: 99999999999999 is outside 0..600000"
 expect_line "$out" "error: rel: tilt is given twice"
 expect_line "$out" "error: preset: 7 is outside 1..6"
 expect_line "$out" "memory set 5 (preset 6)"
-expect_line "$out" "of pan and tilt only the larger is driven"
+expect_line "$out" "larger is driven (the driver's rule)"
+# Help fits 80 columns: the console's, and every program's --help.
+{
+  sed -n '/^> help$/,/^> frobnicate/p' "$out"
+  for program in tavrinode virtual_camera visca_calibrate visca_decode; do "$bin/$program" --help; done
+} >"$work/help.txt"
+expect_equal "help lines wider than 80 columns" "$(awk 'length($0) > 80' "$work/help.txt")" ""
+expect_line "$work/help.txt" "  quit                      tear the driver down"
+expect_count "$work/help.txt" "usage: " 4
 expect_count "$out" "error:" 17
 # Every error is one line, and the good commands after them all ran.
 expect_line "$out" "  presets 1..6"

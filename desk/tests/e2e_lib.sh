@@ -52,6 +52,15 @@ expect_equal() {
   fi
 }
 
+# end_camera PID: ends a virtual camera with SIGTERM; its status must say so
+# (128 + 15), as every desk program's does.
+end_camera() {
+  local rc=0
+  kill -TERM "$1"
+  wait "$1" || rc=$?
+  [ "$rc" -eq 143 ] || fail "the camera ended by SIGTERM exited with $rc, expected 143"
+}
+
 # wait_for FILE TEXT: until FILE has a line containing TEXT (at most 20 s).
 wait_for() {
   for _ in $(seq 400); do

@@ -18,8 +18,7 @@ start_camera() {
 # stop_camera: lets it take the last datagrams, then ends it (it writes its state).
 stop_camera() {
   sleep 0.2
-  kill -TERM "${background[0]}"
-  wait "${background[0]}" || fail "the camera exited with an error"
+  end_camera "${background[0]}"
   background=()
 }
 

@@ -3,13 +3,17 @@
 # session timeline; headless Chromium renders each. Checked per picture: the
 # screenshot is not blank and shows the legend's colours, the rendered DOM
 # holds the titles and labels, no tick label is unrounded, the file parsed, and
-# the page wrote nothing to the console. Usage: e2e_pictures.sh BIN HERE PNG_CHECK
+# the page wrote nothing to the console. The timeline fits a 1200 x 900
+# window and no two of its frame labels overlap. Usage: e2e_pictures.sh BIN
+# HERE PNG_CHECK
 source "$2/e2e_lib.sh"
 png_check=$3
 browser=${CHROMIUM:-chromium}
 command -v "$browser" >/dev/null || { echo "no $browser (scripts/deps test installs chromium)"; exit 1; }
 
-printf '%s\n' 'rel tilt -5 zoom 2000' "verify quick $work/verify.svg" 'rel focus -1500' 'wait 300' >"$work/commands"
+# (the menu frames and the pan drive after them come at one moment)
+printf '%s\n' 'rel tilt -5 zoom 2000' "verify quick $work/verify.svg" 'rel focus -1500' 'menu open' 'menu close' \
+  'move 50' 'wait 300' 'stop' >"$work/commands"
 "$bin/tavrinode" --timeline "$work/timeline.svg" <"$work/commands" >"$work/host.txt" 2>&1 ||
   fail "tavrinode exited with $?"
 
@@ -67,4 +71,15 @@ awk 'NR > 1 { d[NR] = $1 - last } { last = $1 } END {
 check timeline 2471a3 1e8449 c0392b -- 'Session: where each axis was, and every frame the camera received' \
   pan tilt zoom focus degrees steps '0 s' 'session time (s)' position 'drive frame' 'stop frame' 'other frame'
 expect_line "$work/timeline.labels.txt" 'focus far, speed 7'
+read -r _ w h < <(grep '^size ' "$work/timeline.pixels.txt")
+expect_between "timeline width" "${w:-0}" 600 1200
+expect_between "timeline height" "${h:-0}" 400 900
+# Frame labels stand upright from one baseline: two overlap when their x
+# positions are less than a line (1.2 times the font size) apart.
+sed -n 's/.*translate(\([0-9.]*\),[0-9.]*) rotate(-90)" font-size="\([0-9.]*\)".*/\1 \2/p' "$work/timeline.svg" |
+  sort -n >"$work/label-x.txt"
+expect_between "timeline frame labels" "$(wc -l <"$work/label-x.txt")" 12 1e9
+awk -v w="${w:-0}" 'NR > 1 && $1 - last < 1.2 * $2 { print "labels at " last " and " $1 " overlap" }
+     $1 + $2 > w { print "label at " $1 " runs off the picture" } { last = $1 }' "$work/label-x.txt" >"$work/overlaps.txt"
+[ ! -s "$work/overlaps.txt" ] || fail "timeline: $(tr '\n' ';' <"$work/overlaps.txt")"
 finish

@@ -24,8 +24,7 @@ printf '\x81\x09\x06\x12\xff' >&3
 position=$(timeout 10 head -c 11 <&3 | od -An -tx1 | tr -s ' \n' ' ')
 exec 3>&-
 
-kill -TERM "${background[0]}"
-wait "${background[0]}" || fail "the camera exited with an error"
+end_camera "${background[0]}"
 background=()
 
 value() { sed -n "s/^$1=//p" "$work/state.txt"; }

@@ -15,8 +15,7 @@ status=0
 [ "$status" -eq 0 ] || fail "tavrinode exited with $status"
 # Let the camera take the last bytes, then stop it: it writes its state.
 sleep 0.2
-kill -TERM "${background[0]}"
-wait "${background[0]}" || fail "the camera exited with an error"
+end_camera "${background[0]}"
 background=()
 
 # The camera's trace: "   t.tttttt  81 01 ... FF  meaning"

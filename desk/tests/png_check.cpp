@@ -3,7 +3,7 @@
 // colour), and whether given colours appear. Usage:
 //   png_check FILE.png [rrggbb ...]
 // prints "colours N ink F" (F the fraction of non-background pixels), then
-// "rrggbb present|absent" per colour asked for. Exit status 1 when the file
+// "size W H" in pixels, then "rrggbb present|absent" per colour asked for. Exit status 1 when the file
 // cannot be read.
 #include <png.h>
 #include <stdio.h>
@@ -39,6 +39,7 @@ int main(int argc, char **argv) {
     for (const auto &c : counts) background = std::max(background, c.second);
     const double total = static_cast<double>(pixels.size() / 3);
     printf("colours %zu ink %.4f\n", counts.size(), total > 0 ? 1 - static_cast<double>(background) / total : 0.0);
+    printf("size %u %u\n", image.width, image.height);
     for (int i = 2; i < argc; ++i) {
         const unsigned long want = strtoul(argv[i], nullptr, 16);
         printf("%s %s\n", argv[i], counts.count(want) != 0 ? "present" : "absent");

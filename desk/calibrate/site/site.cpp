@@ -82,13 +82,15 @@ int calibrate_all(int argc, char **argv, const std::string &config, int jobs) {
         return 2;
     }
     std::vector<Camera> cameras;
-    if (!read_cameras(config, &cameras, &error)) {
+    // The file is read and its values' destination checked before any line
+    // opens: a bad file is a bad option value.
+    if (!read_cameras(config, &cameras, &error) || !ini::check_write_target(config, &error)) {
         fprintf(stderr, "visca_calibrate: %s\n", error.c_str());
-        return 1;
+        return 2;
     }
     if (cameras.empty()) {
         fprintf(stderr, "visca_calibrate: %s: no camera has its own port; nothing to calibrate\n", config.c_str());
-        return 1;
+        return 2;
     }
     if (!snapshot(config, &run)) return 1;
 

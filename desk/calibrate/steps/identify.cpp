@@ -28,7 +28,7 @@ void progress(int axis, int speed, double left) {
 
 }  // namespace
 
-bool open_camera(Session &s) {
+bool check_inputs(Session &s) {
     const Options &o = s.o;
     if (!o.profile.empty()) {
         camera::Profile p;
@@ -52,6 +52,11 @@ bool open_camera(Session &s) {
                   std::to_string(*s.file_cameras) + " of " + o.write + "; the configuration file was left as it was";
         return false;
     }
+    return true;
+}
+
+bool open_camera(Session &s) {
+    const Options &o = s.o;
     if (line::is_net_address(o.port)) {
         const auto net = line::parse_net_address(o.port, line::Side::Client, &s.error);
         if (!net) return false;
@@ -61,8 +66,11 @@ bool open_camera(Session &s) {
         const int fd = line::open_serial(o.port, line::Settings(), &s.error);
         if (fd < 0) return false;
         s.link = line_link(fd, o.port);
-    } else {
+    } else if (s.profile) {
         s.link = builtin_link(*s.profile);
+    } else {
+        s.error = "no camera: no line and no profile read (check_inputs reads it)";
+        return false;
     }
     s.probe = std::make_unique<DriverProbe>(s.in_use);
     s.measurer = std::make_unique<Measurer>(*s.link, s.stop, progress);
@@ -96,12 +104,8 @@ bool identify(Session &s) {
     const Options &o = s.o;
     if (o.pan_units) g[Pan].units_per_unit = *o.pan_units;
     if (o.tilt_units) g[Tilt].units_per_unit = *o.tilt_units;
-    if (!s.profile && !o.pan_units && (o.axes[Pan] || o.axes[Tilt])) {
-        s.error = "give --profile or --pan-units-per-degree/--tilt-units-per-degree: the position reply counts "
-                  "units, not degrees";
-        return false;
-    }
-    if (!s.profile && o.axes[Tilt] && !o.tilt_units) g[Tilt].units_per_unit = *o.pan_units;
+    // parse_options has made sure the calibrated axes have units.
+    if (!s.profile && !o.tilt_units && o.pan_units) g[Tilt].units_per_unit = *o.pan_units;
     return true;
 }
 

@@ -1,5 +1,7 @@
 #include "twin_step.h"
 
+#include "output_path.h"
+
 #include <stdio.h>
 #include <time.h>
 #include <unistd.h>
@@ -57,10 +59,9 @@ bool twin_ready(const Options &o, std::string *error) {
             return false;
         }
     }
-    const size_t slash = o.twin.find_last_of('/');
-    const std::string folder = slash == std::string::npos ? "." : o.twin.substr(0, slash + 1);
-    if (access(folder.c_str(), W_OK) != 0 || (access(o.twin.c_str(), F_OK) == 0 && access(o.twin.c_str(), W_OK) != 0)) {
-        *error = "--twin: cannot write " + o.twin;
+    std::string why;
+    if (!files::can_write(o.twin, &why)) {
+        *error = "--twin: " + why;
         return false;
     }
     return true;
