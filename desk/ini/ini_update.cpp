@@ -6,6 +6,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <strings.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -75,6 +76,49 @@ bool in_my_groups(gid_t gid) {
 }
 
 int accept_all(void *, const char *, const char *, const char *) { return 1; }
+
+// An exclusive lock for one update of FILE, so that two programs updating it
+// at once each read the other's result: on FILE itself, or on its folder
+// while there is no FILE. The rename replaces FILE's inode, so the lock is
+// checked, once held, to be still on the file the path names, and taken
+// again when not. Released when it goes.
+class UpdateLock {
+public:
+    bool take(const std::string &file, const std::string &folder, std::string *error) {
+        for (;;) {
+            struct stat before;
+            const bool there = stat(file.c_str(), &before) == 0;
+            fd_ = there ? open(file.c_str(), O_RDONLY | O_CLOEXEC)
+                        : open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+            if (fd_ < 0) {
+                if (errno == ENOENT) continue;  // renamed away meanwhile
+                *error = "cannot lock " + (there ? file : folder) + " for the update: " + strerror(errno);
+                return false;
+            }
+            // A stop signal ends the wait with EINTR: the wait goes on, it
+            // is one other update's time at most.
+            while (flock(fd_, LOCK_EX) != 0) {
+                if (errno == EINTR) continue;
+                *error = "cannot lock " + (there ? file : folder) + " for the update: " + strerror(errno);
+                return false;
+            }
+            struct stat held, now;
+            const bool now_there = stat(file.c_str(), &now) == 0;
+            if (there ? now_there && fstat(fd_, &held) == 0 && held.st_dev == now.st_dev && held.st_ino == now.st_ino
+                      : !now_there) {
+                return true;
+            }
+            close(fd_);
+            fd_ = -1;
+        }
+    }
+    ~UpdateLock() {
+        if (fd_ >= 0) close(fd_);
+    }
+
+private:
+    int fd_ = -1;
+};
 
 }  // namespace
 
@@ -218,6 +262,12 @@ bool update_ini_file(const std::string &path, const std::vector<std::pair<int, S
     std::string file;
     if (!check_write_target(path, error, &file)) return false;
     const std::string kept = "; " + path + " was left as it was";
+    // Held from the read to the rename: no other update comes in between.
+    UpdateLock lock;
+    if (!lock.take(file, folder_of(file), error)) {
+        *error += kept;
+        return false;
+    }
     std::string text, why;
     struct stat st;
     const bool exists = stat(file.c_str(), &st) == 0;

@@ -35,7 +35,9 @@ bool check_write_target(const std::string &path, std::string *error, std::string
 // target; the link stays), and the folder is synced. A file the INI reader
 // would misread (a line too long, a bad line, two sections of one camera) is
 // left as it was. False with
-// the reason; FILE is then unchanged.
+// the reason; FILE is then unchanged. Updates of one file by several
+// programs at once take turns (an exclusive lock from the read to the
+// rename), so none loses another's values.
 // `go_ahead`, when given, is asked last, right before the rename, with the
 // stop signals held (desk/common/stop_signals.h) until the rename is done: false leaves
 // FILE unchanged, with the error "interrupted"; a stop signal that comes

@@ -11,6 +11,7 @@
 #include <memory>
 #include <optional>
 #include <set>
+#include <sstream>
 #include <thread>
 
 #include "builtin_link.h"
@@ -24,6 +25,8 @@
 #include "reply_box.h"
 #include "report.h"
 #include "session.h"
+#include "table.h"
+#include "time_left.h"
 #include "time_step.h"
 #include "twin.h"
 #include "verify_summary.h"
@@ -1002,6 +1005,72 @@ TEST(CalibrateStop, PacedOnATwoSlotCameraLosingNoFrame) {
 }
 
 }  // namespace
+
+namespace {
+
+// TEXT with every run of line ends and blanks made one blank.
+std::string joined(const std::string &text) {
+    std::string out;
+    for (char c : text) {
+        const bool blank = c == ' ' || c == '\n';
+        if (!blank || (!out.empty() && out.back() != ' ')) out += blank ? ' ' : c;
+    }
+    return out;
+}
+
+}  // namespace
+
+TEST(CalibrateSite, TableFitsEightyColumnsAndKeepsEveryValue) {
+    site::Outcome good;
+    good.ok = true;
+    good.camera_time = 181.5;
+    good.errors =
+        "pan 0.6 % (worst 2.1 %), tilt 0.8 % (worst 3.0 %), zoom 1.9 % (worst 9.7 %), focus 2.2 % (worst 11.3 %)";
+    good.values = {{"PanMoveTimePerDegree", 690}, {"PanSpeedCompensation", -50}, {"TiltMoveTimePerDegree", 1010},
+                   {"TiltSpeedCompensation", -30}, {"MoveSpeed", 100}, {"ZoomTime", 9000}, {"ZoomSpeed", 2},
+                   {"FocusTime", 7000}, {"FocusSpeed", 3}};
+    site::Outcome bad;
+    bad.why = "no answer to the inquiry 81 09 00 02 FF on udp:192.168.100.200:52381: Connection refused";
+    // Line names of every length up to one longer than a line, and other
+    // widths, move the result column and with it every wrapping point.
+    for (size_t width = 60; width <= 100; ++width) {
+        for (size_t n = 0; n < width; n += width == 80 ? 1 : 7) {
+            const std::string port = "/dev/" + std::string(n, 'x');
+            const std::vector<site::Camera> cameras = {{1, port}, {12, "udp:192.168.100.200:52381"}};
+            const std::string t = site::table(cameras, {good, bad}, width);
+            std::istringstream lines(t);
+            for (std::string l; std::getline(lines, l);) ASSERT_LE(l.size(), width) << l << "\n" << t;
+            const std::string all = joined(t);
+            // (a name longer than a line is cut over several)
+            const size_t cut = width - 8;
+            const std::string name = port.size() <= cut ? port : port.substr(0, cut) + " " + port.substr(cut);
+            EXPECT_NE(all.find("1 " + name + " 181.5 s " + good.errors), std::string::npos) << t;
+            for (const auto &[key, v] : good.values) {
+                EXPECT_NE(all.find(key + " = " + std::to_string(v)), std::string::npos) << key << "\n" << t;
+        }
+        EXPECT_NE(all.find("12 udp:192.168.100.200:52381 - failed: " + bad.why), std::string::npos) << t;
+        }
+    }
+}
+
+// The estimate at the start of a run as it came, drive after drive: nothing
+// until enough is known, then never a rise of more than a tenth.
+TEST(CalibrateSite, TimeLeftDoesNotJump) {
+    calibrate::TimeLeft left;
+    const double estimates[] = {198, 123, 163, 191, 240, 260, 150, 400, 400, 400, 30};
+    std::optional<double> before;
+    for (int drives = 0; drives < static_cast<int>(std::size(estimates)); ++drives) {
+        const std::optional<double> shown = left.shown(estimates[drives], drives);
+        EXPECT_EQ(shown.has_value(), drives >= calibrate::TimeLeft::settle) << drives;
+        if (!shown) continue;
+        EXPECT_LE(*shown, estimates[drives]);
+        if (before) {
+            EXPECT_LE(*shown, *before * 1.1 + 1e-9) << drives;
+        }
+        before = shown;
+    }
+    EXPECT_EQ(before, 30);
+}
 
 // ---- the twin ----
 

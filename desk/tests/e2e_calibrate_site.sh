@@ -3,9 +3,12 @@
 # pseudo-terminals and two cameras on a line nobody answers, in one run.
 # Every camera with its own port gets its values in its own section, nothing
 # else in the file changes, a failure stops nobody else, and the lines run in
-# parallel: the run takes less than twice one camera's. Ctrl-C reaches the
-# cameras and writes nothing.
+# parallel: the run takes less than twice one camera's. Each stop signal
+# reaches the cameras and writes nothing. A file the values cannot go to is
+# refused before any camera moves; a SIGCHLD ignored by the caller loses no
+# result; the table fits 80 columns and a failed camera shows its last lines.
 source "$2/e2e_lib.sh"
+export TMPDIR=$work  # the failed cameras' logs are kept there
 
 ptys=()
 for n in 1 2 3 4; do
@@ -67,6 +70,27 @@ for file in '[camera1]\nMoveSpeed = 50\n|no camera has its own port' '[camera1]\
   expect_line "$work/noport.txt" "${file#*|}"
 done
 
+# Refused before any camera moves: a camera beyond [host] cameras, and a
+# file that cannot be written (as an unprivileged user when run as root).
+sed 's/^cameras = 8/cameras = 6/' "$work/before.ini" >"$work/beyond.ini"
+mkdir -m 755 "$work/ro"
+cp "$work/before.ini" "$work/ro/site.ini"
+chmod 755 "$work"
+chmod 444 "$work/ro/site.ini"
+as_user=()
+[ "$(id -u)" -ne 0 ] || as_user=(setpriv --reuid=65534 --regid=65534 --clear-groups)
+for case in "beyond.ini|camera 7 has a port but is beyond [host] cameras = 6" "ro/site.ini|cannot write"; do
+  user=()
+  [ "${case%|*}" != ro/site.ini ] || user=("${as_user[@]}")
+  status=0
+  timeout 30 "${user[@]}" "$bin/visca_calibrate" --config "$work/${case%|*}" --all "${options[@]}" \
+    >"$work/refused.txt" 2>&1 || status=$?
+  [ "$status" -eq 2 ] || fail "${case%|*} ended with $status"
+  expect_line "$work/refused.txt" "${case#*|}"
+  expect_line "$work/refused.txt" "no camera was moved"
+  expect_no_line "$work/refused.txt" "calibrating"
+done
+
 seconds() { date +%s.%N; }
 began=$(seconds)
 status=0
@@ -87,42 +111,73 @@ expect_between "the site's time over one camera's" "$(awk -v a="$site" -v b="$on
 section_value() {
   awk -v s="[camera$2]" -v k="$3" '/^\[/ { inside = ($1 == s) } inside && $1 == k { print $3 }' "$1"
 }
-# row N LINE REST: the table has camera N's row.
+# row N LINE REST [FILE]: camera N's row of the table in FILE (site.txt),
+# its result lines joined, is "N LINE REST".
 row() {
-  grep -qE "^$1 +$2 +$3\$" "$work/site.txt" || fail "the table has no row '$1 $2 $3'"
+  local got
+  got=$(awk -v n="$1" '/^camera  *line/ { table = 1; next } /^[^ ]/ { inside = table && $1 == n && /^[0-9]+  / }
+                       inside { $1 = $1; printf "%s ", $0 }' "${4:-$work/site.txt}" | tr -s ' ' ' ')
+  grep -qE "^$1 +$2 +$3 ?\$" <<<"$got" || fail "the table's row of camera $1 is '$got', not '$1 $2 $3'"
 }
 declare -A line_of=([1]=${ptys[0]} [2]=${ptys[1]} [4]=${ptys[2]} [6]=${ptys[3]})
 for n in 1 2 4 6; do
   expect_between "camera $n PanMoveTimePerDegree" "$(section_value "$work/site.ini" $n PanMoveTimePerDegree)" 640 740
   expect_equal "camera $n PanSpeedCompensation" "$(section_value "$work/site.ini" $n PanSpeedCompensation)" -50
-  row $n "${line_of[$n]}" "[0-9.]+ s +pan [0-9.]+ % \(worst [0-9.]+ %\) +PanMoveTimePerDegree = [0-9]+, PanSpeedCompensation = -50"
+  row $n "${line_of[$n]}" "[0-9.]+ s pan [0-9.]+ % \(worst [0-9.]+ %\) PanMoveTimePerDegree = [0-9]+, PanSpeedCompensation = -50"
 done
 # Two cameras on one line take turns: the second runs after the first failed.
-for n in 7 8; do row $n "$gone" "- +- +failed: no answer to the inquiry 81 09 00 02 FF on $gone.*"; done
+for n in 7 8; do row $n "$gone" "- failed: no answer to the inquiry 81 09 00 02 FF on $gone.*"; done
+wide=$(awk 'length > 80' "$work/site.txt")
+[ -z "$wide" ] || fail "lines wider than 80 columns: $wide"
 # One update: the file as it was, with the chosen keys set.
 expected=$(grep -v '^PanMoveTimePerDegree' "$work/before.ini")
 expect_equal "the rest of the file" "$(grep -v '^PanMoveTimePerDegree\|^PanSpeedCompensation' "$work/site.ini")" \
   "$expected"
 expect_count "$work/site.ini" "PanSpeedCompensation = -50" 4
-expect_line "$work/site.txt" "camera 8 on $gone failed; its output:"
+expect_line "$work/site.txt" "camera 8 on $gone failed; its last lines:"
 expect_line "$work/site.txt" "4 of 6 camera(s) calibrated"
 expect_no_line "$work/site.txt" "belongs-to-another-driver"
 
-# Ctrl-C while the second camera of a shared line runs: it stops, and the
-# file stays as it was although the cameras before it were calibrated.
+# Each stop signal while the second camera of a shared line runs: passed on,
+# it stops that camera, and the file stays as it was although the cameras
+# before it were calibrated. The stopped camera shows its last lines.
 { sed '/^\[camera7\]/,$d' "$work/before.ini"; printf '[camera8]\nport = %s\n' "${ptys[0]}"; } >"$work/site2.ini"
 cp "$work/site2.ini" "$work/before2.ini"
-"$bin/visca_calibrate" --config "$work/site2.ini" --all "${options[@]}" >"$work/interrupted.txt" \
-  2>"$work/interrupted-progress.txt" &
-site_pid=$!
-wait_for "$work/interrupted-progress.txt" "camera 8 on ${ptys[0]}: calibrating" || true
-sleep 1
-kill -INT "$site_pid"
+for signal in INT:2 TERM:15 HUP:1 QUIT:3; do
+  rm -f "$work/interrupted.txt" "$work/interrupted-progress.txt"
+  # (each stop signal as a terminal would deliver it, even if this test's
+  # caller ignores some: a background job ignores SIGINT and SIGQUIT)
+  perl -e '$SIG{$_} = "DEFAULT" for qw(INT TERM HUP QUIT); exec @ARGV or die "$!"' \
+    "$bin/visca_calibrate" --config "$work/site2.ini" --all "${options[@]}" >"$work/interrupted.txt" \
+    2>"$work/interrupted-progress.txt" &
+  site_pid=$!
+  wait_for "$work/interrupted-progress.txt" "camera 8 on ${ptys[0]}: calibrating" || true
+  sleep 1
+  kill -"${signal%:*}" "$site_pid"
+  status=0
+  wait "$site_pid" || status=$?
+  expect_equal "the site run's exit status after SIG${signal%:*}" "$status" $((128 + ${signal#*:}))
+  row 1 "${ptys[0]}" "[0-9.]+ s pan .*" "$work/interrupted.txt"
+  row 8 "${ptys[0]}" "- failed: interrupted \(SIG${signal%:*}\)" "$work/interrupted.txt"
+  expect_line "$work/interrupted-progress.txt" "interrupted; the configuration file was left as it was"
+  expect_equal "the interrupted run's file" "$(cat "$work/site2.ini")" "$(cat "$work/before2.ini")"
+  # Its last lines, at most five, the last one its own last, and its log whole.
+  log=$(sed -n 's/^  full log: \(.*camera8.log\)$/\1/p' "$work/interrupted.txt")
+  [ -f "$log" ] || fail "camera 8's log '$log' was not kept"
+  shown=$(sed -n '/^camera 8 on .* failed; its last lines:/,/^  full log: /p' "$work/interrupted.txt" | grep -c '^  | ' || true)
+  expect_between "camera 8's lines shown" "$shown" 1 5
+  expect_equal "camera 8's last line" "$(grep -B1 '^  full log: .*camera8.log' "$work/interrupted.txt" | head -1)" \
+    "  | $(tail -1 "$log")"
+  expect_line "$log" "measuring pan byte"
+done
+
+# Started by a program that ignores SIGCHLD (inherited through exec): every
+# result still counts.
+sed '/^\[camera4\]/,$d' "$work/before.ini" >"$work/site3.ini"
 status=0
-wait "$site_pid" || status=$?
-expect_equal "the interrupted site run's exit status" "$status" 130
-grep -qE "^1 +${ptys[0]} +[0-9.]+ s +pan " "$work/interrupted.txt" || fail "camera 1 was not calibrated before Ctrl-C"
-grep -qE "^8 +${ptys[0]} +- +- +failed: interrupted$" "$work/interrupted.txt" || fail "camera 8 was not interrupted"
-expect_line "$work/interrupted-progress.txt" "interrupted; the configuration file was left as it was"
-expect_equal "the interrupted run's file" "$(cat "$work/site2.ini")" "$(cat "$work/before2.ini")"
+timeout 60 perl -e '$SIG{CHLD} = "IGNORE"; exec @ARGV or die "$!"' "$bin/visca_calibrate" --config "$work/site3.ini" \
+  --all "${options[@]}" >"$work/ignored.txt" 2>&1 || status=$?
+expect_equal "the exit status with SIGCHLD ignored" "$status" 0
+expect_line "$work/ignored.txt" "2 of 2 camera(s) calibrated"
+expect_count "$work/site3.ini" "PanSpeedCompensation = -50" 2
 finish

@@ -3,11 +3,13 @@
 #include <fcntl.h>
 #include <stdio.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -162,6 +164,40 @@ TEST(IniFile, SymlinkTargetUpdatedModeAndOwnerKeptNoStaleNewFile) {
     }
     EXPECT_EQ(read_all(f.file("elsewhere")), "keep");
     EXPECT_EQ(f.listing(), "elsewhere\nreal.ini\nsite.ini\nsite.ini.new\n");  // no temporary file left
+}
+
+// Programs updating one file at once (the file missing at first): each
+// update reads the one before it, so no camera's value is lost.
+TEST(IniFile, UpdatesAtOnceTakeTurns) {
+    Folder f;
+    const std::string path = f.file("site.ini");
+    constexpr int programs = 4, updates = 25;
+    std::vector<pid_t> pids;
+    for (int p = 1; p <= programs; ++p) {
+        const pid_t pid = fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            std::string error;
+            for (long i = 1; i <= updates; ++i) {
+                if (!ini::update_ini_file(path, p, {{"ZoomTime", i}}, &error)) _exit(1);
+            }
+            _exit(0);
+        }
+        pids.push_back(pid);
+    }
+    for (pid_t pid : pids) {
+        int status = 0;
+        ASSERT_EQ(waitpid(pid, &status, 0), pid);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+    for (int p = 1; p <= programs; ++p) {
+        calibrate::Config in_use = {{"ZoomTime", 0}};
+        std::optional<long> cameras;
+        std::string error;
+        ASSERT_TRUE(calibrate::read_config(path, p, &in_use, &cameras, &error)) << error;
+        EXPECT_EQ(in_use["ZoomTime"], updates) << "camera " << p << ":\n" << read_all(path);
+    }
+    EXPECT_EQ(f.listing(), "site.ini\n");
 }
 
 TEST(IniFile, RefusedBeforeAnythingMoves) {

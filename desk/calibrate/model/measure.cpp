@@ -120,7 +120,7 @@ bool Measurer::measure(int axis, AxisGeometry &g, const std::vector<int> &speeds
             int first = 1;
             for (int turn = 0; turn < 2; ++turn) {
                 if (stopped()) return false;
-                if (progress_) progress_(axis, speed, left * seconds_per_drive());
+                if (progress_) progress_(axis, speed, time_left_.shown(left * seconds_per_drive(), drives_));
                 // Both ways in turn, the first away from the side the axis
                 // stands on: it stays near where it began.
                 if (turn == 0) {
@@ -206,9 +206,12 @@ bool Measurer::staircase(int axis, const AxisGeometry &g, int speed, const std::
                          std::map<CurveKey, std::vector<Sample>> *samples, std::string *error) {
     const auto start = settled_position(axis, g, error);
     if (!start) return false;
-    for (double t : times) {
+    for (size_t k = 0; k < times.size(); ++k) {
+        const double t = times[k];
         if (stopped()) return false;
-        if (progress_) progress_(axis, speed, seconds_per_drive());
+        if (progress_) {
+            progress_(axis, speed, time_left_.shown(static_cast<double>(times.size() - k) * seconds_per_drive(), drives_));
+        }
         const auto here = settled_position(axis, g, error);
         if (!here) return false;
         const int dir = *here > *start ? -1 : 1;

@@ -12,6 +12,7 @@
 #include "camera_link.h"
 #include "choose.h"
 #include "fit.h"
+#include "time_left.h"
 
 namespace calibrate {
 
@@ -30,8 +31,9 @@ struct MeasureOptions {
     int times = 2;              // drive times per direction, from the short to the long one
 };
 
-// Progress: axis, speed, an estimate of the camera time still needed.
-using ProgressFn = std::function<void(int axis, int speed, double seconds_left)>;
+// Progress: axis, speed, an estimate of the camera time still needed (none
+// until enough drives were timed: time_left.h).
+using ProgressFn = std::function<void(int axis, int speed, std::optional<double> seconds_left)>;
 
 class Measurer {
 public:
@@ -76,6 +78,7 @@ private:
     CameraLink &link_;
     const volatile int *stop_;
     ProgressFn progress_;
+    TimeLeft time_left_;
     std::optional<double> rest_[4];  // the last settled reading, until the next command
     int drives_ = 0;
     double spent_ = 0;

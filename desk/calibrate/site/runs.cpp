@@ -14,12 +14,14 @@
 
 #include <algorithm>
 #include <deque>
+#include <fstream>
 #include <map>
 #include <sstream>
 
 #include "camera_section.h"
 #include "ini_lines.h"
 #include "ini_values.h"
+#include "stop_signals.h"
 
 namespace site {
 
@@ -96,19 +98,28 @@ Outcome read_outcome(int status, const std::string &out_path, const std::string 
     } else if (o.why.empty()) {
         o.why = WIFSIGNALED(status) ? "killed by signal " + std::to_string(WTERMSIG(status))
                                     : "exited with status " + std::to_string(WEXITSTATUS(status));
+    } else if (o.why == "interrupted" && WIFEXITED(status)) {
+        // Which stop signal the run had (its status is 128 + its number).
+        static const std::pair<int, const char *> names[] = {
+            {SIGINT, "SIGINT"}, {SIGTERM, "SIGTERM"}, {SIGHUP, "SIGHUP"}, {SIGQUIT, "SIGQUIT"}};
+        for (const auto &[n, name] : names) {
+            if (WEXITSTATUS(status) == 128 + n) o.why += std::string(" (") + name + ")";
+        }
     }
     return o;
 }
 
 constexpr int max_jobs = 255;
 volatile sig_atomic_t interrupted = 0;
-// The children running now, for the signal handler to pass Ctrl-C on.
+// The children running now, for the signal handler to pass a stop signal
+// on. A slot is cleared, with the signals held, before its child is reaped:
+// a pid is never signalled once it may belong to another process.
 volatile pid_t running[max_jobs];
 
 void on_interrupt(int sig) {
     interrupted = sig;
     for (int i = 0; i < max_jobs; ++i) {
-        if (running[i] > 0) kill(running[i], SIGINT);
+        if (running[i] > 0) kill(running[i], sig);
     }
 }
 
@@ -139,14 +150,23 @@ pid_t start(const Run &run, const Camera &c, std::string *error) {
         return -1;
     }
     if (pid == 0) {
-        signal(SIGINT, SIG_DFL);
-        signal(SIGTERM, SIG_DFL);
-        sigset_t none;
-        sigemptyset(&none);
-        sigprocmask(SIG_SETMASK, &none, nullptr);
+        // The stop signals are held here (see start_next): back to what the
+        // site run was given (a SIGHUP ignored under nohup stays ignored),
+        // then a stop that came before the fork ends the child before it
+        // runs, and one that comes after reaches it, held or not.
+        struct sigaction dfl {}, was {};
+        dfl.sa_handler = SIG_DFL;
+        sigemptyset(&dfl.sa_mask);
+        for (int s : common::stop_signals) {
+            if (sigaction(s, nullptr, &was) == 0 && was.sa_handler != SIG_IGN) sigaction(s, &dfl, nullptr);
+        }
+        if (interrupted) _exit(128 + interrupted);
         // A site run that dies does not leave cameras turning.
         prctl(PR_SET_PDEATHSIG, SIGTERM);
         if (getppid() != parent) _exit(1);
+        sigset_t none;
+        sigemptyset(&none);
+        sigprocmask(SIG_SETMASK, &none, nullptr);
         const int in = open("/dev/null", O_RDONLY);
         const int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
         const int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
@@ -158,11 +178,23 @@ pid_t start(const Run &run, const Camera &c, std::string *error) {
     return pid;
 }
 
-void show_output(const Camera &c, const Run &run) {
-    printf("camera %d on %s failed; its output:\n", c.number, c.port.c_str());
-    for (const char *ext : {".out", ".err"}) {
-        for (const std::string &l : lines_of(run.file(c.number, ext))) printf("  | %s\n", l.c_str());
+// A failed camera's output and messages go into one log, kept after the
+// run; its last lines are shown here, where the reason usually stands.
+void show_failure(const Camera &c, const Run &run) {
+    std::vector<std::string> lines = lines_of(run.file(c.number, ".out"));
+    for (const std::string &l : lines_of(run.file(c.number, ".err"))) lines.push_back(l);
+    const std::string log = run.file(c.number, ".log");
+    std::ofstream out(log, std::ios::binary);
+    for (const std::string &l : lines) out << l << '\n';
+    out.close();
+    printf("camera %d on %s failed; its last lines:\n", c.number, c.port.c_str());
+    constexpr size_t shown = 5;
+    for (size_t k = lines.size() > shown ? lines.size() - shown : 0; k < lines.size(); ++k) {
+        // Cut to the width of a terminal; the log has it whole.
+        const std::string &l = lines[k];
+        printf("  | %s\n", l.size() > 76 ? (l.substr(0, 73) + "...").c_str() : l.c_str());
     }
+    printf("  %s: %s\n", out ? "full log" : "cannot keep its log", log.c_str());
 }
 
 }  // namespace
@@ -202,9 +234,7 @@ public:
             by_line_[cameras[i].port].push_back(i);
         }
         waiting_.assign(line_order_.begin(), line_order_.end());
-        sigemptyset(&stop_signals_);
-        sigaddset(&stop_signals_, SIGINT);
-        sigaddset(&stop_signals_, SIGTERM);
+        stop_signals_ = common::stop_signal_set();
     }
 
     size_t lines() const { return line_order_.size(); }
@@ -219,6 +249,12 @@ public:
             std::string error;
             sigset_t old;
             sigprocmask(SIG_BLOCK, &stop_signals_, &old);
+            // A stop that came after the look above: no new run.
+            if (interrupted) {
+                sigprocmask(SIG_SETMASK, &old, nullptr);
+                queue.push_front(i);
+                return false;
+            }
             const pid_t pid = start(run_, cameras_[i], &error);
             if (pid > 0) {
                 running[slot] = pid;
@@ -247,21 +283,27 @@ public:
     // Waits for every run, starting the next ones as lines come free.
     std::vector<Outcome> wait_all() {
         while (!children_.empty()) {
-            int status = 0;
-            const pid_t pid = waitpid(-1, &status, 0);
-            if (pid < 0) {
+            // Which child ended, without reaping it yet: its slot is
+            // cleared first, so that a stop signal meanwhile cannot reach a
+            // pid that is no longer ours.
+            siginfo_t info{};
+            if (waitid(P_ALL, 0, &info, WEXITED | WNOWAIT) != 0) {
                 if (errno == EINTR) continue;
                 fprintf(stderr, "visca_calibrate: waiting for the cameras' runs: %s\n", strerror(errno));
                 break;
             }
+            const pid_t pid = info.si_pid;
             const auto child = children_.find(pid);
-            if (child == children_.end()) continue;
-            const auto [i, slot] = child->second;
             sigset_t old;
             sigprocmask(SIG_BLOCK, &stop_signals_, &old);
-            running[slot] = 0;
-            children_.erase(child);
+            if (child != children_.end()) running[child->second.second] = 0;
             sigprocmask(SIG_SETMASK, &old, nullptr);
+            int status = 0;
+            while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+            }
+            if (child == children_.end()) continue;
+            const auto [i, slot] = child->second;
+            children_.erase(child);
             finished(i, status);
             // The line is free: its next camera, or another line.
             if (!start_next(cameras_[i].port, slot)) fill();
@@ -280,7 +322,7 @@ private:
         if (outcomes_[i].ok) {
             fprintf(stderr, "camera %d on %s: calibrated in %.0f s\n", c.number, c.port.c_str(), now() - began_[i]);
         } else {
-            show_output(c, run_);
+            show_failure(c, run_);
         }
     }
 
@@ -301,11 +343,10 @@ private:
 std::vector<Outcome> run_cameras(const Run &run, const std::vector<Camera> &cameras, int jobs, int *signal) {
     jobs = std::min(jobs, max_jobs);
     Scheduler scheduler(run, cameras, jobs);
-    struct sigaction sa {};
-    sa.sa_handler = on_interrupt;
-    sigemptyset(&sa.sa_mask);
-    sigaction(SIGINT, &sa, nullptr);
-    sigaction(SIGTERM, &sa, nullptr);
+    // A SIGCHLD ignored by whoever started us would have the children
+    // reaped unseen, and their results lost.
+    ::signal(SIGCHLD, SIG_DFL);
+    common::catch_stop_signals(on_interrupt);
     fprintf(stderr, "calibrating %zu camera(s) on %zu line(s), %d at a time\n", cameras.size(), scheduler.lines(),
             jobs);
     scheduler.fill();

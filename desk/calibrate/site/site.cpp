@@ -11,7 +11,9 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 
+#include "config_in_use.h"
 #include "ini_lines.h"
 #include "ini_update.h"
 #include "runs.h"
@@ -68,6 +70,47 @@ bool write_back(const std::string &config, const std::vector<Camera> &cameras, c
     return true;
 }
 
+// What a single run checks before its camera moves, for every camera of
+// the site: the file can be updated, and each camera's section reads as
+// the host reads it and is one of the host's cameras.
+bool sound(const std::string &config, const std::vector<Camera> &cameras, std::string *error) {
+    if (!ini::check_write_target(config, error)) return false;
+    for (const Camera &c : cameras) {
+        calibrate::Config in_use = calibrate::driver_defaults();
+        std::optional<long> host_cameras;
+        if (!calibrate::read_config(config, c.number, &in_use, &host_cameras, error)) return false;
+        if (host_cameras && c.number > *host_cameras) {
+            *error = config + ": camera " + std::to_string(c.number) + " has a port but is beyond [host] cameras = " +
+                     std::to_string(*host_cameras);
+            return false;
+        }
+    }
+    return true;
+}
+
+// The runs' folder goes, but for the logs of the cameras that failed.
+void clean_up(const Run &run, const std::vector<Camera> &cameras, const std::vector<Outcome> &outcomes) {
+    std::error_code ignored;
+    bool kept = false;
+    for (const auto &entry : std::filesystem::directory_iterator(run.dir, ignored)) {
+        const std::string name = entry.path().filename().string();
+        bool keep = false;
+        for (size_t i = 0; i < cameras.size(); ++i) {
+            keep = keep || (!outcomes[i].ok && name == "camera" + std::to_string(cameras[i].number) + ".log");
+        }
+        if (keep) {
+            kept = true;
+        } else {
+            std::filesystem::remove(entry.path(), ignored);
+        }
+    }
+    if (kept) {
+        printf("the failed cameras' logs are in %s\n", run.dir.c_str());
+    } else {
+        std::filesystem::remove(run.dir, ignored);
+    }
+}
+
 }  // namespace
 
 int calibrate_all(int argc, char **argv, const std::string &config, int jobs) {
@@ -82,14 +125,19 @@ int calibrate_all(int argc, char **argv, const std::string &config, int jobs) {
         return 2;
     }
     std::vector<Camera> cameras;
-    // The file is read and its values' destination checked before any line
-    // opens: a bad file is a bad option value.
-    if (!read_cameras(config, &cameras, &error) || !ini::check_write_target(config, &error)) {
+    if (!read_cameras(config, &cameras, &error)) {
         fprintf(stderr, "visca_calibrate: %s\n", error.c_str());
         return 2;
     }
     if (cameras.empty()) {
         fprintf(stderr, "visca_calibrate: %s: no camera has its own port; nothing to calibrate\n", config.c_str());
+        return 2;
+    }
+    // Checked before any line opens, as a single run checks its file: a file
+    // the values cannot go to is a bad option value, said now rather than
+    // after every camera was calibrated.
+    if (!sound(config, cameras, &error)) {
+        fprintf(stderr, "visca_calibrate: %s; no camera was moved\n", error.c_str());
         return 2;
     }
     if (!snapshot(config, &run)) return 1;
@@ -98,8 +146,7 @@ int calibrate_all(int argc, char **argv, const std::string &config, int jobs) {
     int signal = 0;
     const std::vector<Outcome> outcomes = run_cameras(run, cameras, jobs, &signal);
     printf("\n%s", table(cameras, outcomes).c_str());
-    std::error_code ignored;
-    std::filesystem::remove_all(run.dir, ignored);
+    clean_up(run, cameras, outcomes);
     const size_t good = static_cast<size_t>(std::count_if(outcomes.begin(), outcomes.end(),
                                                           [](const Outcome &o) { return o.ok; }));
     printf("%zu of %zu camera(s) calibrated in %.0f s\n", good, cameras.size(), now() - began);

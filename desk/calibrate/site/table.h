@@ -1,4 +1,6 @@
-// The closing table of a site run, one row per camera.
+// The closing table of a site run, one row per camera: the camera, its
+// line, its camera time, then its predicted errors and values (or why it
+// failed) wrapped to lines of at most `width` characters.
 #ifndef DESK_CALIBRATE_SITE_TABLE_H
 #define DESK_CALIBRATE_SITE_TABLE_H
 
@@ -10,7 +12,7 @@
 
 namespace site {
 
-std::string table(const std::vector<Camera> &cameras, const std::vector<Outcome> &outcomes);
+std::string table(const std::vector<Camera> &cameras, const std::vector<Outcome> &outcomes, size_t width = 80);
 
 }  // namespace site
 

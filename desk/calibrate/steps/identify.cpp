@@ -14,11 +14,14 @@ namespace calibrate {
 
 namespace {
 
-void progress(int axis, int speed, double left) {
+void progress(int axis, int speed, std::optional<double> left) {
     const bool terminal = isatty(STDERR_FILENO) != 0;
     char text[128];
-    snprintf(text, sizeof text, "measuring %s %s %d, about %.0f s of camera time left", axis_label(axis),
-             axis <= Tilt ? "byte" : "nibble", speed, left);
+    int n = snprintf(text, sizeof text, "measuring %s %s %d", axis_label(axis), axis <= Tilt ? "byte" : "nibble",
+                     speed);
+    if (left && n > 0 && static_cast<size_t>(n) < sizeof text) {
+        snprintf(text + n, sizeof text - static_cast<size_t>(n), ", about %.0f s of camera time left", *left);
+    }
     if (terminal) {
         fprintf(stderr, "\r%-78s", text);
     } else {
