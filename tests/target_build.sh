@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # The board build as an integrator runs it: host libraries in an ordinary
 # folder outside the sysroot (stand-ins made by scripts/stub-host-libs),
-# configured with PTZ_HOST_LIBDIR, built, installed and packaged; then the
-# program's dynamic section, exports and CPU attributes, the installed
-# programs and both packages (with lintian) are checked, and under the emulator the stand-in
-# glue resolves every entry point by name, as the host does.
+# configured with PTZ_HOST_LIBDIR, built (without a compiler note), installed
+# and packaged; then the program's dynamic section, exports and CPU
+# attributes, the installed programs' hardening and both packages (with
+# lintian) are checked, and under the emulator the stand-in glue resolves
+# every entry point by name, as the host does. Last, the configure command
+# run again is taken without a warning, with another toolchain file refused.
 # Usage: target_build.sh SOURCE READELF CROSS_PREFIX SYSROOT EMULATOR...
 set -euo pipefail
 src=$1 readelf=$2 prefix=$3 sysroot=$4
@@ -19,10 +21,12 @@ PTZ_CROSS_PREFIX=$prefix PTZ_SYSROOT=$sysroot "$src/scripts/stub-host-libs" "$wo
 
 build=$work/build
 step() { "$@" >"$work/step.log" 2>&1 || { cat "$work/step.log"; echo "FAIL: $*"; exit 1; }; }
-step cmake -S "$src" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=MinSizeRel -DPTZ_BUILD_TESTS=OFF \
-  -DCMAKE_TOOLCHAIN_FILE="$src/cmake/arm-linux-gnueabihf.cmake" -DPTZ_CROSS_PREFIX="$prefix" \
-  -DPTZ_SYSROOT="$sysroot" -DPTZ_HOST_LIBDIR="$work/hostlibs"
+configure=(cmake -S "$src" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=MinSizeRel -DPTZ_BUILD_TESTS=OFF
+  -DCMAKE_TOOLCHAIN_FILE="$src/cmake/arm-linux-gnueabihf.cmake" -DPTZ_CROSS_PREFIX="$prefix"
+  -DPTZ_SYSROOT="$sysroot" -DPTZ_HOST_LIBDIR="$work/hostlibs")
+step "${configure[@]}"
 step cmake --build "$build" -j 2 --target tavrinode package
+! grep -m 5 -E 'note:|warning:' "$work/step.log" || fail "the build prints notes or warnings"
 step cmake --install "$build" --prefix "$work/installed"
 program=$build/tavrinode installed=$work/installed/bin/tavrinode
 
@@ -78,7 +82,7 @@ check_package() { # NAME FILE...: the package holds the files; those in usr/bin 
     glibc=$({ echo "$glibc"; "$readelf" -V "$build/${f#bin/}" | grep -oE 'GLIBC_[0-9.]+'; } | sort -uV | tail -1)
   done
   grep -qF "libc6 (>= ${glibc#GLIBC_})" <<<"$depends" || fail "$name: the libc6 dependency is not $glibc: $depends"
-  out=$(lintian --tag-display-limit 0 "$deb" 2>"$work/lintian.err") || fail "lintian on $name: $out $(cat "$work/lintian.err")"
+  out=$(lintian --pedantic -I --tag-display-limit 0 "$deb" 2>"$work/lintian.err") || fail "lintian on $name: $out $(cat "$work/lintian.err")"
   [ -z "$out" ] || fail "lintian on $name: $out"
 }
 check_package tavrinode bin/tavrinode share/doc/tavrinode/examples/cameras.ini share/doc/tavrinode/copyright
@@ -89,8 +93,32 @@ for f in bin/visca_calibrate bin/visca_decode share/tavrinode/profiles/stepped.i
 done
 ! "$readelf" -SW "$work/installed/bin/visca_calibrate" | grep -E '\.symtab|\.debug' || fail "the installed calibrator is not stripped"
 
+# Debian's hardening, on each installed program: position-independent, full
+# RELRO with immediate binding, fortified C library calls, no .comment; the
+# tools, which read what the line brings, with a stack protector.
+for f in tavrinode visca_calibrate visca_decode; do
+  elf=$("$readelf" -hlSdW --dyn-syms "$work/installed/bin/$f")
+  grep -qE 'Type: +DYN' <<<"$elf" || fail "$f is not position-independent"
+  grep -qE 'GNU_RELRO' <<<"$elf" || fail "$f has no RELRO segment"
+  grep -qE '\(FLAGS_1\) +Flags: NOW PIE' <<<"$elf" || fail "$f binds lazily or is no PIE"
+  grep -qE ' __[a-z_]+_chk@' <<<"$elf" || fail "$f calls no fortified function"
+  ! grep -qF ' .comment ' <<<"$elf" || fail "$f keeps its .comment section"
+  [ "$f" = tavrinode ] || grep -qF ' __stack_chk_fail@' <<<"$elf" || fail "$f has no stack protector"
+done
+
 run=$(LD_LIBRARY_PATH=$work/hostlibs "$@" "$program" 2>&1) || fail "the program failed: $run"
 [ "$run" = "resolved 24 entry points, driver Tavrinode $version" ] || fail "run: $run"
 
+# The documented configure command run again on the folder (the toolchain
+# file named relative to the sources) is taken quietly; another toolchain
+# file is refused rather than ignored.
+(cd "$src" && cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE=cmake/arm-linux-gnueabihf.cmake) >"$work/again.log" 2>&1 ||
+  fail "configuring again failed: $(cat "$work/again.log")"
+! grep -B1 -A4 'CMake Warning' "$work/again.log" || fail "configuring again warns"
+cp "$src/cmake/arm-linux-gnueabihf.cmake" "$work/other.cmake"
+! cmake -S "$src" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$work/other.cmake" >"$work/other.log" 2>&1 ||
+  fail "another toolchain file was taken by a configured folder"
+tr -s ' \n' ' ' <"$work/other.log" | grep -qF 'give that one a build folder of its own' || fail "another toolchain file: $(cat "$work/other.log")"
+
 [ "$failures" -eq 0 ] || { echo "$failures check(s) failed"; exit 1; }
-echo "board build: NEEDED, exports, attributes, entry points, install and package as expected"
+echo "board build: quiet build, NEEDED, exports, attributes, entry points, hardening, install, package and reconfigure as expected"
