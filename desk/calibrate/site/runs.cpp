@@ -37,76 +37,93 @@ std::vector<std::string> lines_of(const std::string &path) {
     return lines;
 }
 
-// The child's result from its exit status, its output and its --write file.
-Outcome read_outcome(int status, const std::string &out_path, const std::string &err_path,
-                     const std::string &ini_path, int camera, bool check) {
-    Outcome o;
+// The child's summary lines: camera time, each axis's predicted error, the
+// check's verdict and its per-axis lines.
+void read_summary(const std::string &out_path, Outcome *o) {
     std::string axis;
     for (const std::string &l : lines_of(out_path)) {
         double a = 0, b = 0;
         char name[16];
         if (sscanf(l.c_str(), "measured in %lf s of camera time", &a) == 1) {
-            o.camera_time = a;
+            o->camera_time = a;
         } else if (sscanf(l.c_str(), "%15[a-z]: distance", name) == 1 && l.find(": distance") != std::string::npos) {
             axis = name;
         } else if (l.compare(0, 15, "verdict camera ") == 0 && l.find(": ") != std::string::npos) {
-            o.verdict = l.substr(l.find(": ") + 2);
+            o->verdict = l.substr(l.find(": ") + 2);
         } else if (l.find(" checked: ") != std::string::npos) {
-            o.checked.push_back(l);
+            o->checked.push_back(l);
         } else if (sscanf(l.c_str(), " predicted median error %lf %%, worst %lf %%", &a, &b) == 2) {
             char text[96];
-            snprintf(text, sizeof text, "%s%s %.1f %% (worst %.1f %%)", o.errors.empty() ? "" : ", ", axis.c_str(),
+            snprintf(text, sizeof text, "%s%s %.1f %% (worst %.1f %%)", o->errors.empty() ? "" : ", ", axis.c_str(),
                      a, b);
-            o.errors += text;
+            o->errors += text;
         }
     }
-    // The child says why it stopped on its last "visca_calibrate: " line.
+}
+
+// The child says why it stopped on its last "visca_calibrate: " line.
+std::string read_why(const std::string &err_path) {
     const std::string prefix = "visca_calibrate: ";
     const std::string kept = "; the configuration file was left as it was";
+    std::string why;
     for (const std::string &l : lines_of(err_path)) {
         if (l.compare(0, prefix.size(), prefix) != 0) continue;
-        o.why = l.substr(prefix.size());
-        if (o.why.size() > kept.size() && o.why.compare(o.why.size() - kept.size(), kept.size(), kept) == 0) {
-            o.why.resize(o.why.size() - kept.size());
+        why = l.substr(prefix.size());
+        if (why.size() > kept.size() && why.compare(why.size() - kept.size(), kept.size(), kept) == 0) {
+            why.resize(why.size() - kept.size());
         }
     }
+    return why;
+}
+
+// The values a successful child wrote into its --write file, with its record.
+void read_written(const std::string &ini_path, int camera, Outcome *o) {
+    struct Read {
+        int camera;
+        ini::Settings *values;
+        std::string bad;
+    } r{camera, &o->values, ""};
+    std::string why;
+    const int line = ini::parse_file(
+        ini_path,
+        [](void *user, const char *section, const char *key, const char *value) -> int {
+            auto *r = static_cast<Read *>(user);
+            if (ini::camera_of(section) != r->camera) return 1;
+            long v = 0;
+            if (!ini::read_long(value, &v)) {
+                r->bad = std::string(key) + " = " + value;
+                return 0;
+            }
+            r->values->emplace_back(key, v);
+            return 1;
+        },
+        &r, &why);
+    if (line != 0) {
+        o->values.clear();
+        o->why = line < 0 ? "wrote no values" : "wrote a value that is no number: " + r.bad;
+    } else if (o->values.empty()) {
+        o->why = "wrote no values";
+    } else {
+        o->ok = true;
+        o->why.clear();
+        std::string text;
+        if (ini::read_file(ini_path, &text, &why)) o->record = ini::read_record(text, camera);
+    }
+}
+
+// The child's result from its exit status, its output and its --write file.
+Outcome read_outcome(int status, const std::string &out_path, const std::string &err_path,
+                     const std::string &ini_path, int camera, bool check) {
+    Outcome o;
+    read_summary(out_path, &o);
+    o.why = read_why(err_path);
     if (check) {
         // A check writes nothing: its verdict is the outcome.
         o.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0 && o.verdict == "ok";
         if (o.verdict.empty()) o.verdict = "failed (" + (o.why.empty() ? std::string("no verdict") : o.why) + ")";
         if (!o.ok) o.why = o.verdict;
     } else if (WIFEXITED(status) && WEXITSTATUS(status) == 0) {
-        struct Read {
-            int camera;
-            ini::Settings *values;
-            std::string bad;
-        } r{camera, &o.values, ""};
-        std::string why;
-        const int line = ini::parse_file(
-            ini_path,
-            [](void *user, const char *section, const char *key, const char *value) -> int {
-                auto *r = static_cast<Read *>(user);
-                if (ini::camera_of(section) != r->camera) return 1;
-                long v = 0;
-                if (!ini::read_long(value, &v)) {
-                    r->bad = std::string(key) + " = " + value;
-                    return 0;
-                }
-                r->values->emplace_back(key, v);
-                return 1;
-            },
-            &r, &why);
-        if (line != 0) {
-            o.values.clear();
-            o.why = line < 0 ? "wrote no values" : "wrote a value that is no number: " + r.bad;
-        } else if (o.values.empty()) {
-            o.why = "wrote no values";
-        } else {
-            o.ok = true;
-            o.why.clear();
-            std::string text;
-            if (ini::read_file(ini_path, &text, &why)) o.record = ini::read_record(text, camera);
-        }
+        read_written(ini_path, camera, &o);
     } else if (o.why.empty()) {
         o.why = WIFSIGNALED(status) ? "killed by signal " + std::to_string(WTERMSIG(status))
                                     : "exited with status " + std::to_string(WEXITSTATUS(status));
