@@ -77,6 +77,16 @@ int bad_line(const std::string &text, std::string *why) {
             *why = "line longer than " + std::to_string(max_line) + " characters";
             return number;
         }
+        // The library keeps 49 characters of a section's name: a longer one
+        // would be read as another section (camera000...02 cut to camera0...0).
+        const size_t first = text.find_first_not_of(" \t\r\f\v", start);
+        if (first < start + length && text[first] == '[') {
+            const size_t close = text.find(']', first);
+            if (close != std::string::npos && close < start + length && close - first - 1 > 49) {
+                *why = "section name longer than 49 characters";
+                return number;
+            }
+        }
         if (memchr(text.data() + start, '\0', length) != nullptr) {
             *why = "a NUL byte in the line";
             return number;

@@ -34,6 +34,9 @@ TEST(IniLines, LinesTheLibraryWouldCutAreNamed) {
         {"a\nb\n" + most + "xx", 3, "line longer than 199 characters"},
         {"a\n" + most + "\rx\n", 2, "line longer than 199 characters"},
         {std::string("a\nb = 1\0x\n", 10), 2, "a NUL byte in the line"},
+        // The library keeps 49 characters of a section's name.
+        {"[camera" + std::string(42, '0') + "2]\n", 0, ""},
+        {"a\n [camera" + std::string(43, '0') + "2]\n", 2, "section name longer than 49 characters"},
     };
     for (const auto &c : cases) {
         std::string why;
