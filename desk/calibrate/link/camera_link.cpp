@@ -189,10 +189,16 @@ std::optional<bool> read_focus_auto(CameraLink &link) {
 }
 
 visca::Bytes pan_tilt_drive(int axis, int dir, int speed) {
-    const uint8_t code = dir > 0 ? (axis == 0 ? 0x02 : 0x01) : (axis == 0 ? 0x01 : 0x02);
-    const uint8_t byte = static_cast<uint8_t>(speed);
-    return axis == 0 ? visca::Bytes{0x81, 0x01, 0x06, 0x01, byte, 0x00, code, 0x03, 0xFF}
-                     : visca::Bytes{0x81, 0x01, 0x06, 0x01, 0x00, byte, 0x03, code, 0xFF};
+    return axis == 0 ? pan_tilt_drive_both(dir, speed, 0, 0) : pan_tilt_drive_both(0, 0, dir, speed);
+}
+
+visca::Bytes pan_tilt_drive_both(int pan_dir, int pan_speed, int tilt_dir, int tilt_speed) {
+    // Pan 01 left, 02 right; tilt 01 up, 02 down; 03 holds the axis (speed byte 00).
+    const uint8_t pan_code = pan_dir > 0 ? 0x02 : pan_dir < 0 ? 0x01 : 0x03;
+    const uint8_t tilt_code = tilt_dir > 0 ? 0x01 : tilt_dir < 0 ? 0x02 : 0x03;
+    const uint8_t pan_byte = static_cast<uint8_t>(pan_dir != 0 ? pan_speed : 0);
+    const uint8_t tilt_byte = static_cast<uint8_t>(tilt_dir != 0 ? tilt_speed : 0);
+    return {0x81, 0x01, 0x06, 0x01, pan_byte, tilt_byte, pan_code, tilt_code, 0xFF};
 }
 
 // Speed bytes 01 rather than 00: some cameras reject 00 even in a stop.

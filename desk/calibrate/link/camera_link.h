@@ -80,6 +80,8 @@ std::optional<bool> read_focus_auto(CameraLink &link);
 
 // Command frames the calibration sends.
 visca::Bytes pan_tilt_drive(int axis, int dir, int speed);  // axis 0 pan, 1 tilt
+// Both at once (direction 0: that axis holds still).
+visca::Bytes pan_tilt_drive_both(int pan_dir, int pan_speed, int tilt_dir, int tilt_speed);
 visca::Bytes pan_tilt_stop();
 visca::Bytes lens_drive(bool zoom, int dir, int nibble);
 visca::Bytes lens_stop(bool zoom);

@@ -48,4 +48,52 @@ bool land_plan(Measurer &m, DriverProbe &probe, const Curves &curves, int axis, 
     return true;
 }
 
+bool land_plans(Measurer &m, DriverProbe &probe, const bool (&axes)[4], const AxisGeometry (&g)[4],
+                double step, LandingResult (&results)[4], std::string *error) {
+    std::vector<double> plan[4];
+    size_t rounds = 0;
+    for (int axis = 0; axis < 4; ++axis) {
+        results[axis] = LandingResult();
+        if (!axes[axis]) continue;
+        const auto here = m.settled(axis, g[axis], error);
+        if (!here) return false;
+        plan[axis] = landing_moves(axis, g[axis], *here);
+        rounds = std::max(rounds, plan[axis].size());
+    }
+    // Round k lands every axis's k-th move together; a move of several
+    // drives (none in the plan's sizes) lands on its own.
+    for (size_t k = 0; k < rounds; ++k) {
+        std::vector<Drive> together;
+        std::vector<int> alone;
+        for (int axis = 0; axis < 4; ++axis) {
+            if (k >= plan[axis].size()) continue;
+            const std::vector<Drive> drives = probe.move(axis, plan[axis][k]);
+            if (drives.size() == 1) {
+                together.push_back(drives[0]);
+            } else {
+                alone.push_back(axis);
+            }
+        }
+        const auto landed = m.land_together(g, together, together_gap, step, error);
+        if (!landed) return false;
+        for (size_t i = 0; i < together.size(); ++i) {
+            const int axis = together[i].axis;
+            results[axis].moves.push_back(Landed{plan[axis][k], (*landed)[i].moved, 0});
+        }
+        for (int axis : alone) {
+            const auto moved = m.land(axis, g[axis], probe.move(axis, plan[axis][k]), error);
+            if (!moved) return false;
+            results[axis].moves.push_back(Landed{plan[axis][k], *moved, 0});
+        }
+    }
+    for (LandingResult &r : results) {
+        if (r.moves.empty()) continue;
+        std::vector<double> errors;
+        for (const Landed &l : r.moves) errors.push_back(l.error());
+        r.median = common::median(errors);
+        r.worst = *std::max_element(errors.begin(), errors.end());
+    }
+    return true;
+}
+
 }  // namespace calibrate

@@ -43,6 +43,19 @@ inline bool landed_as_predicted(const LandingResult &r) {
 bool land_plan(Measurer &m, DriverProbe &probe, const Curves &curves, int axis, const AxisGeometry &g,
                double step, LandingResult *result, std::string *error);
 
+// Frames of different axes landing together keep this far apart (seconds):
+// more than a position inquiry, a command's line time and a camera's video
+// frame, so a camera holding two commands drops none.
+constexpr double together_gap = 0.25;
+
+// Lands the landing plans of the chosen axes (without predictions), the
+// k-th move of every axis at the same time (drives whole camera time steps
+// `step` apart), each through the driver's own
+// arithmetic and each axis's position read back; false with `error` set
+// when the camera fails to answer or the run is stopped.
+bool land_plans(Measurer &m, DriverProbe &probe, const bool (&axes)[4], const AxisGeometry (&g)[4],
+                double step, LandingResult (&results)[4], std::string *error);
+
 }  // namespace calibrate
 
 #endif

@@ -23,6 +23,13 @@ struct AxisGeometry {
     std::optional<double> min, max;
 };
 
+// How far a move went, and how late its stop frame left (the desk's own
+// scheduling, not the camera).
+struct Landing {
+    double moved = 0;
+    double late = 0;  // seconds
+};
+
 struct MeasureOptions {
     double short_target = 1;    // distance of the short drive (degrees; lens: times 250)
     double min_short = 0.1;     // seconds
@@ -69,6 +76,17 @@ public:
     // at rest; nullopt when the camera stops answering or the run is stopped.
     std::optional<double> land(int axis, const AxisGeometry &g, const std::vector<Drive> &drives, std::string *error);
 
+    // Lands one relative move on each of several axes (one drive each, as
+    // the driver sends it) at the same time: pan and tilt share their drive
+    // frames, and each axis keeps the driver's speed and its drive time from
+    // its own drive frame to its own stop frame. No two frames go out within
+    // `gap` seconds of each other, so none waits for the line behind another
+    // and a camera holding two commands drops none; drives start whole time
+    // steps (`step`) apart. Says how far each axis went once all are at
+    // rest; nullopt as land() does.
+    std::optional<std::vector<Landing>> land_together(const AxisGeometry (&g)[4], const std::vector<Drive> &drives,
+                                                      double gap, double step, std::string *error);
+
     // Stops every axis (after Ctrl-C, or an error): one stop frame at a
     // time, `pace` seconds apart, so a camera that holds two commands drops
     // none; then position inquiries confirm that nothing moves, and the
@@ -80,6 +98,8 @@ public:
 private:
     bool stopped() const { return stop_ != nullptr && *stop_ != 0; }
     std::optional<double> settled_position(int axis, const AxisGeometry &g, std::string *error);
+    // Reads the axes until each comes to rest, into rest_ (raw counters).
+    bool settle(const std::vector<int> &axes, std::string *error);
     // `took`: the time from the drive frame having left to the stop frame
     // having left, as the clock saw it (a loaded machine sleeps longer).
     std::optional<double> timed_drive(int axis, const AxisGeometry &g, int dir, int speed, double seconds,

@@ -51,22 +51,20 @@ int check_camera(Session &s) {
     printf("\n%s\n", record ? ("calibrated " + record->date).c_str() : "no calibration record: against the goals");
     const double began = s.link->now();
     std::string drifted_axes;
-    const Curves none;
+    if (s.o.axes[Focus]) {
+        s.focus_was_auto = read_focus_auto(*s.link);
+        if (!s.link->command(focus_mode(false), &s.error)) return failed(s, s.error);
+    }
+    LandingResult results[4];
+    if (!land_plans(*s.measurer, *s.probe, s.o.axes, s.geometry, s.step_or_frame(), results, &s.error) || s.stopped()) {
+        return s.stopped() ? abort_run(s, s.error) : failed(s, s.error);
+    }
+    if (s.o.axes[Focus] && s.focus_was_auto && *s.focus_was_auto && !s.link->command(focus_mode(true), &s.error)) {
+        return failed(s, s.error);
+    }
     for (int axis = 0; axis < 4; ++axis) {
         if (!s.o.axes[axis]) continue;
-        const AxisGeometry &g = s.geometry[axis];
-        if (axis == Focus) {
-            s.focus_was_auto = read_focus_auto(*s.link);
-            if (!s.link->command(focus_mode(false), &s.error)) return failed(s, s.error);
-        }
-        LandingResult r;
-        if (!land_plan(*s.measurer, *s.probe, none, axis, g, s.step_or_frame(), &r, &s.error) || s.stopped()) {
-            return s.stopped() ? abort_run(s, s.error) : failed(s, s.error);
-        }
-        if (axis == Focus && s.focus_was_auto && *s.focus_was_auto &&
-            !s.link->command(focus_mode(true), &s.error)) {
-            return failed(s, s.error);
-        }
+        const LandingResult &r = results[axis];
         const bool lens = axis >= Zoom;
         for (const Landed &l : r.moves) {
             printf("  %-5s %+7.0f %s -> %+9.2f, error %5.1f %%\n", axis_label(axis), l.requested,
