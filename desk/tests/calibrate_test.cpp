@@ -1088,7 +1088,10 @@ TEST(CalibrateSteps, AutomaticFocusOnAgainWhenItWasOn) {
 class CountingLink : public calibrate::CameraLink {
 public:
     explicit CountingLink(std::unique_ptr<calibrate::CameraLink> inner) : inner_(std::move(inner)) {}
-    bool command(const visca::Bytes &f, std::string *e) override { return ++commands, inner_->command(f, e); }
+    bool command(const visca::Bytes &f, std::string *e) override {
+        sent.emplace_back(inner_->now(), visca::decode(f).kind);
+        return ++commands, inner_->command(f, e);
+    }
     bool command_done(const visca::Bytes &f, double s, std::string *e) override {
         return ++commands, inner_->command_done(f, s, e);
     }
@@ -1097,10 +1100,59 @@ public:
     double now() override { return inner_->now(); }
     std::string describe() const override { return inner_->describe(); }
     int commands = 0;
+    std::vector<std::pair<double, visca::Kind>> sent;  // when each command left, and what it was
 
 private:
     std::unique_ptr<calibrate::CameraLink> inner_;
 };
+
+// The check lands every axis's k-th move at the same time: each lands
+// exactly as it does alone (time step, start latency and coast included),
+// in much less camera time, and frames of different axes keep the gap.
+TEST(CalibrateLanding, TogetherLandsAsEachAlone) {
+    for (const char *name : {"linear", "stepped"}) {
+        calibrate::LandingResult r[2][4];
+        double took[2];
+        for (const int together : {1, 0}) {
+            calibrate::Options o;
+            o.profile = name;
+            calibrate::Session s(o, nullptr);
+            ASSERT_TRUE(calibrate::check_inputs(s) && calibrate::open_camera(s)) << s.error;
+            auto counting = std::make_unique<CountingLink>(std::move(s.link));
+            CountingLink &link = *counting;
+            s.link = std::move(counting);
+            s.measurer = std::make_unique<calibrate::Measurer>(link, nullptr, nullptr);
+            ASSERT_TRUE(calibrate::identify(s) && link.command(calibrate::focus_mode(false), &s.error)) << s.error;
+            link.sent.clear();
+            const double began = link.now();
+            if (together) {
+                ASSERT_TRUE(calibrate::land_plans(*s.measurer, *s.probe, o.axes, s.geometry, s.step_or_frame(), r[1],
+                                                  &s.error)) << s.error;
+            }
+            for (int axis = 0; axis < 4 && !together; ++axis) {
+                ASSERT_TRUE(calibrate::land_plan(*s.measurer, *s.probe, {}, axis, s.geometry[axis], 0, &r[0][axis],
+                                                 &s.error)) << s.error;
+            }
+            took[together] = link.now() - began;
+            for (size_t i = 1; i < link.sent.size() && together; ++i) {
+                const bool same_lens = link.sent[i].second == link.sent[i - 1].second &&
+                                       link.sent[i].second != visca::Kind::PanTiltDrive;
+                EXPECT_TRUE(same_lens || link.sent[i].first - link.sent[i - 1].first > calibrate::together_gap / 2)
+                    << name << " frame " << i << " at " << link.sent[i].first << " after " << link.sent[i - 1].first;
+            }
+        }
+        for (int axis = 0; axis < 4; ++axis) {
+            ASSERT_EQ(r[1][axis].moves.size(), r[0][axis].moves.size()) << name << " " << axis;
+            ASSERT_FALSE(r[1][axis].moves.empty());
+            for (size_t k = 0; k < r[0][axis].moves.size(); ++k) {
+                const calibrate::Landed &l = r[1][axis].moves[k];
+                EXPECT_EQ(l.reached, r[0][axis].moves[k].reached) << name << " " << axis << " " << k;
+                EXPECT_GE(l.reached * l.requested, 0) << name << " " << axis << " " << l.requested << " -> " << l.reached;
+            }
+        }
+        EXPECT_LT(took[1], 0.75 * took[0]) << name;
+    }
+}
 
 TEST(CalibrateStop, PacedOnATwoSlotCameraLosingNoFrame) {
     camera::Profile profile;

@@ -79,10 +79,11 @@ public:
     // Lands one relative move on each of several axes (one drive each, as
     // the driver sends it) at the same time: pan and tilt share their drive
     // frames, and each axis keeps the driver's speed and its drive time from
-    // its own drive frame to its own stop frame. No two frames go out within
-    // `gap` seconds of each other, so none waits for the line behind another
-    // and a camera holding two commands drops none; drives start whole time
-    // steps (`step`) apart. Says how far each axis went once all are at
+    // its own drive frame to its own stop frame. Frames of different axes
+    // are planned `gap` seconds apart (a drive then waits for its axis's
+    // position reply, a video frame or two), so none waits for the line
+    // behind another and a camera holding two commands drops none; drives
+    // start whole time steps (`step`) apart. Says how far each axis went once all are at
     // rest; nullopt as land() does.
     std::optional<std::vector<Landing>> land_together(const AxisGeometry (&g)[4], const std::vector<Drive> &drives,
                                                       double gap, double step, std::string *error);
