@@ -63,10 +63,13 @@ std::optional<Record> parse_record(const std::vector<std::string> &lines) {
 
 double median_goal(int axis) { return axis <= Tilt ? verify::goal_long_median : verify::goal_lens_median; }
 
-bool drifted(int axis, double median, const std::optional<AxisFigures> &recorded) {
+double drift_limit(int axis, const std::optional<AxisFigures> &recorded) {
     // A recorded floor above the goal is the camera's own: only worse than it counts.
-    if (recorded) return median > recorded->median + drift_slack;
-    return median > median_goal(axis);
+    return recorded ? recorded->median + drift_slack : median_goal(axis);
+}
+
+bool drifted(int axis, double median, const std::optional<AxisFigures> &recorded) {
+    return median > drift_limit(axis, recorded);
 }
 
 std::string now_utc() {

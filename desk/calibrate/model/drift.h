@@ -40,6 +40,8 @@ double median_goal(int axis);
 // Whether an axis landing `median` now has drifted: more than drift_slack
 // past the recorded median, or, without a record, past the goal.
 bool drifted(int axis, double median, const std::optional<AxisFigures> &recorded);
+// The median beyond which an axis has drifted.
+double drift_limit(int axis, const std::optional<AxisFigures> &recorded);
 
 // The date and time now, UTC: "2026-12-10 16:58 UTC".
 std::string now_utc();

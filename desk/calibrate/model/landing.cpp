@@ -51,13 +51,20 @@ bool land_plan(Measurer &m, DriverProbe &probe, const Curves &curves, int axis, 
 bool land_plans(Measurer &m, DriverProbe &probe, const bool (&axes)[4], const AxisGeometry (&g)[4],
                 double step, LandingResult (&results)[4], std::string *error) {
     std::vector<double> plan[4];
-    size_t rounds = 0;
     for (int axis = 0; axis < 4; ++axis) {
-        results[axis] = LandingResult();
         if (!axes[axis]) continue;
         const auto here = m.settled(axis, g[axis], error);
         if (!here) return false;
         plan[axis] = landing_moves(axis, g[axis], *here);
+    }
+    return land_moves(m, probe, plan, g, step, results, error);
+}
+
+bool land_moves(Measurer &m, DriverProbe &probe, const std::vector<double> (&plan)[4], const AxisGeometry (&g)[4],
+                double step, LandingResult (&results)[4], std::string *error) {
+    size_t rounds = 0;
+    for (int axis = 0; axis < 4; ++axis) {
+        results[axis] = LandingResult();
         rounds = std::max(rounds, plan[axis].size());
     }
     // Round k lands every axis's k-th move together; a move of several
@@ -86,14 +93,42 @@ bool land_plans(Measurer &m, DriverProbe &probe, const bool (&axes)[4], const Ax
             results[axis].moves.push_back(Landed{plan[axis][k], *moved, 0});
         }
     }
-    for (LandingResult &r : results) {
-        if (r.moves.empty()) continue;
-        std::vector<double> errors;
-        for (const Landed &l : r.moves) errors.push_back(l.error());
-        r.median = common::median(errors);
-        r.worst = *std::max_element(errors.begin(), errors.end());
-    }
+    for (LandingResult &r : results) summarise(&r);
     return true;
+}
+
+void summarise(LandingResult *r) {
+    if (r->moves.empty()) return;
+    std::vector<double> errors;
+    for (const Landed &l : r->moves) errors.push_back(l.error());
+    r->median = common::median(errors);
+    r->worst = *std::max_element(errors.begin(), errors.end());
+}
+
+std::vector<double> pairs_off(const LandingResult &r, double limit) {
+    std::vector<double> again;
+    for (size_t k = 0; k + 1 < r.moves.size(); k += 2) {
+        if (r.moves[k].error() > limit || r.moves[k + 1].error() > limit) {
+            again.push_back(r.moves[k].requested);
+            again.push_back(r.moves[k + 1].requested);
+        }
+    }
+    return again;
+}
+
+int keep_better(LandingResult *r, const LandingResult &again) {
+    int better = 0;
+    for (const Landed &l : again.moves) {
+        for (Landed &was : r->moves) {
+            if (was.requested == l.requested && l.error() < was.error()) {
+                was = l;
+                ++better;
+                break;
+            }
+        }
+    }
+    summarise(r);
+    return better;
 }
 
 }  // namespace calibrate

@@ -50,11 +50,25 @@ constexpr double together_gap = 0.25;
 
 // Lands the landing plans of the chosen axes (without predictions), the
 // k-th move of every axis at the same time (drives whole camera time steps
-// `step` apart), each through the driver's own
-// arithmetic and each axis's position read back; false with `error` set
-// when the camera fails to answer or the run is stopped.
+// `step` apart), each through the driver's own arithmetic and each axis's
+// position read back; false with `error` set when the camera fails to
+// answer or the run is stopped.
 bool land_plans(Measurer &m, DriverProbe &probe, const bool (&axes)[4], const AxisGeometry (&g)[4],
                 double step, LandingResult (&results)[4], std::string *error);
+// The same for moves given per axis.
+bool land_moves(Measurer &m, DriverProbe &probe, const std::vector<double> (&plan)[4], const AxisGeometry (&g)[4],
+                double step, LandingResult (&results)[4], std::string *error);
+// The median and worst of the moves.
+void summarise(LandingResult *r);
+
+// A move that looks off may be the noise of one landing (a late wake-up on
+// a loaded machine, a drive time a video frame longer), or drift, which
+// lands off every time. The out-and-back pairs with a move off by more than
+// `limit` (each pair keeps the axis where it stands), to land again.
+std::vector<double> pairs_off(const LandingResult &r, double limit);
+// Keeps, per move, the landing with the smaller error; says how many of
+// `again` did better.
+int keep_better(LandingResult *r, const LandingResult &again);
 
 }  // namespace calibrate
 
