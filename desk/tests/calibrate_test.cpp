@@ -194,6 +194,33 @@ TEST(CalibrateDrift, RecordReadsBackAndTheVerdictPerAxis) {
     }
 }
 
+// A move that looks off lands again with its pair; each keeps the better
+// landing, and the median follows.
+TEST(CalibrateDrift, MovesThatLookOffLandAgainKeepingTheBetter) {
+    calibrate::LandingResult r;
+    for (const auto &[requested, reached] : std::vector<std::pair<double, double>>{
+             {4, 4.02}, {-4, -4.02}, {12, 12.6}, {-12, -12.1}, {40, 40.1}, {-40, -42.4}}) {
+        r.moves.push_back(calibrate::Landed{requested, reached, 0});
+    }
+    calibrate::summarise(&r);
+    EXPECT_NEAR(r.median, 0.0066667, 1e-6);
+    EXPECT_NEAR(r.worst, 0.06, 1e-9);
+    EXPECT_EQ(calibrate::pairs_off(r, 0.04), (std::vector<double>{12, -12, 40, -40}));
+    EXPECT_EQ(calibrate::pairs_off(r, 0.06), std::vector<double>{});
+    calibrate::LandingResult again;
+    for (const auto &[requested, reached] :
+         std::vector<std::pair<double, double>>{{12, 12.06}, {-12, -12.2}, {40, 40.2}, {-40, -40.2}}) {
+        again.moves.push_back(calibrate::Landed{requested, reached, 0});
+    }
+    EXPECT_EQ(calibrate::keep_better(&r, again), 2);
+    EXPECT_EQ(r.moves[2].reached, 12.06);
+    EXPECT_EQ(r.moves[3].reached, -12.1);  // kept: the second landing was worse
+    EXPECT_EQ(r.moves[4].reached, 40.1);
+    EXPECT_EQ(r.moves[5].reached, -40.2);
+    EXPECT_NEAR(r.worst, 0.0083333, 1e-6);
+    EXPECT_NEAR(r.median, 0.005, 1e-9);
+}
+
 TEST(CalibrateIni, FileReplacedWholeAndMissingFileCreated) {
     const std::string path = testing::TempDir() + "calibrate_ini_" + std::to_string(getpid()) + ".ini";
     std::remove(path.c_str());
