@@ -4,6 +4,8 @@
 // then one verdict line for the camera.
 #include <stdio.h>
 
+#include <algorithm>
+
 #include "drift.h"
 #include "ini_lines.h"
 #include "ini_record.h"
@@ -60,12 +62,16 @@ int check_camera(Session &s) {
         return s.stopped() ? abort_run(s, s.error) : failed(s, s.error);
     }
     // An axis that looks drifted lands its moves that look off once more
-    // before it is flagged; each keeps its better landing.
+    // before it is flagged, each keeping its better landing: a late wake-up
+    // puts a move or two off, where drift puts every move off.
     std::vector<double> again[4];
     int repeats = 0;
     for (int axis = 0; axis < 4; ++axis) {
         const std::optional<AxisFigures> &was = record ? record->axes[axis] : std::nullopt;
-        if (drifted(axis, results[axis].median, was)) again[axis] = pairs_off(results[axis], drift_limit(axis, was));
+        const double limit = drift_limit(axis, was);
+        const auto &moves = results[axis].moves;
+        const bool all_off = std::all_of(moves.begin(), moves.end(), [&](const Landed &l) { return l.error() > limit; });
+        if (drifted(axis, results[axis].median, was) && !all_off) again[axis] = pairs_off(results[axis], limit);
         repeats += static_cast<int>(again[axis].size());
     }
     LandingResult second[4];
