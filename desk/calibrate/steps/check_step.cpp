@@ -41,6 +41,32 @@ int failed(Session &s, const std::string &why) {
     return 1;
 }
 
+// Lands every axis's plan with focus in manual; an axis that looks drifted
+// lands its moves that look off once more (`again`, landed into `second`)
+// before it is flagged: a late wake-up puts a move or two off, where drift
+// puts every move off. False with s.error set when the camera fails.
+bool land_all(Session &s, const std::optional<Record> &record, LandingResult (&results)[4],
+              std::vector<double> (&again)[4], LandingResult (&second)[4]) {
+    if (s.o.axes[Focus]) {
+        s.focus_was_auto = read_focus_auto(*s.link);
+        if (!s.link->command(focus_mode(false), &s.error)) return false;
+    }
+    if (!land_plans(*s.measurer, *s.probe, s.o.axes, s.geometry, s.step_or_frame(), results, &s.error)) return false;
+    size_t repeats = 0;
+    for (int axis = 0; axis < 4; ++axis) {
+        const std::optional<AxisFigures> &was = record ? record->axes[axis] : std::nullopt;
+        const double limit = drift_limit(axis, was);
+        const auto &moves = results[axis].moves;
+        const bool all_off = std::all_of(moves.begin(), moves.end(), [&](const Landed &l) { return l.error() > limit; });
+        if (drifted(axis, results[axis].median, was) && !all_off) again[axis] = pairs_off(results[axis], limit);
+        repeats += again[axis].size();
+    }
+    if (repeats > 0 && !land_moves(*s.measurer, *s.probe, again, s.geometry, s.step_or_frame(), second, &s.error)) {
+        return false;
+    }
+    return !(s.o.axes[Focus] && s.focus_was_auto && *s.focus_was_auto && !s.link->command(focus_mode(true), &s.error));
+}
+
 }  // namespace
 
 int check_camera(Session &s) {
@@ -53,34 +79,10 @@ int check_camera(Session &s) {
     printf("\n%s\n", record ? ("calibrated " + record->date).c_str() : "no calibration record: against the goals");
     const double began = s.link->now();
     std::string drifted_axes;
-    if (s.o.axes[Focus]) {
-        s.focus_was_auto = read_focus_auto(*s.link);
-        if (!s.link->command(focus_mode(false), &s.error)) return failed(s, s.error);
-    }
-    LandingResult results[4];
-    if (!land_plans(*s.measurer, *s.probe, s.o.axes, s.geometry, s.step_or_frame(), results, &s.error) || s.stopped()) {
-        return s.stopped() ? abort_run(s, s.error) : failed(s, s.error);
-    }
-    // An axis that looks drifted lands its moves that look off once more
-    // before it is flagged, each keeping its better landing: a late wake-up
-    // puts a move or two off, where drift puts every move off.
+    LandingResult results[4], second[4];
     std::vector<double> again[4];
-    int repeats = 0;
-    for (int axis = 0; axis < 4; ++axis) {
-        const std::optional<AxisFigures> &was = record ? record->axes[axis] : std::nullopt;
-        const double limit = drift_limit(axis, was);
-        const auto &moves = results[axis].moves;
-        const bool all_off = std::all_of(moves.begin(), moves.end(), [&](const Landed &l) { return l.error() > limit; });
-        if (drifted(axis, results[axis].median, was) && !all_off) again[axis] = pairs_off(results[axis], limit);
-        repeats += static_cast<int>(again[axis].size());
-    }
-    LandingResult second[4];
-    if (repeats > 0 && (!land_moves(*s.measurer, *s.probe, again, s.geometry, s.step_or_frame(), second, &s.error) ||
-                        s.stopped())) {
+    if (!land_all(s, record, results, again, second) || s.stopped()) {
         return s.stopped() ? abort_run(s, s.error) : failed(s, s.error);
-    }
-    if (s.o.axes[Focus] && s.focus_was_auto && *s.focus_was_auto && !s.link->command(focus_mode(true), &s.error)) {
-        return failed(s, s.error);
     }
     for (int axis = 0; axis < 4; ++axis) {
         if (!s.o.axes[axis]) continue;
