@@ -14,7 +14,8 @@ const double byte_seconds = line::byte_seconds(line::Settings());
 
 class BuiltinLink : public CameraLink {
 public:
-    explicit BuiltinLink(const camera::Profile &profile) : camera_(model(profile)), name_(profile.name) {}
+    BuiltinLink(const camera::Profile &profile, double start)
+        : camera_(model(profile)), name_(profile.name), clock_(start) {}
 
     // A command arrives the moment it is sent, as the stand-in host's own
     // built-in camera takes it; inquiries and replies take their line time.
@@ -81,8 +82,8 @@ private:
 
 }  // namespace
 
-std::unique_ptr<CameraLink> builtin_link(const camera::Profile &profile) {
-    return std::make_unique<BuiltinLink>(profile);
+std::unique_ptr<CameraLink> builtin_link(const camera::Profile &profile, double start) {
+    return std::make_unique<BuiltinLink>(profile, start);
 }
 
 }  // namespace calibrate

@@ -10,7 +10,9 @@
 
 namespace calibrate {
 
-std::unique_ptr<CameraLink> builtin_link(const camera::Profile &profile);
+// `start`: where the camera's clock starts, seconds (its phase against the
+// camera's video frames).
+std::unique_ptr<CameraLink> builtin_link(const camera::Profile &profile, double start = 0);
 
 }  // namespace calibrate
 

@@ -43,20 +43,49 @@ public:
     // An inquiry takes effect on the camera's next time step after it
     // arrived, and its reply follows a fixed delay later: the reply's
     // arrival tells when, better than the inquiry's (a wait of up to a
-    // step). The delay: the median inquiry-to-reply time over readings at
-    // rest, less the bytes on the line and the average half step.
+    // step). The delay: right after a reply the line is at one phase of the
+    // camera's steps; an inquiry sent `w` later waits for the next step, a
+    // wait that shrinks as `w` grows until a step boundary passes it and it
+    // waits a whole step again. The shortest round trip, found by halving
+    // `w` around that jump, is the delay plus the bytes on the line.
     bool learn_reply_delay(std::string *error) {
-        std::vector<double> trips;
-        for (int i = 0; i < 9; ++i) {
-            link_.wait(0.004 * i);
+        const double step = setup_.time_step;
+        auto trip = [&](double w) -> std::optional<double> {
+            if (!read_pan_tilt(link_, error)) return std::nullopt;  // the phase: right after a reply
+            link_.wait(w);
             const double sent = link_.now();
-            if (!read_pan_tilt(link_, error)) return false;
-            trips.push_back(link_.now() - sent);
+            if (!read_pan_tilt(link_, error)) return std::nullopt;
+            return link_.now() - sent;
+        };
+        const auto first = trip(0);
+        if (!first) return false;
+        double shortest = *first;
+        if (step > 0) {
+            // Before the jump a trip is `first - w`; after it a step longer.
+            double before = 0, after = 1.2 * step;
+            while (after - before > step / 256) {
+                const double w = (before + after) / 2;
+                const auto t = trip(w);
+                if (!t) return false;
+                if (*t < *first - w + step / 2) {
+                    before = w;
+                    shortest = std::min(shortest, *t);
+                } else {
+                    after = w;
+                }
+            }
         }
-        std::sort(trips.begin(), trips.end());
-        reply_delay_ = std::max(0.0, trips[4] - 16 * byte_seconds - setup_.time_step / 2);
+        reply_delay_ = std::max(0.0, shortest - 16 * byte_seconds);
         out_->reply_seconds = reply_delay_;
         return true;
+    }
+
+    // The first step boundary after `t`, from the last reading (taken at
+    // one); `t` itself when the camera acts on arrival or none was read.
+    double effect_after(double t) const {
+        const double step = setup_.time_step;
+        if (!(step > 0) || !boundary_) return t + step / 2;
+        return *boundary_ + (floor((t - *boundary_) / step) + 1) * step;
     }
 
     std::optional<Reading> read(int axis, std::string *error) {
@@ -74,8 +103,9 @@ public:
         const double sign = g.sign == 0 ? 1 : g.sign;
         const double reply_bytes = is_lens(axis) ? 7 : 11;
         out_->reply_times.push_back(link_.now() - reply_bytes * byte_seconds);
-        return Reading{link_.now() - reply_bytes * byte_seconds - reply_delay_,
-                       static_cast<double>(raw) * sign / g.units_per_unit};
+        const double at = link_.now() - reply_bytes * byte_seconds - reply_delay_;
+        boundary_ = at;
+        return Reading{at, static_cast<double>(raw) * sign / g.units_per_unit};
     }
 
     // Two equal readings in a row: at rest.
@@ -134,7 +164,7 @@ public:
         link_.wait(step * (0.1 + 0.2 * (holds_ % 5)));
         const double sent = link_.now();
         if (!command(drive_frame(axis, dir, code), error)) return false;
-        const double effect = sent + step / 2;
+        const double effect = effect_after(sent);
         // Stop early enough that the coast and a late stop stay inside the room.
         const double margin = rate_guess * (0.15 + 2 * step);
         std::vector<Reading> rs;
@@ -150,7 +180,7 @@ public:
             link_.wait(std::max(0.01 - (link_.now() - before), pause[rs.size() % 5]));
         }
         link_.wait(step * (0.1 + 0.2 * ((holds_ / 5) % 5)));
-        const double stop_sent = link_.now();
+        const double stop_at = effect_after(link_.now());
         if (!command(stop_frame(axis), error)) return false;
         const auto end = rest(axis, error);
         if (!end) return false;
@@ -181,7 +211,7 @@ public:
         h.rate = line->rate;
         h.latency = -line->offset / line->rate;
         if (!blocked) {
-            const double stop_effect = stop_sent - effect + step / 2;
+            const double stop_effect = stop_at - effect;
             h.coast = 2 * ((end->p - start->p) * dir - line->at(stop_effect)) / line->rate;
         }
         out_->holds[axis][dir > 0 ? 0 : 1][code] = h;
@@ -208,6 +238,7 @@ private:
     const volatile int *stop_;
     TwinMeasurement *out_;
     double reply_delay_ = 0;
+    std::optional<double> boundary_;  // camera time of the last reading: a step boundary
     long holds_ = 0;
     std::optional<Reading> rest_[4];
     bool seen_[2] = {false, false};
@@ -347,7 +378,10 @@ bool measure_twin(CameraLink &link, const TwinSetup &setup, const volatile int *
         return false;
     }
     out->version.assign(version->begin(), version->end());
-    Meter m(link, setup, stop, out);
+    // The step, refined on the replies as they come (the calibration's
+    // staircase is 1 to 3 % off): drives and stops are timed on it.
+    TwinSetup live = setup;
+    Meter m(link, live, stop, out);
     if (!m.learn_reply_delay(error)) return false;
     for (int axis = 0; axis < 4; ++axis) {
         if (axis == Focus && !m.command(focus_mode(false), error)) return false;
@@ -357,8 +391,14 @@ bool measure_twin(CameraLink &link, const TwinSetup &setup, const volatile int *
             out->lens_start[axis - Zoom] = r->p;
         }
         const auto start = m.rest(axis, error);
-        if (!start || !find_ends(m, link, setup, axis, out, error) || !sweep(m, setup, axis, out, error) ||
-            !go_near(m, link, setup, axis, start->p, *out, error)) {
+        if (!start || !find_ends(m, link, live, axis, out, error)) {
+            if (!error->empty()) *error = std::string(axis_label(axis)) + ": " + *error;
+            return false;
+        }
+        if (setup.time_step > 0) {
+            if (const auto fine = refine_time_step(out->reply_times, setup.time_step)) live.time_step = *fine;
+        }
+        if (!sweep(m, live, axis, out, error) || !go_near(m, link, live, axis, start->p, *out, error)) {
             if (!error->empty()) *error = std::string(axis_label(axis)) + ": " + *error;
             return false;
         }
