@@ -48,8 +48,6 @@ void usage(FILE *out) {
         "                     camera; moves and writes nothing else\n"
         "  --wear PERCENT     the built-in camera PERCENT slower (-50..90): drift\n"
         "                     on a desk\n"
-        "  --sim-clock MS     the built-in camera's clock starts at MS milliseconds:\n"
-        "                     where the run falls against its video frames\n"
         "  --jobs N           with --all: at most N lines at a time (default 16,\n"
         "                     at most 255)\n"
         "Exit status: 0 ok; 1 failed run; 2 bad option or file, found before the\n"
@@ -83,7 +81,6 @@ bool one_to_255(const std::string &option, const char *text, const char *what, i
 }  // namespace
 
 bool parse_options(int argc, char **argv, Options *o) {
-    bool sim_clock_given = false;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         auto value = [&]() -> const char * {
@@ -113,17 +110,6 @@ bool parse_options(int argc, char **argv, Options *o) {
                 return false;
             }
             o->wear = w;
-        } else if (a == "--sim-clock") {
-            if ((v = value()) == nullptr) return false;
-            char *end = nullptr;
-            errno = 0;
-            const double ms = strtod(v, &end);
-            if (errno != 0 || end == v || *end != '\0' || !(ms >= 0 && ms <= 86400000)) {
-                fprintf(stderr, "visca_calibrate: --sim-clock: '%s' is not a time in milliseconds (0..86400000)\n", v);
-                return false;
-            }
-            o->sim_start = ms / 1000;
-            sim_clock_given = true;
         } else if (a == "--all") {
             o->all = true;
         } else if (a == "--jobs") {
@@ -191,10 +177,6 @@ bool parse_options(int argc, char **argv, Options *o) {
     }
     if (!o->all && o->port.empty() && o->profile.empty()) {
         fprintf(stderr, "visca_calibrate: give --port LINE or --profile NAME|FILE\n");
-        return false;
-    }
-    if (sim_clock_given && !o->port.empty()) {
-        fprintf(stderr, "visca_calibrate: --sim-clock sets the built-in camera's clock; a camera on --port keeps its own\n");
         return false;
     }
     if (o->wear && !o->port.empty()) {

@@ -31,7 +31,6 @@ struct Options {
     bool all = false;  // every camera of --config with its own port
     int jobs = 16;     // with --all: lines at a time
     std::optional<double> wear;  // the built-in camera PERCENT slower (desk tests of drift)
-    double sim_start = 0;        // seconds: where the built-in camera's clock starts
     bool check = false;          // land the check with the values in use; move and write nothing else
 };
 

@@ -14,8 +14,7 @@ const double byte_seconds = line::byte_seconds(line::Settings());
 
 class BuiltinLink : public CameraLink {
 public:
-    BuiltinLink(const camera::Profile &profile, double start)
-        : camera_(model(profile)), name_(profile.name), clock_(start) {}
+    explicit BuiltinLink(const camera::Profile &profile) : camera_(model(profile)), name_(profile.name) {}
 
     // A command arrives the moment it is sent, as the stand-in host's own
     // built-in camera takes it; inquiries and replies take their line time.
@@ -82,8 +81,8 @@ private:
 
 }  // namespace
 
-std::unique_ptr<CameraLink> builtin_link(const camera::Profile &profile, double start) {
-    return std::make_unique<BuiltinLink>(profile, start);
+std::unique_ptr<CameraLink> builtin_link(const camera::Profile &profile) {
+    return std::make_unique<BuiltinLink>(profile);
 }
 
 }  // namespace calibrate

@@ -10,9 +10,7 @@
 
 namespace calibrate {
 
-// `start`: where the camera's clock starts, seconds (its phase against the
-// camera's video frames).
-std::unique_ptr<CameraLink> builtin_link(const camera::Profile &profile, double start = 0);
+std::unique_ptr<CameraLink> builtin_link(const camera::Profile &profile);
 
 }  // namespace calibrate
 

@@ -71,7 +71,7 @@ bool open_camera(Session &s) {
         if (fd < 0) return false;
         s.link = line_link(fd, o.port);
     } else if (s.profile) {
-        s.link = builtin_link(*s.profile, o.sim_start);
+        s.link = builtin_link(*s.profile);
     } else {
         s.error = "no camera: no line and no profile read (check_inputs reads it)";
         return false;
