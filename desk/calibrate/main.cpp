@@ -43,7 +43,10 @@ int run(calibrate::Session &s) {
                                     measure_lens_long_drives, measure_twin, return_to_start}) {
         if (!step(s) || s.stopped()) return abort_run(s, s.error);
     }
-    // The camera is back at its start; nothing is written yet.
+    // The camera is back at its start. The twin is written now: what the
+    // values go through next (choice, check, landing) does not change it,
+    // and a refusal there keeps it.
+    if (!write_twin_step(s, twin)) return fail(s.error);
     if (!choose(s)) return s.stopped() ? abort_run(s, s.error) : fail(s.error);
     if (s.stopped()) return abort_run(s, s.error);
     report(s);
@@ -55,7 +58,6 @@ int run(calibrate::Session &s) {
     if (!land_check(s) || s.stopped()) return abort_run(s, s.error);
     if (!landed(s)) return fail(s.error + "; the configuration file was left as it was");
     if (!write(s)) return s.stopped() ? abort_run(s, s.error) : fail(s.error);
-    if (!write_twin_step(s, twin)) return fail(s.error);
     if (s.stopped() && s.o.write.empty()) return abort_run(s, s.error);
     if (s.stopped()) {
         // After the rename: the values are in the file, and the status still

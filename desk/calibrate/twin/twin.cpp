@@ -50,8 +50,9 @@ public:
     // `w` around that jump, is the delay plus the bytes on the line.
     bool learn_reply_delay(std::string *error) {
         const double step = setup_.time_step;
+        // Each probe starts right after the last one's reply.
+        if (!read_pan_tilt(link_, error)) return false;
         auto trip = [&](double w) -> std::optional<double> {
-            if (!read_pan_tilt(link_, error)) return std::nullopt;  // the phase: right after a reply
             link_.wait(w);
             const double sent = link_.now();
             if (!read_pan_tilt(link_, error)) return std::nullopt;
@@ -157,11 +158,8 @@ public:
         const auto start = rest(axis, error);
         if (!start) return false;
         const double step = setup_.time_step;
-        // Drive and stop go out at phases spread over the camera's step (right
-        // after a reply they would fall at one phase), so that half a step is
-        // the average wait for either to take effect.
-        ++holds_;
-        link_.wait(step * (0.1 + 0.2 * (holds_ % 5)));
+        // Drive and stop take effect on the step boundary after them, which
+        // the last reading tells: no need to spread them over the step.
         const double sent = link_.now();
         if (!command(drive_frame(axis, dir, code), error)) return false;
         const double effect = effect_after(sent);
@@ -179,7 +177,6 @@ public:
             static const double pause[5] = {0, 0.007, 0.013, 0.003, 0.019};
             link_.wait(std::max(0.01 - (link_.now() - before), pause[rs.size() % 5]));
         }
-        link_.wait(step * (0.1 + 0.2 * ((holds_ / 5) % 5)));
         const double stop_at = effect_after(link_.now());
         if (!command(stop_frame(axis), error)) return false;
         const auto end = rest(axis, error);
@@ -239,14 +236,15 @@ private:
     TwinMeasurement *out_;
     double reply_delay_ = 0;
     std::optional<double> boundary_;  // camera time of the last reading: a step boundary
-    long holds_ = 0;
     std::optional<Reading> rest_[4];
     bool seen_[2] = {false, false};
     long counter_[2] = {0, 0};
 };
 
 // Both ends, at the top code: each way until the axis stops, or for the
-// time allowed. Pan and tilt then go back to where they began.
+// time allowed. Pan and tilt then go back to where they began, a lens to
+// its middle (room both ways). A lens seeks its low end first: zoom stands
+// at wide after power-up, so the way there is short.
 bool find_ends(Meter &m, CameraLink &link, const TwinSetup &setup, int axis, TwinMeasurement *out, std::string *error) {
     const int top = setup.top_code[axis];
     const double allowed = is_lens(axis) ? 60 : setup.end_search_seconds;
@@ -254,25 +252,29 @@ bool find_ends(Meter &m, CameraLink &link, const TwinSetup &setup, int axis, Twi
     if (!start) return false;
     Reading at;
     const double began = link.now();
-    if (!m.seek_end(axis, top, 1, allowed, &out->max[axis], &at, error)) return false;
+    const int first = is_lens(axis) ? -1 : 1;
+    std::optional<double> *ends[2] = {&out->max[axis], &out->min[axis]};
+    if (!m.seek_end(axis, top, first, allowed, ends[first > 0 ? 0 : 1], &at, error)) return false;
     // The way back covers the way out as well.
-    if (!m.seek_end(axis, top, -1, allowed + (link.now() - began), &out->min[axis], &at, error)) return false;
-    // Back towards the start (a lens: its middle, room both ways), closed
-    // loop on the readings.
+    if (!m.seek_end(axis, top, -first, allowed + (link.now() - began), ends[first > 0 ? 1 : 0], &at, error)) {
+        return false;
+    }
+    // Closed loop on the readings.
     const double target = is_lens(axis) && out->min[axis] && out->max[axis] ? (*out->min[axis] + *out->max[axis]) / 2
                                                                           : start->p;
-    if (!m.command(drive_frame(axis, 1, top), error)) return false;
+    const int back = first;  // from the end the second search found
+    if (!m.command(drive_frame(axis, back, top), error)) return false;
     const double give_up = link.now() + 2 * allowed + 5;
     while (link.now() < give_up && !m.stopped()) {
         link.wait(0.02);
         const auto r = m.read(axis, error);
         if (!r) return false;
-        if (r->p >= target) break;
+        if ((r->p - target) * back >= 0) break;
     }
     return m.command(stop_frame(axis), error);
 }
 
-// Every code, on the side with more room; every fourth code from the top
+// Every code, on the side with more room; every sixth code from the top
 // also the other way, and when those two ways differ by more than 1 %
 // every code the other way too (the format has one speed per byte: their
 // mean is written). A camera the same both ways costs half the drives.
@@ -304,11 +306,12 @@ bool sweep(Meter &m, const TwinSetup &setup, int axis, TwinMeasurement *out, std
     double asymmetry = 0;
     for (int code = 0; code <= top; ++code) {
         if (m.stopped()) return (*error = "interrupted", false);
-        // A distance of 200 units of the reading, in 0.4 s to 1.2 s.
+        // A distance of 200 units of the reading, in 0.4 s to 1.2 s (the
+        // longest for the first code, the slowest).
         double &t = seconds[code];
-        t = guess > 0 ? std::clamp(200 * unit / guess, 0.4, 1.2) : 0.8;
+        t = guess > 0 ? std::clamp(200 * unit / guess, 0.4, 1.2) : 1.0;
         if (guess > 0) t = std::min(t, 0.7 * span / (guess * 1.3));
-        if (!drive(code, (top - code) % 4 == 0)) return false;
+        if (!drive(code, (top - code) % 6 == 0)) return false;
         const auto up = out->holds[axis][0].find(code), down = out->holds[axis][1].find(code);
         if (up != out->holds[axis][0].end() && down != out->holds[axis][1].end()) {
             // Beyond what two units of the reading over the drive explain.
