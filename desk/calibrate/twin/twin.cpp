@@ -206,6 +206,7 @@ public:
         if (steady.size() < 3 || !line || !(line->rate > 0)) return true;  // did not move measurably
         Hold h;
         h.rate = line->rate;
+        h.resolution = 2 * unit / std::max(unit, steady.back().distance - steady.front().distance);
         h.latency = -line->offset / line->rate;
         if (!blocked) {
             const double stop_effect = stop_at - effect;
@@ -314,9 +315,9 @@ bool sweep(Meter &m, const TwinSetup &setup, int axis, TwinMeasurement *out, std
         if (!drive(code, (top - code) % 6 == 0)) return false;
         const auto up = out->holds[axis][0].find(code), down = out->holds[axis][1].find(code);
         if (up != out->holds[axis][0].end() && down != out->holds[axis][1].end()) {
-            // Beyond what two units of the reading over the drive explain.
+            // Beyond what two units of the reading explain.
             const double mean = (up->second.rate + down->second.rate) / 2;
-            const double resolution = 2 * unit / (t * mean);
+            const double resolution = std::max(up->second.resolution, down->second.resolution);
             asymmetry = std::max(asymmetry, fabs(up->second.rate - down->second.rate) / mean - resolution);
         }
     }

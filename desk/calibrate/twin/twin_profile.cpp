@@ -21,7 +21,8 @@ std::string format(const char *fmt, A... a) {
 
 // For each code that moved, the mean of the ways it was driven (both, or
 // the one a camera the same both ways was driven); the largest difference
-// between the two ways, relative, with the code it was at. `each_way`:
+// between the two ways beyond the readings' resolution, relative, with the
+// code it was at. `each_way`:
 // whether the axis moved measurably both ways at some code.
 std::map<int, double> both_ways(const TwinMeasurement &m, int axis, double *asymmetry, int *at, bool *each_way) {
     std::map<int, double> rates;
@@ -35,7 +36,8 @@ std::map<int, double> both_ways(const TwinMeasurement &m, int axis, double *asym
         if (down == m.holds[axis][1].end()) continue;
         const double mean = (up.rate + down->second.rate) / 2;
         rates[code] = mean;
-        const double d = fabs(up.rate - down->second.rate) / mean;
+        // Beyond the resolution of the slower drives' readings.
+        const double d = fabs(up.rate - down->second.rate) / mean - std::max(up.resolution, down->second.resolution);
         if (d > *asymmetry) *asymmetry = d, *at = code;
     }
     return rates;
