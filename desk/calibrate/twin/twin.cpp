@@ -425,6 +425,10 @@ bool measure_twin(CameraLink &link, const TwinSetup &setup, const volatile int *
             return false;
         }
         if (setup.time_step > 0) {
+            // The refinement needs 50 replies: a few more readings if the ends came quickly.
+            while (out->reply_times.size() < 50) {
+                if (!m.read(axis, error)) return false;
+            }
             if (const auto fine = refine_time_step(out->reply_times, setup.time_step)) live.time_step = *fine;
         }
         if (!sweep(m, live, axis, out, error) || !go_near(m, link, live, axis, start->p, *out, error)) {
