@@ -20,13 +20,14 @@ std::string format(const char *fmt, A... a) {
 }
 
 // For each code that moved, the mean of the ways it was driven (both, or
-// the one a camera the same both ways was driven); the largest difference
-// between the two ways beyond the readings' resolution, relative, with the
-// code it was at. `each_way`:
+// the one a camera the same both ways was driven); the difference between
+// the two ways, relative, at the code where it goes furthest beyond the
+// readings' resolution and more than 1 % (else 0), with that code. `each_way`:
 // whether the axis moved measurably both ways at some code.
 std::map<int, double> both_ways(const TwinMeasurement &m, int axis, double *asymmetry, int *at, bool *each_way) {
     std::map<int, double> rates;
     *asymmetry = 0;
+    double most = 0;
     *each_way = !m.holds[axis][0].empty() && !m.holds[axis][1].empty();
     for (const auto &side : m.holds[axis]) {
         for (const auto &[code, hold] : side) rates[code] = hold.rate;
@@ -36,9 +37,11 @@ std::map<int, double> both_ways(const TwinMeasurement &m, int axis, double *asym
         if (down == m.holds[axis][1].end()) continue;
         const double mean = (up.rate + down->second.rate) / 2;
         rates[code] = mean;
-        // Beyond the resolution of the slower drives' readings.
-        const double d = fabs(up.rate - down->second.rate) / mean - std::max(up.resolution, down->second.resolution);
-        if (d > *asymmetry) *asymmetry = d, *at = code;
+        // Counted by how far it goes beyond the resolution of the readings;
+        // said as measured.
+        const double d = fabs(up.rate - down->second.rate) / mean;
+        const double beyond = d - std::max(up.resolution, down->second.resolution);
+        if (beyond > 0.01 && beyond > most) most = beyond, *asymmetry = d, *at = code;
     }
     return rates;
 }
