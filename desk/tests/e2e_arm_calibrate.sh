@@ -56,6 +56,6 @@ for case in "$pty|0|ok" "$worn|1|drifted (pan)"; do
   expect_equal "the ARM check on $line: exit status" "$status" "$expected"
   expect_line "$work/check.txt" "calibrated 20"
   expect_line "$work/check.txt" "verdict camera 1: $verdict"
-  expect_line "$work/check.html" ">$verdict</span>"
+  expect_line "$work/check.html" "<span class='badge'>${verdict%% *}</span>"
 done
 finish

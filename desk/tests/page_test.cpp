@@ -77,7 +77,8 @@ TEST(Page, CamerasToLookAtOnTopEachWithItsRow) {
     EXPECT_EQ(count(html, "<section "), 6u);
     EXPECT_EQ(count(html, "<svg "), 3u);
     EXPECT_EQ(count(html, "No move landed"), 3u);
-    EXPECT_NE(html.find("failed (no verdict)"), std::string::npos);
+    EXPECT_NE(html.find("<span class='badge'>failed</span> <span class='why'>(no verdict)</span>"), std::string::npos);
+    EXPECT_NE(html.find("<span class='badge'>drifted</span> <span class='why'>(pan, zoom)</span>"), std::string::npos);
     EXPECT_EQ(html.find("<a&b>"), std::string::npos);
     EXPECT_NE(html.find("/dev/ttyS1 &lt;a&amp;b&gt;"), std::string::npos);
     // Self-contained: nothing fetched, no script; the one address is the

@@ -43,7 +43,13 @@ std::string percent(double v) {
     return b;
 }
 
-std::string verdict_of(const Camera &c) { return c.verdict.empty() ? "failed (no verdict)" : c.verdict; }
+// The verdict's word as a badge, the axes or the reason after it.
+std::string verdict_html(const Camera &c) {
+    const std::string v = c.verdict.empty() ? "failed (no verdict)" : c.verdict;
+    const size_t space = v.find(' ');
+    return "<span class='badge'>" + escaped(v.substr(0, space)) + "</span>" +
+           (space == std::string::npos ? "" : " <span class='why'>" + escaped(v.substr(space + 1)) + "</span>");
+}
 
 // One line per axis: checked median and worst, then what they were held against.
 std::string axes_cell(const Camera &c) {
@@ -70,7 +76,7 @@ const char *const style =
     ".badge{display:inline-block;font-weight:bold;color:#fff;padding:1px 6px;border-radius:3px}"
     ".drifted .badge{background:#c62828}.failed .badge{background:#8d4a00}"
     ".ok .badge,.calibrated .badge{background:#2e7d32}"
-    ".off{color:#c62828;font-weight:bold}.was{color:#666}.values{font-size:12px;color:#444}"
+    ".why{font-weight:bold}.off{color:#c62828;font-weight:bold}.was{color:#666}.values{font-size:12px;color:#444}"
     "section svg{display:block;max-width:100%;height:auto;border:1px solid #ddd}";
 
 }  // namespace
@@ -102,8 +108,7 @@ std::string page_html(const Page &page) {
         const std::string n = std::to_string(c.number);
         std::string values;
         for (const std::string &v : c.values) values += (values.empty() ? "" : " ") + escaped(v);
-        out += "<tr class='" + kind(c) + "' id='row" + n + "'><td><span class='badge'>" + escaped(verdict_of(c)) +
-               "</span></td><td><a href='#camera" + n + "'>" + n + "</a></td><td>" + escaped(c.line) + "</td><td>" +
+        out += "<tr class='" + kind(c) + "' id='row" + n + "'><td>" + verdict_html(c) + "</td><td><a href='#camera" + n + "'>" + n + "</a></td><td>" + escaped(c.line) + "</td><td>" +
                axes_cell(c) + (c.calibrated.empty() ? "" : "<div class='was'>calibrated " + escaped(c.calibrated) +
                                                                "</div>") +
                "</td><td class='values'>" + (values.empty() ? "-" : values) + "</td></tr>\n";
@@ -112,8 +117,7 @@ std::string page_html(const Page &page) {
     for (size_t i : order) {
         const Camera &c = page.cameras[i];
         out += "<section class='" + kind(c) + "' id='camera" + std::to_string(c.number) + "'>\n<h2>camera " +
-               std::to_string(c.number) + " on " + escaped(c.line) + ": <span class='badge'>" +
-               escaped(verdict_of(c)) + "</span></h2>\n";
+               std::to_string(c.number) + " on " + escaped(c.line) + ": " + verdict_html(c) + "</h2>\n";
         if (c.camera_time) {
             char b[64];
             snprintf(b, sizeof b, "<p>%zu moves landed in %.1f s of camera time.</p>\n", c.moves.size(),
