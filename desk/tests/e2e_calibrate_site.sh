@@ -156,7 +156,7 @@ cp "$work/check.ini" "$work/check-before.ini"
 began=$(seconds)
 status=0
 timeout 60 "$bin/visca_calibrate" --port "${ptys[0]}" --config "$work/check.ini" --check "${options[@]}" \
-  >"$work/check-one.txt" 2>&1 || status=$?
+  --report "$work/one.html" >"$work/check-one.txt" 2>&1 || status=$?
 one=$(awk -v a="$began" -v b="$(seconds)" 'BEGIN { print b - a }')
 expect_equal "one camera's check: exit status" "$status" 0
 began=$(seconds)
@@ -173,6 +173,8 @@ expect_equal "the verdicts, drifted on top" "$verdicts" "$(printf '%s\n' "drifte
   "ok  camera 4 on ${ptys[2]}")"
 expect_line "$work/check.txt" "3 of 6 camera(s) ok"
 expect_equal "the file after the site check" "$(cat "$work/check.ini")" "$(cat "$work/check-before.ini")"
+expect_equal "one camera's page" "$(rows "$work/one.html")" "ok 1 "
+expect_equal "one camera's pictures" "$(grep -c '^<svg ' "$work/one.html")" 1
 expect_equal "the check page's rows" "$(rows "$work/site.html")" "drifted 6 failed 7 failed 8 ok 1 ok 2 ok 4 "
 expect_line "$work/check.txt" "page written to $work/site.html"
 echo "the check page: $(wc -c <"$work/site.html") bytes"
