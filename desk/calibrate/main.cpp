@@ -7,10 +7,14 @@
 
 #include <stdexcept>
 
+#include "kept_output.h"
+#include "output_path.h"
+#include "page.h"
 #include "session.h"
 #include "site.h"
 #include "stop_signals.h"
 #include "twin_step.h"
+#include "write_whole.h"
 
 namespace {
 
@@ -68,15 +72,35 @@ int run(calibrate::Session &s) {
     return 0;
 }
 
+// --check --report: the camera's run, then its page, read from what the run
+// printed. A stopped run leaves no page.
+int run_with_page(calibrate::Session &s) {
+    page::KeptOutput kept;
+    if (!kept.start()) return fail("cannot keep the check's lines for " + s.o.report);
+    const int status = run(s);
+    const std::string printed = kept.stop();
+    if (status >= 128) return status;
+    page::Page p{"Camera check", s.o.config.empty() ? "the driver's defaults" : s.o.config, calibrate::now_utc(), {}};
+    p.cameras.push_back(page::read_printed(
+        s.o.camera, s.o.port.empty() ? "built-in camera (" + s.o.profile + ")" : s.o.port, page::split_lines(printed)));
+    std::string error;
+    if (!files::write_whole(s.o.report, page::page_html(p), &error)) return fail(error);
+    printf("page written to %s\n", s.o.report.c_str());
+    return status;
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
     calibrate::Options o;
     if (!calibrate::parse_options(argc, argv, &o)) return 2;
-    if (o.all) return site::calibrate_all(argc, argv, o.config, o.jobs);
+    std::string error;
+    // The page is written last: a path it cannot go to is said before anything moves.
+    if (!o.report.empty() && !files::can_write(o.report, &error)) return fail(error, 2);
+    if (o.all) return site::calibrate_all(argc, argv, o.config, o.jobs, o.report);
     common::catch_stop_signals(on_interrupt);
     calibrate::Session s(o, &interrupted);
     // Files and the section before the line opens: a bad one is a usage error.
     if (!calibrate::check_inputs(s)) return s.stopped() ? 128 + interrupted : fail(s.error, 2);
-    return run(s);
+    return o.report.empty() ? run(s) : run_with_page(s);
 }
