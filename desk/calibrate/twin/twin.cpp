@@ -82,7 +82,8 @@ public:
     }
 
     // The first step boundary after `t`, from the last reading (taken at
-    // one); `t` itself when the camera acts on arrival or none was read.
+    // one); `t` itself when the camera acts on arrival, and half a step
+    // after it (the average) before any reading.
     double effect_after(double t) const {
         const double step = setup_.time_step;
         if (!(step > 0) || !boundary_) return t + step / 2;
@@ -160,9 +161,9 @@ public:
         const double step = setup_.time_step;
         // Drive and stop take effect on the step boundary after them, which
         // the last reading tells: no need to spread them over the step.
-        const double sent = link_.now();
+        // A command has reached the camera when command() returns.
         if (!command(drive_frame(axis, dir, code), error)) return false;
-        const double effect = effect_after(sent);
+        const double effect = effect_after(link_.now());
         // Stop early enough that the coast and a late stop stay inside the room.
         const double margin = rate_guess * (0.15 + 2 * step);
         std::vector<Reading> rs;
@@ -177,8 +178,8 @@ public:
             static const double pause[5] = {0, 0.007, 0.013, 0.003, 0.019};
             link_.wait(std::max(0.01 - (link_.now() - before), pause[rs.size() % 5]));
         }
-        const double stop_at = effect_after(link_.now());
         if (!command(stop_frame(axis), error)) return false;
+        const double stop_at = effect_after(link_.now());
         const auto end = rest(axis, error);
         if (!end) return false;
         if (stopped()) return (*error = "interrupted", false);
