@@ -12,6 +12,9 @@ namespace calibrate {
 
 namespace {
 
+// A stair landed on less often than this does not count towards the worst.
+constexpr double stair_seen = 0.05;
+
 struct KeyRange {
     const char *key;
     long low, high;
@@ -86,8 +89,10 @@ Prediction predict(DriverProbe &probe, const Curves &curves, int axis, double am
     const double a = fabs(amount);
     if (step > 0 && p.drives.size() == 1 && p.known) {
         p.expected = ((1 - high_weight) * fabs(low - amount) + high_weight * fabs(high - amount)) / a;
+        p.worst = std::max(high_weight < stair_seen ? 0.0 : fabs(high - amount),
+                           1 - high_weight < stair_seen ? 0.0 : fabs(low - amount)) / a;
     } else {
-        p.expected = fabs(p.reached - amount) / a;
+        p.expected = p.worst = fabs(p.reached - amount) / a;
     }
     return p;
 }

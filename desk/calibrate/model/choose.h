@@ -33,6 +33,10 @@ struct Prediction {
     // below or the one above its time, so it lands one stair short of or
     // beyond `reached`, as likely as the drive time is near either.
     double expected = 0;
+    // The worse of the two stairs it lands on often enough to be met (one
+    // time in twenty or more): what a prediction for a single move can
+    // stand behind. Without a time step, the expected error.
+    double worst = 0;
 
     double error() const { return expected; }
 };

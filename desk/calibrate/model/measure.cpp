@@ -59,7 +59,7 @@ std::optional<double> Measurer::timed_drive(int axis, const AxisGeometry &g, int
     link_.wait(seconds);
     if (!link_.command(stop_frame(axis), error)) return std::nullopt;
     if (took != nullptr) *took = link_.now() - driving;
-    link_.wait(0.05);
+    // (settled_position waits for the stop to act before it reads)
     const auto after = settled_position(axis, g, error);
     if (!after) return std::nullopt;
     ++drives_;
@@ -113,7 +113,9 @@ bool Measurer::measure(int axis, AxisGeometry &g, const std::vector<int> &speeds
     for (int speed : speeds) {
         if (stopped()) return false;
         const double short_distance = std::min(o.short_target * scale, 0.3 * room);
-        const double t_short = estimate > 0 ? std::clamp(short_distance / estimate, o.min_short, 0.5) : 0.3;
+        const double t_short = estimate > 0
+                                   ? std::clamp(short_distance / (estimate * o.rate_growth), o.min_short, o.max_short)
+                                   : o.first_short;
         std::vector<double> times{t_short};
         for (size_t k = 0; k < times.size(); ++k) {
             const double t = times[k];

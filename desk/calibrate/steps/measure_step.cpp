@@ -21,7 +21,17 @@ MeasureOptions long_drives(bool quick) {
     m.long_target = 20;
     m.max_drive = 2.0;
     m.short_target = 3;
-    m.times = quick ? 2 : 4;
+    m.times = quick ? 2 : 3;
+    return m;
+}
+
+// Every pan and tilt speed, short drives: most bytes carry only moves under
+// 150 ms (the driver lowers the byte of those), and the long-move byte gets
+// long drives of its own later.
+MeasureOptions pan_tilt_drives() {
+    MeasureOptions m;
+    m.max_short = 0.3;
+    m.max_drive = 0.6;
     return m;
 }
 
@@ -31,9 +41,14 @@ MeasureOptions lens_drives() {
     MeasureOptions m;
     m.short_target = 0.8;  // 200 steps
     m.min_short = 0.03;
+    // No longer than 200 steps take at this nibble, though its rate is known
+    // only from the slower one before it (at most twice as slow): the
+    // prediction of the shortest lens moves then rests on a drive as short.
+    m.first_short = 0.1;
+    m.rate_growth = 2;
     m.long_target = 6;     // 1500 steps
     m.max_drive = 0.6;     // the nibble chosen gets longer ones later
-    m.times = 3;
+    m.times = 2;
     return m;
 }
 
@@ -83,7 +98,7 @@ bool measure(Session &s) {
         s.plan[axis] = plan_moves(axis, travel, s.o.quick);
         if (pan_tilt_all(s, axis)) {
             speeds[axis] = speeds_used(*s.probe, axis, s.plan[axis], 0.1, 10, true);
-            drives_left += static_cast<int>(speeds[axis].size()) * 4 + 2 * long_drives(false).times;
+            drives_left += static_cast<int>(speeds[axis].size()) * 2 * pan_tilt_drives().times + 2 * long_drives(false).times;
         } else if (lens_all(s, axis)) {
             speeds[axis] = lens_nibbles(*s.probe, axis);
             drives_left += static_cast<int>(speeds[axis].size()) * 2 * lens_drives().times + 4;
@@ -103,7 +118,7 @@ bool measure(Session &s) {
         const auto start = s.measurer->position(axis, &s.error);
         if (!start) return false;
         s.raw_start[axis] = *start;
-        const MeasureOptions mo = pan_tilt_all(s, axis) ? MeasureOptions()
+        const MeasureOptions mo = pan_tilt_all(s, axis) ? pan_tilt_drives()
                                   : lens_all(s, axis)   ? lens_drives()
                                                         : long_drives(s.o.quick);
         drives_left -= static_cast<int>(speeds[axis].size()) * 2 * mo.times;
@@ -179,7 +194,7 @@ bool measure_long_drives(Session &s) {
             for (const Drive &d : s.probe->move(axis, m)) speeds.insert(d.speed);
         }
         if (!measure_speeds(s, axis, speeds, long_drives(false), 0)) return false;
-        if (!measure_missing(s, axis, MeasureOptions())) return false;
+        if (!measure_missing(s, axis, pan_tilt_drives())) return false;
     }
     return !s.stopped();
 }
