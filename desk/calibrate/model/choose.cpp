@@ -14,6 +14,8 @@ namespace {
 
 // A stair landed on less often than this does not count towards the worst.
 constexpr double stair_seen = 0.05;
+// How far off the phase of a drive within the camera's step may be.
+constexpr double stair_phase = 0.25;
 
 struct KeyRange {
     const char *key;
@@ -69,30 +71,38 @@ Prediction predict(DriverProbe &probe, const Curves &curves, int axis, double am
     Prediction p;
     p.requested = amount;
     p.drives = probe.move(axis, amount);
-    double low = 0, high = 0, high_weight = 0;  // one stair below and above, and how likely the one above is
+    double mean = 0, f = 0;  // one drive's mean distance, and how far its time is into a step
     for (const Drive &d : p.drives) {
         const auto it = curves.find(CurveKey{d.axis, d.dir, d.speed});
         if (it == curves.end()) {
             p.known = false;
             continue;
         }
-        const double mean = std::max(0.0, it->second.at(d.seconds));
+        mean = std::max(0.0, it->second.at(d.seconds));
         p.reached += d.dir * mean;
         if (step > 0 && p.drives.size() == 1) {
-            const double f = d.seconds / step - floor(d.seconds / step);
-            const double stair = it->second.rate * step;
-            low = d.dir * std::max(0.0, mean - f * stair);
-            high = d.dir * std::max(0.0, mean + (1 - f) * stair);
-            high_weight = f;
+            f = d.seconds / step - floor(d.seconds / step);
+            p.stair = it->second.rate * step;
         }
     }
     const double a = fabs(amount);
-    if (step > 0 && p.drives.size() == 1 && p.known) {
-        p.expected = ((1 - high_weight) * fabs(low - amount) + high_weight * fabs(high - amount)) / a;
-        p.worst = std::max(high_weight < stair_seen ? 0.0 : fabs(high - amount),
-                           1 - high_weight < stair_seen ? 0.0 : fabs(low - amount)) / a;
-    } else {
+    if (!(p.stair > 0) || !p.known) {
         p.expected = p.worst = fabs(p.reached - amount) / a;
+        return p;
+    }
+    // Where the drive lands if it lasts the step below or above its time,
+    // when the step above comes `g` of the time.
+    const double dir = p.drives[0].dir;
+    const auto low = [&](double g) { return dir * std::max(0.0, mean - g * p.stair); };
+    const auto high = [&](double g) { return dir * std::max(0.0, mean + (1 - g) * p.stair); };
+    p.expected = ((1 - f) * fabs(low(f) - amount) + f * fabs(high(f) - amount)) / a;
+    // The step's phase is known only roughly (the estimated step and the
+    // line's timing carried over many steps): the worst looks a little
+    // either side of it.
+    for (double g : {f - stair_phase, f, f + stair_phase}) {
+        g = std::clamp(g, 0.0, 1.0);
+        if (1 - g >= stair_seen) p.worst = std::max(p.worst, fabs(low(g) - amount) / a);
+        if (g >= stair_seen) p.worst = std::max(p.worst, fabs(high(g) - amount) / a);
     }
     return p;
 }

@@ -34,9 +34,11 @@ struct Prediction {
     // beyond `reached`, as likely as the drive time is near either.
     double expected = 0;
     // The worse of the two stairs it lands on often enough to be met (one
-    // time in twenty or more): what a prediction for a single move can
-    // stand behind. Without a time step, the expected error.
+    // time in twenty or more, the phase of its time within a step known to
+    // a quarter step): what a prediction for a single move can stand
+    // behind. Without a time step, the expected error.
     double worst = 0;
+    double stair = 0;  // distance one time step moves (0: no step, or several drives)
 
     double error() const { return expected; }
 };

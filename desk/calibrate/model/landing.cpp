@@ -36,7 +36,9 @@ bool land_plan(Measurer &m, DriverProbe &probe, const Curves &curves, int axis, 
         if (!curves.empty()) {
             const Prediction p = predict(probe, curves, axis, amount, step);
             l.predicted = p.error();
-            l.allowed = p.worst;
+            // Within a stair of the curves' mean: the stairs of the short
+            // drives the curves were fitted from move their mean as much.
+            l.allowed = (fabs(p.reached - amount) + p.stair) / fabs(amount);
         }
         const auto moved = m.land(axis, g, probe.move(axis, amount), error);
         if (!moved) return false;

@@ -25,7 +25,7 @@ struct Landed {
     double requested = 0;
     double reached = 0;
     double predicted = 0;  // expected error with the probe's values
-    double allowed = 0;    // the worse stair's error (Prediction::worst)
+    double allowed = 0;    // the error of a landing a whole time step off the predicted mean
     double error() const { return requested != 0 ? fabs(reached - requested) / fabs(requested) : 0; }
 };
 
@@ -38,8 +38,8 @@ struct LandingResult {
 // How much worse than predicted a landed median may be, and whether it was.
 constexpr double landing_slack = 0.02;
 inline bool landed_as_predicted(const LandingResult &r) {
-    // A camera with a time step lands a move on one of two stairs: landing
-    // on the worse one as often as not is no miss.
+    // A camera with a time step lands a move on a stair either side of the
+    // mean: a landing within one of it is no miss.
     return r.moves.empty() || r.median <= std::max(r.predicted_median, r.allowed_median) + landing_slack;
 }
 
