@@ -197,6 +197,28 @@ void choose_axis(DriverProbe &probe, const Curves &curves, int axis, const std::
     }
 }
 
+Curves with_between(const Curves &measured) {
+    Curves all = measured;
+    for (auto it = measured.begin(); it != measured.end(); ++it) {
+        const auto [axis, dir, speed] = it->first;
+        const auto next = std::next(it);
+        if (axis > Tilt || next == measured.end()) continue;
+        const auto [next_axis, next_dir, next_speed] = next->first;
+        if (next_axis != axis || next_dir != dir) continue;
+        const Line &a = it->second, &b = next->second;
+        for (int between = speed + 1; between < next_speed; ++between) {
+            const double w = static_cast<double>(between - speed) / (next_speed - speed);
+            Line l;
+            l.rate = (1 - w) * a.rate + w * b.rate;
+            l.offset = (1 - w) * a.offset + w * b.offset;
+            l.shortest = std::min(a.shortest, b.shortest);
+            l.longest = std::max(a.longest, b.longest);
+            all[CurveKey{axis, dir, between}] = l;
+        }
+    }
+    return all;
+}
+
 long choose_move_speed(DriverProbe &probe, const Curves &curves, bool pan, bool tilt, double frame_ms) {
     const long configured = probe.config().at("MoveSpeed");
     if (frame_ms <= 0) return configured;

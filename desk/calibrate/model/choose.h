@@ -77,6 +77,13 @@ std::vector<std::string> keys_of(int axis);
 void choose_axis(DriverProbe &probe, const Curves &curves, int axis, const std::vector<double> &moves,
                  bool search_compensation, double step = 0);
 
+// The measured pan and tilt curves, and lines for the speed bytes between
+// two measured ones, each direction apart: rate and offset in proportion
+// between the nearest measured byte below and above. A guide to which
+// bytes to measure, never a prediction to stand behind (nothing beyond the
+// slowest and fastest measured byte).
+Curves with_between(const Curves &measured);
+
 // MoveSpeed: the fastest whose long-move speed byte turns at most 0.3
 // degrees (6 % of a 5 degree move) within one video frame of the camera,
 // since a command acts on a frame boundary; frame_ms 0: as configured.
