@@ -35,9 +35,13 @@ std::optional<double> Measurer::position(int axis, std::string *error) {
 std::optional<double> Measurer::settled_position(int axis, const AxisGeometry &g, std::string *error) {
     if (rest_[axis]) return *rest_[axis] * (g.sign == 0 ? 1 : g.sign) / g.units_per_unit;
     link_.wait(0.05);
+    double asked = link_.now();
     std::optional<double> last = position(axis, error);
     for (int i = 0; last && i < 40; ++i) {
-        link_.wait(0.03);
+        // Readings at least 30 ms apart: a camera slow to answer has spent
+        // part of that on the last reading already.
+        link_.wait(std::max(0.0, 0.03 - (link_.now() - asked)));
+        asked = link_.now();
         const auto next = position(axis, error);
         if (!next) return std::nullopt;
         if (*next == *last) break;
