@@ -16,14 +16,20 @@ namespace calibrate {
 namespace {
 
 // Long drives for the speeds that carry the long moves. After the first
-// pass (not quick) the speed has short drives already: a second and two.
+// pass (not quick) the speed has short drives already: two drives as far
+// apart as the room and 3 s allow, whose span sets the rate.
 MeasureOptions long_drives(bool quick) {
     MeasureOptions m;
     m.long_target = 20;
     m.max_drive = 2.0;
     m.short_target = 3;
     m.times = 2;
-    if (!quick) m.min_short = m.max_short = 1.0;
+    if (!quick) {
+        m.short_target = 10;
+        m.max_short = 1.0;
+        m.long_target = 40;
+        m.max_drive = 3.0;
+    }
     return m;
 }
 
