@@ -46,6 +46,8 @@ void usage(FILE *out) {
         "  --check            land the check with the values in use (--config's or\n"
         "                     the driver's) and say ok, drifted or failed per\n"
         "                     camera; moves and writes nothing else\n"
+        "  --report FILE.html  with --check or --all: also write the cameras on one\n"
+        "                     page, verdicts first, each camera's landed moves drawn\n"
         "  --wear PERCENT     the built-in camera PERCENT slower (-50..90): drift\n"
         "                     on a desk\n"
         "  --jobs N           with --all: at most N lines at a time (default 16,\n"
@@ -115,7 +117,7 @@ bool parse_options(int argc, char **argv, Options *o) {
         } else if (a == "--jobs") {
             if ((v = value()) == nullptr || !one_to_255(a, v, "a count", &o->jobs)) return false;
         } else if (a == "--port" || a == "--profile" || a == "--config" || a == "--write" ||
-                   a == "--twin") {
+                   a == "--twin" || a == "--report") {
             if ((v = value()) == nullptr) return false;
             // An empty name (a script's unset variable) never means "none":
             // without a line the built-in camera would be calibrated instead.
@@ -127,6 +129,7 @@ bool parse_options(int argc, char **argv, Options *o) {
              : a == "--profile" ? o->profile
              : a == "--config"  ? o->config
              : a == "--twin"    ? o->twin
+             : a == "--report"  ? o->report
                                 : o->write) = v;
         } else if (a == "--pan-units-per-degree" || a == "--tilt-units-per-degree") {
             if ((v = value()) == nullptr) return false;
@@ -185,6 +188,11 @@ bool parse_options(int argc, char **argv, Options *o) {
     }
     if (o->check && (!o->write.empty() || !o->twin.empty())) {
         fprintf(stderr, "visca_calibrate: --check writes nothing: leave out --write and --twin\n");
+        return false;
+    }
+    if (!o->report.empty() && !o->check && !o->all) {
+        fprintf(stderr, "visca_calibrate: --report goes with --check or --all: the page shows a check's or a "
+                        "site's cameras\n");
         return false;
     }
     if (o->all && !o->twin.empty()) {

@@ -32,6 +32,7 @@ struct Options {
     int jobs = 16;     // with --all: lines at a time
     std::optional<double> wear;  // the built-in camera PERCENT slower (desk tests of drift)
     bool check = false;          // land the check with the values in use; move and write nothing else
+    std::string report;          // with --check or --all: the site's page (HTML) to write
 };
 
 void usage(FILE *out);

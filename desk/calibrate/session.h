@@ -24,6 +24,9 @@
 //   site/    --all: every camera of a host's file (site.h)
 //   twin/    --twin: the camera measured as a profile (twin.h; its steps:
 //            steps/twin_step.cpp, called from main())
+//   page/    --report: the cameras on one page (page.h), each read from the
+//            lines its run printed (page_camera.h; a single run keeps its
+//            own: kept_output.h; a site's: site/site_page.cpp)
 // options.cpp reads the command line.
 #ifndef SIM_CALIBRATE_SESSION_H
 #define SIM_CALIBRATE_SESSION_H

@@ -41,7 +41,14 @@ Runtime &runtime() {
     return r;
 }
 
-double elapsed() { return line::monotonic_seconds() - runtime().start; }
+namespace {
+double sim_now = 0;  // --sim-clock: seconds, moved on by the sleeps alone
+}  // namespace
+
+double elapsed() {
+    const Runtime &r = runtime();
+    return r.options.sim_start >= 0 ? sim_now : line::monotonic_seconds() - r.start;
+}
 
 void say(const std::string &text) {
     static std::mutex lock;
@@ -112,6 +119,9 @@ void usage(FILE *out) {
         "  --replies          built-in camera: acknowledge and completion replies\n"
         "  --buffer-limit     built-in camera: two commands in execution at most\n"
         "  --exec-ms N        built-in camera: how long a command is in execution\n"
+        "  --sim-clock MS     built-in camera: a simulated clock from MS milliseconds;\n"
+        "                     sleeps take no real time, so a run lands the same each\n"
+        "                     time (MS sets the phase against the camera's frames)\n"
         "  --version          print the driver's version and stop\n"
         "Type \"help\" at the console for its commands. Exit status: 0 ok; 1 failed\n"
         "(setup, a rejected command, a lost line, an output not written); 2 bad\n"
@@ -194,6 +204,17 @@ bool parse_options(int argc, char **argv, Options *o) {
                 return false;
             }
             o->camera_model.exec_ms = ms;
+        } else if (a == "--sim-clock") {
+            o->camera_options = true;
+            if (!value(&v)) return false;
+            char *end = nullptr;
+            const double ms = strtod(v.c_str(), &end);
+            if (end == v.c_str() || *end != '\0' || !(ms >= 0) || ms > 86400000) {
+                fprintf(stderr, "tavrinode: --sim-clock: '%s' is not a time in milliseconds (0..86400000)\n",
+                        v.c_str());
+                return false;
+            }
+            o->sim_start = ms / 1000;
         } else if (a == "--version") {
             printf("tavrinode %s\n", PTZ_VERSION);
             exit(0);
@@ -217,8 +238,8 @@ bool parse_options(int argc, char **argv, Options *o) {
     }
     const bool line = o->pty || !o->port_device.empty();
     if (line && o->camera_options) {
-        fprintf(stderr, "tavrinode: --timeline, --replies, --buffer-limit and --exec-ms are for the built-in "
-                        "camera; they do nothing with --port or --pty\n");
+        fprintf(stderr, "tavrinode: --timeline, --replies, --buffer-limit, --exec-ms and --sim-clock are for "
+                        "the built-in camera; they do nothing with --port or --pty\n");
         return false;
     }
     if (pty_wait_given && !o->pty) {
@@ -252,6 +273,15 @@ void publish_config() {
 }
 
 bool interruptible_sleep(double seconds, double *late) {
+    if (runtime().options.sim_start >= 0) {
+        // No wait: let a held signal through here, as a wait would.
+        const struct timespec zero = {0, 0};
+        ppoll(nullptr, 0, &zero, &wait_mask);
+        if (interrupts > 0) return false;
+        if (seconds > 0) sim_now += seconds;
+        if (late != nullptr) *late = 0;
+        return true;
+    }
     struct timespec deadline;
     clock_gettime(CLOCK_MONOTONIC, &deadline);
     const struct timespec span = to_timespec(seconds);
@@ -468,6 +498,11 @@ int main(int argc, char **argv) {
     publish_config();
     bool any_device = !r.options.port_device.empty();
     for (const std::string &p : r.config.ports) any_device = any_device || !p.empty();
+    if (r.options.sim_start >= 0 && any_device) {
+        fprintf(stderr, "tavrinode: --sim-clock is for the built-in camera; the configuration gives a camera a port\n");
+        return exit_usage;
+    }
+    if (r.options.sim_start >= 0) sim_now = r.options.sim_start;
     if (r.options.reconnect && !any_device) {
         fprintf(stderr, "tavrinode: --reconnect does nothing without --port or a camera's port\n");
         return exit_usage;

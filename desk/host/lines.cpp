@@ -130,7 +130,7 @@ bool open_lines(Runtime &r, std::string *error) {
         } else if (common) {
             r.lines[s] = common;
         } else if (r.config.configured[s]) {
-            r.lines[s] = make_camera_port(o.camera_model, r.start, context.replies);
+            r.lines[s] = make_camera_port(o.camera_model, elapsed, context.replies);
         }
     }
     return true;

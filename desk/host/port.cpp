@@ -28,11 +28,11 @@ std::string reply_line(double time, const visca::Assembler::Piece &piece) {
 
 class CameraPort : public Port {
 public:
-    CameraPort(const camera::CameraModel &model, double start, TraceSink replies)
-        : camera_(model), start_(start), replies_(std::move(replies)) {}
+    CameraPort(const camera::CameraModel &model, std::function<double()> clock, TraceSink replies)
+        : camera_(model), clock_(std::move(clock)), replies_(std::move(replies)) {}
 
     bool write(const uint8_t *frame, size_t length, std::string *note, std::string *) override {
-        const double t = line::monotonic_seconds() - start_;
+        const double t = clock_();
         for (const auto &piece : assembler_.feed(frame, length)) {
             if (piece.type != visca::Assembler::Piece::Message) {
                 append(note, "camera saw bytes outside a frame: " + visca::hex(piece.bytes));
@@ -59,7 +59,7 @@ private:
 
     camera::VirtualCamera camera_;
     visca::Assembler assembler_;
-    double start_;
+    std::function<double()> clock_;
     TraceSink replies_;
 };
 
@@ -259,8 +259,9 @@ private:
 
 }  // namespace
 
-std::unique_ptr<Port> make_camera_port(const camera::CameraModel &model, double start, TraceSink replies) {
-    return std::make_unique<CameraPort>(model, start, std::move(replies));
+std::unique_ptr<Port> make_camera_port(const camera::CameraModel &model, std::function<double()> clock,
+                                       TraceSink replies) {
+    return std::make_unique<CameraPort>(model, std::move(clock), std::move(replies));
 }
 
 std::unique_ptr<Port> make_line_port(int fd, int keep_open, std::string name, std::string device,

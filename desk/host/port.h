@@ -43,9 +43,10 @@ public:
 // Lines for the trace of bytes that come back (replies); called from any thread.
 using TraceSink = std::function<void(const std::string &)>;
 
-// The built-in virtual camera. Times are seconds since `start` on the
-// monotonic clock, the same clock the host sleeps on.
-std::unique_ptr<Port> make_camera_port(const camera::CameraModel &model, double start, TraceSink replies);
+// The built-in virtual camera. Times are what `clock` says: the clock the
+// host sleeps on.
+std::unique_ptr<Port> make_camera_port(const camera::CameraModel &model, std::function<double()> clock,
+                                       TraceSink replies);
 
 // What every serial line shares: its settings, the clock origin, where
 // replies are traced, and how writes are bounded.

@@ -32,6 +32,9 @@ struct Options {
     bool realtime = false;
     bool raw = false;             // pass any value to the driver
     double pty_wait = 30;         // seconds to wait for the other side of --pty; 0: do not wait
+    // --sim-clock: the built-in camera and every sleep on a simulated clock
+    // starting here (seconds); negative: the monotonic clock.
+    double sim_start = -1;
 };
 
 // Exit statuses of the program.
@@ -84,7 +87,8 @@ void go_realtime();
 // Opens every slot's line (r.lines); false with an explanation.
 bool open_lines(Runtime &r, std::string *error);
 
-// Seconds since the host started, on the monotonic clock.
+// Seconds since the host started, on the monotonic clock; with --sim-clock
+// the simulated clock, which only sleeps move on.
 double elapsed();
 
 // One line to standard output (atomic with respect to other threads).

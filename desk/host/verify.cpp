@@ -4,7 +4,10 @@
 #include <stdio.h>
 
 #include <algorithm>
+#include <fstream>
 #include <optional>
+
+#include "verify_plot.h"
 
 namespace host {
 
@@ -55,6 +58,17 @@ std::optional<double> read_axis(Runtime &r, int axis, std::string *error) {
 }
 
 }  // namespace
+
+bool write_verify_plot(const std::string &path, const std::vector<verify::VerifiedMove> &moves, std::string *error) {
+    std::ofstream out(path);
+    out << verify::plot_svg(moves);
+    out.close();
+    if (!out) {
+        *error = "cannot write " + path;
+        return false;
+    }
+    return true;
+}
 
 bool run_verify(Runtime &r, const std::function<void(const std::function<void()> &)> &call,
                 const std::string &plot_path, bool quick) {

@@ -7,6 +7,8 @@
 # reaches the cameras and writes nothing. A file the values cannot go to is
 # refused before any camera moves; a SIGCHLD ignored by the caller loses no
 # result; the table fits 80 columns and a failed camera shows its last lines.
+# The site's page (--report) has every camera's row, the ones to look at on
+# top, and renders in headless Chromium within 1280 pixels.
 source "$2/e2e_lib.sh"
 export TMPDIR=$work  # the failed cameras' logs are kept there
 
@@ -100,8 +102,8 @@ one=$(awk -v a="$began" -v b="$(seconds)" 'BEGIN { print b - a }')
 
 began=$(seconds)
 status=0
-timeout 120 "$bin/visca_calibrate" --config "$work/site.ini" --all "${options[@]}" >"$work/site.txt" \
-  2>"$work/site-progress.txt" || status=$?
+timeout 120 "$bin/visca_calibrate" --config "$work/site.ini" --all "${options[@]}" --report "$work/calibration.html" \
+  >"$work/site.txt" 2>"$work/site-progress.txt" || status=$?
 site=$(awk -v a="$began" -v b="$(seconds)" 'BEGIN { print b - a }')
 [ "$status" -eq 1 ] || fail "the site run with a camera gone exited with $status"
 echo "one camera ${one} s, the site ${site} s"
@@ -138,6 +140,10 @@ expect_count "$work/site.ini" "PanSpeedCompensation = -50" 4
 expect_line "$work/site.txt" "camera 8 on $gone failed; its last lines:"
 expect_line "$work/site.txt" "4 of 6 camera(s) calibrated"
 expect_no_line "$work/site.txt" "belongs-to-another-driver"
+# rows FILE.html: each row's class and camera, in the page's order.
+rows() { grep -o "<tr class='[a-z]*' id='row[0-9]*'" "$1" | sed "s/<tr class='\([a-z]*\)' id='row\([0-9]*\)'/\1 \2/" | tr '\n' ' '; }
+expect_equal "the calibration page's rows" "$(rows "$work/calibration.html")" \
+  "failed 7 failed 8 calibrated 1 calibrated 2 calibrated 4 calibrated 6 "
 
 # The site checked with the values just written: camera 6 swapped for a copy
 # 5 % slower is drifted and on top; the calibrated ones are ok; the gone
@@ -150,13 +156,13 @@ cp "$work/check.ini" "$work/check-before.ini"
 began=$(seconds)
 status=0
 timeout 60 "$bin/visca_calibrate" --port "${ptys[0]}" --config "$work/check.ini" --check "${options[@]}" \
-  >"$work/check-one.txt" 2>&1 || status=$?
+  --report "$work/one.html" >"$work/check-one.txt" 2>&1 || status=$?
 one=$(awk -v a="$began" -v b="$(seconds)" 'BEGIN { print b - a }')
 expect_equal "one camera's check: exit status" "$status" 0
 began=$(seconds)
 status=0
-timeout 120 "$bin/visca_calibrate" --config "$work/check.ini" --all --check "${options[@]}" >"$work/check.txt" \
-  2>"$work/check-progress.txt" || status=$?
+timeout 120 "$bin/visca_calibrate" --config "$work/check.ini" --all --check "${options[@]}" --report "$work/site.html" \
+  >"$work/check.txt" 2>"$work/check-progress.txt" || status=$?
 site=$(awk -v a="$began" -v b="$(seconds)" 'BEGIN { print b - a }')
 expect_equal "the site check: exit status" "$status" 1
 echo "one camera's check ${one} s, the site's ${site} s"
@@ -167,10 +173,41 @@ expect_equal "the verdicts, drifted on top" "$verdicts" "$(printf '%s\n' "drifte
   "ok  camera 4 on ${ptys[2]}")"
 expect_line "$work/check.txt" "3 of 6 camera(s) ok"
 expect_equal "the file after the site check" "$(cat "$work/check.ini")" "$(cat "$work/check-before.ini")"
+expect_equal "one camera's page" "$(rows "$work/one.html")" "ok 1 "
+expect_equal "one camera's pictures" "$(grep -c '^<svg ' "$work/one.html")" 1
+expect_equal "the check page's rows" "$(rows "$work/site.html")" "drifted 6 failed 7 failed 8 ok 1 ok 2 ok 4 "
+expect_line "$work/check.txt" "page written to $work/site.html"
+echo "the check page: $(wc -c <"$work/site.html") bytes"
+# In Chromium: no console message, the table and the four cameras' pictures in
+# the DOM, and at 1280 x 800 nothing wider than the window (a copy of the page
+# measures itself; the page has no script of its own).
+browse "$work/page.log" --window-size=1280,800 --dump-dom "file://$work/site.html" >"$work/page.dom" ||
+  fail "chromium on the page exited with $?"
+expect_no_line "$work/page.log" CONSOLE
+expect_line "$work/page.dom" '<table id="cameras">'
+expect_count "$work/page.dom" '<tr class="drifted" id="row6">' 1
+expect_equal "pictures in the page" "$(grep -o '<svg ' "$work/page.dom" | wc -l)" 4
+expect_line "$work/page.dom" 'Where pan and tilt moves landed'
+sed 's|</body>|<script>document.body.dataset.width = document.documentElement.scrollWidth</script></body>|' \
+  "$work/site.html" >"$work/measured.html"
+browse "$work/measured.log" --window-size=1280,800 --dump-dom "file://$work/measured.html" >"$work/measured.dom" || true
+width=$(sed -n 's/.*data-width="\([0-9]*\)".*/\1/p' "$work/measured.dom")
+echo "the check page is ${width:-?} pixels wide at 1280 x 800"
+expect_between "the page's width at 1280 x 800" "${width:-0}" 600 1280
+# A page that cannot be written is refused before any camera moves.
+for run in "--config $work/check.ini --all" "--port ${ptys[0]} --config $work/check.ini"; do
+  status=0
+  # shellcheck disable=SC2086
+  timeout 30 "$bin/visca_calibrate" $run --check "${options[@]}" --report "$work/nofolder/site.html" \
+    >"$work/no-page.txt" 2>&1 || status=$?
+  expect_equal "'$run --report nofolder/...': exit status" "$status" 2
+  expect_line "$work/no-page.txt" "cannot write $work/nofolder/site.html"
+  expect_no_line "$work/no-page.txt" "checking"
+done
 # Ctrl-C during the site check: the cameras stop, exit 130, the file untouched.
 perl -e '$SIG{INT} = "DEFAULT"; exec @ARGV or die "$!"' \
-  "$bin/visca_calibrate" --config "$work/check.ini" --all --check "${options[@]}" >"$work/check-int.txt" \
-  2>"$work/check-int-progress.txt" &
+  "$bin/visca_calibrate" --config "$work/check.ini" --all --check "${options[@]}" --report "$work/int.html" \
+  >"$work/check-int.txt" 2>"$work/check-int-progress.txt" &
 site_pid=$!
 wait_for "$work/check-int-progress.txt" "camera 6 on $worn: checking" || true
 sleep 1
@@ -179,6 +216,7 @@ status=0
 wait "$site_pid" || status=$?
 expect_equal "the interrupted site check's exit status" "$status" 130
 expect_equal "the file after the interrupted check" "$(cat "$work/check.ini")" "$(cat "$work/check-before.ini")"
+[ ! -e "$work/int.html" ] || fail "the interrupted check wrote a page"
 
 # Each stop signal while the second camera of a shared line runs: passed on,
 # it stops that camera, and the file stays as it was although the cameras

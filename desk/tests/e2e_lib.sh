@@ -110,3 +110,14 @@ finish() {
   fi
   echo "all checks passed"
 }
+
+# browse LOG OPTION... URL: headless Chromium ($CHROMIUM, else chromium) on
+# URL with OPTIONs (--dump-dom, --screenshot=...); its log, console messages
+# included, is added to LOG.
+browse() {
+  local log=$1
+  shift
+  timeout 60 "${CHROMIUM:-chromium}" --headless --no-sandbox --disable-gpu --disable-quic --no-first-run \
+    --disable-background-networking --disable-component-update --disable-sync \
+    --user-data-dir="$(mktemp -d -p "$work")" --enable-logging=stderr --log-level=0 "$@" 2>>"$log"
+}

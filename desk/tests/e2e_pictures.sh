@@ -24,10 +24,7 @@ render() {
   size=$(sed -n '1s/.* width="\([0-9]*\)[0-9.]*" height="\([0-9]*\)[0-9.]*".*/\1,\2/p' "$svg")
   for what in "--screenshot=$work/$1.png --window-size=${size:-1000,1000}" --dump-dom; do
     # shellcheck disable=SC2086  # $what is two options or one
-    timeout 60 "$browser" --headless --no-sandbox --disable-gpu --disable-quic --no-first-run \
-      --disable-background-networking --disable-component-update --disable-sync \
-      --user-data-dir="$(mktemp -d -p "$work")" --enable-logging=stderr --log-level=0 \
-      $what "file://$svg" >"$work/$1.out" 2>>"$work/$1.log" || fail "chromium on $1.svg exited with $?"
+    browse "$work/$1.log" $what "file://$svg" >"$work/$1.out" || fail "chromium on $1.svg exited with $?"
   done
   mv "$work/$1.out" "$work/$1.dom"
 }

@@ -51,6 +51,27 @@ reached=$(sed -n 's/.*pan: requested 10.000 degrees, reached \([0-9.]*\) degrees
 rest=$(sed -n 's/^virtual camera 1: pan \([0-9.]*\),.*/\1/p' "$work/builtin.txt")
 expect_between "reached - rest" "$(awk -v a="${reached:-0}" -v b="${rest:-99}" 'BEGIN { print a - b }')" -0.002 0.002
 
+# --sim-clock: sleeps take no real time (a minute's wait in seconds at most)
+# and a session lands the same every time; its start sets the phase against
+# the camera's frames, which moves where a move lands.
+sim() {
+  timeout 20 "$bin/tavrinode" --profile stepped --sim-clock "$1" 'rel pan 10' 'wait 60000' 2>&1 |
+    sed -n 's/^virtual camera 1: pan \([-0-9.]*\),.*/\1/p'
+}
+first=$(sim 5)
+[ -n "$first" ] || fail "tavrinode --sim-clock 5 did not run"
+expect_between "pan on the simulated clock" "${first:-0}" 25.0 26.7  # as above, without the machine's lateness
+expect_equal "the same session again" "$(sim 5)" "$first"
+[ "$(sim 35)" != "$first" ] || fail "--sim-clock 35 landed as 5 does: the start is not the frame phase"
+rc=0
+"$bin/tavrinode" --port /dev/null --sim-clock 0 'rel pan 1' >"$work/sim-port.txt" 2>&1 || rc=$?
+expect_equal "--sim-clock with --port exit status" "$rc" 2
+expect_line "$work/sim-port.txt" "--sim-clock are for the built-in camera"
+rc=0
+"$bin/tavrinode" --sim-clock -3 'rel pan 1' >"$work/sim-bad.txt" 2>&1 || rc=$?
+expect_equal "--sim-clock -3 exit status" "$rc" 2
+expect_line "$work/sim-bad.txt" "--sim-clock: '-3' is not a time in milliseconds"
+
 # Profile errors: a clear message and a nonzero status.
 rc=0
 "$bin/virtual_camera" --pty --profile no-such-camera >"$work/unknown.txt" 2>&1 || rc=$?

@@ -239,7 +239,7 @@ bool forwarded(int argc, char **argv, std::vector<std::string> *out, std::string
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         if (a == "--all") continue;
-        if (a == "--config" || a == "--jobs") {
+        if (a == "--config" || a == "--jobs" || a == "--report") {
             ++i;
             continue;
         }

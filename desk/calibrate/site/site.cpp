@@ -18,6 +18,7 @@
 #include "ini_update.h"
 #include "runs.h"
 #include "check_table.h"
+#include "site_page.h"
 #include "table.h"
 
 namespace site {
@@ -118,8 +119,10 @@ void clean_up(const Run &run, const std::vector<Camera> &cameras, const std::vec
 
 // A site check: the verdicts, nothing written; 0 only when every camera is ok.
 int check_ended(const std::vector<Camera> &cameras, const std::vector<Outcome> &outcomes, int signal, double seconds,
-                const Run &run) {
+                const Run &run, const std::string &config, const std::string &report) {
     printf("\n%s", check_table(cameras, outcomes).c_str());
+    std::vector<page::Camera> shown;
+    if (!report.empty()) shown = page_cameras(run, cameras, outcomes);
     clean_up(run, cameras, outcomes);
     const size_t good = static_cast<size_t>(std::count_if(outcomes.begin(), outcomes.end(),
                                                           [](const Outcome &o) { return o.ok; }));
@@ -128,12 +131,13 @@ int check_ended(const std::vector<Camera> &cameras, const std::vector<Outcome> &
         fprintf(stderr, "visca_calibrate: interrupted\n");
         return 128 + signal;
     }
+    if (!report.empty() && !write_page(report, config, true, shown)) return 1;
     return good == cameras.size() ? 0 : 1;
 }
 
 }  // namespace
 
-int calibrate_all(int argc, char **argv, const std::string &config, int jobs) {
+int calibrate_all(int argc, char **argv, const std::string &config, int jobs, const std::string &report) {
     std::string error;
     Run run;
     if (!forwarded(argc, argv, &run.options, &error)) {
@@ -166,8 +170,10 @@ int calibrate_all(int argc, char **argv, const std::string &config, int jobs) {
     const double began = now();
     int signal = 0;
     const std::vector<Outcome> outcomes = run_cameras(run, cameras, jobs, &signal);
-    if (run.check) return check_ended(cameras, outcomes, signal, now() - began, run);
+    if (run.check) return check_ended(cameras, outcomes, signal, now() - began, run, config, report);
     printf("\n%s", table(cameras, outcomes).c_str());
+    std::vector<page::Camera> shown;
+    if (!report.empty()) shown = page_cameras(run, cameras, outcomes);
     clean_up(run, cameras, outcomes);
     const size_t good = static_cast<size_t>(std::count_if(outcomes.begin(), outcomes.end(),
                                                           [](const Outcome &o) { return o.ok; }));
@@ -176,8 +182,15 @@ int calibrate_all(int argc, char **argv, const std::string &config, int jobs) {
         fprintf(stderr, "visca_calibrate: interrupted; the configuration file was left as it was\n");
         return 128 + signal;
     }
-    if (!write_back(config, cameras, outcomes)) return 1;
-    return good == cameras.size() ? 0 : 1;
+    const bool written = write_back(config, cameras, outcomes);
+    if (!written) {
+        // The page must not say calibrated where nothing went into the file.
+        for (page::Camera &c : shown) {
+            if (c.verdict == "calibrated") c.verdict = "failed (its values were not written)";
+        }
+    }
+    if (!report.empty() && !write_page(report, config, false, shown)) return 1;
+    return written && good == cameras.size() ? 0 : 1;
 }
 
 }  // namespace site

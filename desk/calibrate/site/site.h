@@ -8,8 +8,9 @@
 // time, predicted error), not on how that run is built inside.
 //
 // read_site.cpp reads the site from the file, runs.cpp runs and watches the
-// cameras' runs, table.cpp draws the closing table; site.cpp puts them
-// together and writes the values back.
+// cameras' runs, table.cpp draws the closing table (check_table.cpp a
+// check's), site_page.cpp the page of --report; site.cpp puts them together
+// and writes the values back.
 #ifndef SIM_CALIBRATE_SITE_H
 #define SIM_CALIBRATE_SITE_H
 
@@ -31,9 +32,10 @@ bool read_cameras(const std::string &path, std::vector<Camera> *cameras, std::st
 
 // `visca_calibrate --config FILE --all [options]`: the options of argv that
 // are not the site's own are handed to every camera's run; at most `jobs`
-// lines at a time. The exit status: 0 when every camera was calibrated and
+// lines at a time; with a REPORT path, the site's page goes there (a stopped
+// run writes none). The exit status: 0 when every camera was calibrated and
 // written.
-int calibrate_all(int argc, char **argv, const std::string &config, int jobs);
+int calibrate_all(int argc, char **argv, const std::string &config, int jobs, const std::string &report);
 
 }  // namespace site
 

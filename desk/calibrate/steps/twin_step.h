@@ -1,5 +1,6 @@
 // The twin as steps of a calibration run (main.cpp): checked before
-// anything moves, measured after the calibration's drives, written last.
+// anything moves, measured after the calibration's drives, written once the
+// camera is back at its start (a calibration refused later keeps it).
 #ifndef SIM_CALIBRATE_TWIN_STEP_H
 #define SIM_CALIBRATE_TWIN_STEP_H
 

@@ -43,20 +43,51 @@ public:
     // An inquiry takes effect on the camera's next time step after it
     // arrived, and its reply follows a fixed delay later: the reply's
     // arrival tells when, better than the inquiry's (a wait of up to a
-    // step). The delay: the median inquiry-to-reply time over readings at
-    // rest, less the bytes on the line and the average half step.
+    // step). The delay: right after a reply the line is at one phase of the
+    // camera's steps; an inquiry sent `w` later waits for the next step, a
+    // wait that shrinks as `w` grows until a step boundary passes it and it
+    // waits a whole step again. The shortest round trip, found by halving
+    // `w` around that jump, is the delay plus the bytes on the line.
     bool learn_reply_delay(std::string *error) {
-        std::vector<double> trips;
-        for (int i = 0; i < 9; ++i) {
-            link_.wait(0.004 * i);
+        const double step = setup_.time_step;
+        // Each probe starts right after the last one's reply.
+        if (!read_pan_tilt(link_, error)) return false;
+        auto trip = [&](double w) -> std::optional<double> {
+            link_.wait(w);
             const double sent = link_.now();
-            if (!read_pan_tilt(link_, error)) return false;
-            trips.push_back(link_.now() - sent);
+            if (!read_pan_tilt(link_, error)) return std::nullopt;
+            return link_.now() - sent;
+        };
+        const auto first = trip(0);
+        if (!first) return false;
+        double shortest = *first;
+        if (step > 0) {
+            // Before the jump a trip is `first - w`; after it a step longer.
+            double before = 0, after = 1.2 * step;
+            while (after - before > step / 256) {
+                const double w = (before + after) / 2;
+                const auto t = trip(w);
+                if (!t) return false;
+                if (*t < *first - w + step / 2) {
+                    before = w;
+                    shortest = std::min(shortest, *t);
+                } else {
+                    after = w;
+                }
+            }
         }
-        std::sort(trips.begin(), trips.end());
-        reply_delay_ = std::max(0.0, trips[4] - 16 * byte_seconds - setup_.time_step / 2);
+        reply_delay_ = std::max(0.0, shortest - 16 * byte_seconds);
         out_->reply_seconds = reply_delay_;
         return true;
+    }
+
+    // The first step boundary after `t`, from the last reading (taken at
+    // one); `t` itself when the camera acts on arrival, and half a step
+    // after it (the average) before any reading.
+    double effect_after(double t) const {
+        const double step = setup_.time_step;
+        if (!(step > 0) || !boundary_) return t + step / 2;
+        return *boundary_ + (floor((t - *boundary_) / step) + 1) * step;
     }
 
     std::optional<Reading> read(int axis, std::string *error) {
@@ -74,8 +105,9 @@ public:
         const double sign = g.sign == 0 ? 1 : g.sign;
         const double reply_bytes = is_lens(axis) ? 7 : 11;
         out_->reply_times.push_back(link_.now() - reply_bytes * byte_seconds);
-        return Reading{link_.now() - reply_bytes * byte_seconds - reply_delay_,
-                       static_cast<double>(raw) * sign / g.units_per_unit};
+        const double at = link_.now() - reply_bytes * byte_seconds - reply_delay_;
+        boundary_ = at;
+        return Reading{at, static_cast<double>(raw) * sign / g.units_per_unit};
     }
 
     // Two equal readings in a row: at rest.
@@ -127,14 +159,11 @@ public:
         const auto start = rest(axis, error);
         if (!start) return false;
         const double step = setup_.time_step;
-        // Drive and stop go out at phases spread over the camera's step (right
-        // after a reply they would fall at one phase), so that half a step is
-        // the average wait for either to take effect.
-        ++holds_;
-        link_.wait(step * (0.1 + 0.2 * (holds_ % 5)));
-        const double sent = link_.now();
+        // Drive and stop take effect on the step boundary after them, which
+        // the last reading tells: no need to spread them over the step.
+        // A command has reached the camera when command() returns.
         if (!command(drive_frame(axis, dir, code), error)) return false;
-        const double effect = sent + step / 2;
+        const double effect = effect_after(link_.now());
         // Stop early enough that the coast and a late stop stay inside the room.
         const double margin = rate_guess * (0.15 + 2 * step);
         std::vector<Reading> rs;
@@ -149,9 +178,8 @@ public:
             static const double pause[5] = {0, 0.007, 0.013, 0.003, 0.019};
             link_.wait(std::max(0.01 - (link_.now() - before), pause[rs.size() % 5]));
         }
-        link_.wait(step * (0.1 + 0.2 * ((holds_ / 5) % 5)));
-        const double stop_sent = link_.now();
         if (!command(stop_frame(axis), error)) return false;
+        const double stop_at = effect_after(link_.now());
         const auto end = rest(axis, error);
         if (!end) return false;
         if (stopped()) return (*error = "interrupted", false);
@@ -179,9 +207,10 @@ public:
         if (steady.size() < 3 || !line || !(line->rate > 0)) return true;  // did not move measurably
         Hold h;
         h.rate = line->rate;
+        h.resolution = 2 * unit / std::max(unit, steady.back().distance - steady.front().distance);
         h.latency = -line->offset / line->rate;
         if (!blocked) {
-            const double stop_effect = stop_sent - effect + step / 2;
+            const double stop_effect = stop_at - effect;
             h.coast = 2 * ((end->p - start->p) * dir - line->at(stop_effect)) / line->rate;
         }
         out_->holds[axis][dir > 0 ? 0 : 1][code] = h;
@@ -208,14 +237,16 @@ private:
     const volatile int *stop_;
     TwinMeasurement *out_;
     double reply_delay_ = 0;
-    long holds_ = 0;
+    std::optional<double> boundary_;  // camera time of the last reading: a step boundary
     std::optional<Reading> rest_[4];
     bool seen_[2] = {false, false};
     long counter_[2] = {0, 0};
 };
 
 // Both ends, at the top code: each way until the axis stops, or for the
-// time allowed. Pan and tilt then go back to where they began.
+// time allowed. Pan and tilt then go back to where they began, a lens to
+// its middle (room both ways). A lens seeks its low end first: zoom stands
+// at wide after power-up, so the way there is short.
 bool find_ends(Meter &m, CameraLink &link, const TwinSetup &setup, int axis, TwinMeasurement *out, std::string *error) {
     const int top = setup.top_code[axis];
     const double allowed = is_lens(axis) ? 60 : setup.end_search_seconds;
@@ -223,49 +254,79 @@ bool find_ends(Meter &m, CameraLink &link, const TwinSetup &setup, int axis, Twi
     if (!start) return false;
     Reading at;
     const double began = link.now();
-    if (!m.seek_end(axis, top, 1, allowed, &out->max[axis], &at, error)) return false;
+    const int first = is_lens(axis) ? -1 : 1;
+    std::optional<double> *ends[2] = {&out->max[axis], &out->min[axis]};
+    if (!m.seek_end(axis, top, first, allowed, ends[first > 0 ? 0 : 1], &at, error)) return false;
     // The way back covers the way out as well.
-    if (!m.seek_end(axis, top, -1, allowed + (link.now() - began), &out->min[axis], &at, error)) return false;
-    // Back towards the start (a lens: its middle, room both ways), closed
-    // loop on the readings.
+    if (!m.seek_end(axis, top, -first, allowed + (link.now() - began), ends[first > 0 ? 1 : 0], &at, error)) {
+        return false;
+    }
+    // Closed loop on the readings.
     const double target = is_lens(axis) && out->min[axis] && out->max[axis] ? (*out->min[axis] + *out->max[axis]) / 2
                                                                           : start->p;
-    if (!m.command(drive_frame(axis, 1, top), error)) return false;
+    const int back = first;  // from the end the second search found
+    if (!m.command(drive_frame(axis, back, top), error)) return false;
     const double give_up = link.now() + 2 * allowed + 5;
     while (link.now() < give_up && !m.stopped()) {
         link.wait(0.02);
         const auto r = m.read(axis, error);
         if (!r) return false;
-        if (r->p >= target) break;
+        if ((r->p - target) * back >= 0) break;
     }
     return m.command(stop_frame(axis), error);
 }
 
-// Every code each way, alternately, starting on the side with more room.
+// Every code, on the side with more room; every sixth code from the top
+// also the other way, and when those two ways differ by more than 1 %
+// every code the other way too (the format has one speed per byte: their
+// mean is written). A camera the same both ways costs half the drives.
 bool sweep(Meter &m, const TwinSetup &setup, int axis, TwinMeasurement *out, std::string *error) {
     const AxisGeometry &g = setup.geometry[axis];
     const double unit = 1 / g.units_per_unit;
     const double low = out->min[axis] ? *out->min[axis] : -1e9, high = out->max[axis] ? *out->max[axis] : 1e9;
     const double span = high - low;
-    double guess = 0;  // the previous code's rate
-    for (int code = 0; code <= setup.top_code[axis]; ++code) {
-        if (m.stopped()) return (*error = "interrupted", false);
-        // A distance of 200 units of the reading, in 0.4 s to 1.2 s.
-        double seconds = guess > 0 ? std::clamp(200 * unit / guess, 0.4, 1.2) : 0.8;
-        if (guess > 0) seconds = std::min(seconds, 0.7 * span / (guess * 1.3));
+    const int top = setup.top_code[axis];
+    std::map<int, double> seconds;  // per code, how long it is driven
+    double guess = 0;  // the fastest rate so far
+    auto drive = [&](int code, bool both) {
         const auto here = m.rest(axis, error);
         if (!here) return false;
         const int first = high - here->p >= here->p - low ? 1 : -1;
         for (int dir : {first, -first}) {
+            if (dir != first && !both) break;
             const auto now = m.rest(axis, error);
             if (!now) return false;
             const double room = dir > 0 ? high - now->p : now->p - low;
-            if (!m.hold(axis, code, dir, seconds, room, guess * 1.3, error)) return false;
+            if (!m.hold(axis, code, dir, seconds[code], room, guess * 1.3, error)) return false;
         }
         for (const auto &side : out->holds[axis]) {
             const auto h = side.find(code);
             if (h != side.end()) guess = std::max(guess, h->second.rate);
         }
+        return true;
+    };
+    double asymmetry = 0;
+    for (int code = 0; code <= top; ++code) {
+        if (m.stopped()) return (*error = "interrupted", false);
+        // A distance of 200 units of the reading, in 0.4 s to 1.2 s (the
+        // longest for the first code, the slowest).
+        double &t = seconds[code];
+        t = guess > 0 ? std::clamp(200 * unit / guess, 0.4, 1.2) : 1.0;
+        if (guess > 0) t = std::min(t, 0.7 * span / (guess * 1.3));
+        if (!drive(code, (top - code) % 6 == 0)) return false;
+        const auto up = out->holds[axis][0].find(code), down = out->holds[axis][1].find(code);
+        if (up != out->holds[axis][0].end() && down != out->holds[axis][1].end()) {
+            // Beyond what two units of the reading explain.
+            const double mean = (up->second.rate + down->second.rate) / 2;
+            const double resolution = std::max(up->second.resolution, down->second.resolution);
+            asymmetry = std::max(asymmetry, fabs(up->second.rate - down->second.rate) / mean - resolution);
+        }
+    }
+    if (asymmetry <= 0.01) return true;
+    for (int code = 0; code <= top; ++code) {
+        if (m.stopped()) return (*error = "interrupted", false);
+        const bool one_way = out->holds[axis][0].count(code) + out->holds[axis][1].count(code) == 1;
+        if (one_way && !drive(code, true)) return false;
     }
     return true;
 }
@@ -347,7 +408,10 @@ bool measure_twin(CameraLink &link, const TwinSetup &setup, const volatile int *
         return false;
     }
     out->version.assign(version->begin(), version->end());
-    Meter m(link, setup, stop, out);
+    // The step, refined on the replies as they come (the calibration's
+    // staircase is 1 to 3 % off): drives and stops are timed on it.
+    TwinSetup live = setup;
+    Meter m(link, live, stop, out);
     if (!m.learn_reply_delay(error)) return false;
     for (int axis = 0; axis < 4; ++axis) {
         if (axis == Focus && !m.command(focus_mode(false), error)) return false;
@@ -357,8 +421,18 @@ bool measure_twin(CameraLink &link, const TwinSetup &setup, const volatile int *
             out->lens_start[axis - Zoom] = r->p;
         }
         const auto start = m.rest(axis, error);
-        if (!start || !find_ends(m, link, setup, axis, out, error) || !sweep(m, setup, axis, out, error) ||
-            !go_near(m, link, setup, axis, start->p, *out, error)) {
+        if (!start || !find_ends(m, link, live, axis, out, error)) {
+            if (!error->empty()) *error = std::string(axis_label(axis)) + ": " + *error;
+            return false;
+        }
+        if (setup.time_step > 0) {
+            // The refinement needs 50 replies: a few more readings if the ends came quickly.
+            while (out->reply_times.size() < 50) {
+                if (!m.read(axis, error)) return false;
+            }
+            if (const auto fine = refine_time_step(out->reply_times, setup.time_step)) live.time_step = *fine;
+        }
+        if (!sweep(m, live, axis, out, error) || !go_near(m, link, live, axis, start->p, *out, error)) {
             if (!error->empty()) *error = std::string(axis_label(axis)) + ": " + *error;
             return false;
         }

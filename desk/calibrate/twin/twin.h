@@ -27,6 +27,7 @@ struct TwinSetup {
 // One drive from rest at one speed code.
 struct Hold {
     double rate = 0;                   // degrees or steps per second
+    double resolution = 0;             // of the rate, relative: two units of the reading over the distance fitted
     std::optional<double> latency;     // seconds from the drive taking effect to steady motion
     std::optional<double> coast;       // seconds of even slowing after the stop
 };

@@ -19,18 +19,29 @@ std::string format(const char *fmt, A... a) {
     return text;
 }
 
-// The mean of both ways for each code that moved; the largest difference
-// between the two ways, relative, with the code it was at.
-std::map<int, double> both_ways(const TwinMeasurement &m, int axis, double *asymmetry, int *at) {
+// For each code that moved, the mean of the ways it was driven (both, or
+// the one a camera the same both ways was driven); the difference between
+// the two ways, relative, at the code where it goes furthest beyond the
+// readings' resolution and more than 1 % (else 0), with that code. `each_way`:
+// whether the axis moved measurably both ways at some code.
+std::map<int, double> both_ways(const TwinMeasurement &m, int axis, double *asymmetry, int *at, bool *each_way) {
     std::map<int, double> rates;
     *asymmetry = 0;
+    double most = 0;
+    *each_way = !m.holds[axis][0].empty() && !m.holds[axis][1].empty();
+    for (const auto &side : m.holds[axis]) {
+        for (const auto &[code, hold] : side) rates[code] = hold.rate;
+    }
     for (const auto &[code, up] : m.holds[axis][0]) {
         const auto down = m.holds[axis][1].find(code);
         if (down == m.holds[axis][1].end()) continue;
         const double mean = (up.rate + down->second.rate) / 2;
         rates[code] = mean;
+        // Counted by how far it goes beyond the resolution of the readings;
+        // said as measured.
         const double d = fabs(up.rate - down->second.rate) / mean;
-        if (d > *asymmetry) *asymmetry = d, *at = code;
+        const double beyond = d - std::max(up.resolution, down->second.resolution);
+        if (beyond > 0.01 && beyond > most) most = beyond, *asymmetry = d, *at = code;
     }
     return rates;
 }
@@ -79,8 +90,9 @@ bool twin_profile(const TwinMeasurement &m, const TwinSetup &setup, camera::Prof
         const std::string name = axis_label(axis);
         double asym = 0;
         int asym_at = 0;
-        const std::map<int, double> rates = both_ways(m, axis, &asym, &asym_at);
-        if (rates.empty()) {
+        bool each_way = false;
+        const std::map<int, double> rates = both_ways(m, axis, &asym, &asym_at, &each_way);
+        if (rates.empty() || !each_way) {
             *error = name + ": no speed byte moved it measurably both ways; a twin needs every axis";
             return false;
         }
@@ -147,11 +159,11 @@ bool twin_profile(const TwinMeasurement &m, const TwinSetup &setup, camera::Prof
         camera::LensAxis &a = *lens[axis - Zoom];
         double asym = 0;
         int asym_at = 0;
-        const std::map<int, double> rates = both_ways(m, axis, &asym, &asym_at);
-        if (rates.size() != 8) {
-            *error = name + format(": %zu of the 8 speed nibbles moved it measurably both ways; a twin needs every "
-                                   "nibble",
-                                   rates.size());
+        bool each_way = false;
+        const std::map<int, double> rates = both_ways(m, axis, &asym, &asym_at, &each_way);
+        if (rates.size() != 8 || !each_way) {
+            *error = name + format(": %zu of the 8 speed nibbles moved it measurably%s; a twin needs every nibble",
+                                   rates.size(), each_way ? "" : ", and not both ways");
             return false;
         }
         if (!m.min[axis] || !m.max[axis] || !(*m.min[axis] < *m.max[axis]) || *m.min[axis] < 0 || *m.max[axis] > 0xFFFF) {

@@ -2,17 +2,17 @@
 // and tilt (the diagonal is a perfect landing), on the right the error of
 // every move against its size, both on log scales, with the accuracy goals.
 // One colour per axis throughout; every axis has rounded ticks and a title.
+#include "verify_plot.h"
+
 #include <math.h>
 #include <stdio.h>
 
 #include <algorithm>
-#include <fstream>
 #include <sstream>
 
 #include "plot_ticks.h"
-#include "verify.h"
 
-namespace host {
+namespace verify {
 
 using camera::nice_step;
 using camera::tick_label;
@@ -42,9 +42,9 @@ struct Goal {
     bool median;      // false: every move (the worst)
 };
 const Goal goals[] = {
-    {1, 5, verify::goal_short_median, true},         {5, 90, verify::goal_long_median, true},
-    {5, 90, verify::goal_long_worst, false},         {200, 10000, verify::goal_lens_median, true},
-    {200, 10000, verify::goal_lens_worst, false},
+    {1, 5, goal_short_median, true},         {5, 90, goal_long_median, true},
+    {5, 90, goal_long_worst, false},         {200, 10000, goal_lens_median, true},
+    {200, 10000, goal_lens_worst, false},
 };
 
 // Panel geometry: each panel is a square plot with room for ticks and titles.
@@ -102,16 +102,18 @@ void legend(std::ostringstream &svg, double x0, const std::vector<Entry> &entrie
 
 }  // namespace
 
-bool write_verify_plot(const std::string &path, const std::vector<verify::VerifiedMove> &moves, std::string *error) {
+std::string plot_svg(const std::vector<VerifiedMove> &moves) {
     std::ostringstream svg;
+    // The view box lets a page scale the picture down to its column.
     svg << "<svg xmlns='http://www.w3.org/2000/svg' width='" << 2 * panel_w << "' height='" << height
+        << "' viewBox='0 0 " << 2 * panel_w << " " << height
         << "' font-family='sans-serif' font-size='12'>\n<rect width='100%' height='100%' fill='white'/>\n";
     bool present[4] = {false, false, false, false};
-    for (const verify::VerifiedMove &v : moves) present[v.axis] = true;
+    for (const VerifiedMove &v : moves) present[v.axis] = true;
 
     // Left: requested against reached, degrees, the same rounded scale both ways.
     double reach = 1;
-    for (const verify::VerifiedMove &v : moves) {
+    for (const VerifiedMove &v : moves) {
         if (v.axis <= 1) reach = std::max({reach, fabs(v.requested), fabs(v.reached)});
     }
     const double step = nice_step(2 * reach), span = ceil(reach / step) * step;
@@ -124,7 +126,7 @@ bool write_verify_plot(const std::string &path, const std::vector<verify::Verifi
     }
     svg << "<line x1='" << lx(-span) << "' y1='" << ly(-span) << "' x2='" << lx(span) << "' y2='" << ly(span)
         << "' stroke='#888' stroke-dasharray='4,3'/>\n";
-    for (const verify::VerifiedMove &v : moves) {
+    for (const VerifiedMove &v : moves) {
         if (v.axis > 1) continue;
         marker(svg, v.axis, lx(v.requested), ly(v.reached));
     }
@@ -156,7 +158,7 @@ bool write_verify_plot(const std::string &path, const std::vector<verify::Verifi
             << ry(g.error) << "' stroke='#333' stroke-width='2' stroke-dasharray='" << (g.median ? "8,3" : "2,3")
             << "'/>\n";
     }
-    for (const verify::VerifiedMove &v : moves) {
+    for (const VerifiedMove &v : moves) {
         marker(svg, v.axis, rx(fabs(v.requested)), ry(v.error()));
     }
     std::vector<Entry> all;
@@ -168,15 +170,7 @@ bool write_verify_plot(const std::string &path, const std::vector<verify::Verifi
     legend(svg, x0, all);
     if (moves.empty()) text(svg, panel_w, height / 2, "no moves", "middle", " font-size='20'");
     svg << "</svg>\n";
-
-    std::ofstream out(path);
-    out << svg.str();
-    out.close();
-    if (!out) {
-        *error = "cannot write " + path;
-        return false;
-    }
-    return true;
+    return svg.str();
 }
 
-}  // namespace host
+}  // namespace verify
