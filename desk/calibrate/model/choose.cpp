@@ -12,6 +12,11 @@ namespace calibrate {
 
 namespace {
 
+// A stair landed on less often than this does not count towards the worst.
+constexpr double stair_seen = 0.05;
+// How far off the phase of a drive within the camera's step may be.
+constexpr double stair_phase = 0.25;
+
 struct KeyRange {
     const char *key;
     long low, high;
@@ -66,28 +71,38 @@ Prediction predict(DriverProbe &probe, const Curves &curves, int axis, double am
     Prediction p;
     p.requested = amount;
     p.drives = probe.move(axis, amount);
-    double low = 0, high = 0, high_weight = 0;  // one stair below and above, and how likely the one above is
+    double mean = 0, f = 0;  // one drive's mean distance, and how far its time is into a step
     for (const Drive &d : p.drives) {
         const auto it = curves.find(CurveKey{d.axis, d.dir, d.speed});
         if (it == curves.end()) {
             p.known = false;
             continue;
         }
-        const double mean = std::max(0.0, it->second.at(d.seconds));
+        mean = std::max(0.0, it->second.at(d.seconds));
         p.reached += d.dir * mean;
         if (step > 0 && p.drives.size() == 1) {
-            const double f = d.seconds / step - floor(d.seconds / step);
-            const double stair = it->second.rate * step;
-            low = d.dir * std::max(0.0, mean - f * stair);
-            high = d.dir * std::max(0.0, mean + (1 - f) * stair);
-            high_weight = f;
+            f = d.seconds / step - floor(d.seconds / step);
+            p.stair = it->second.rate * step;
         }
     }
     const double a = fabs(amount);
-    if (step > 0 && p.drives.size() == 1 && p.known) {
-        p.expected = ((1 - high_weight) * fabs(low - amount) + high_weight * fabs(high - amount)) / a;
-    } else {
-        p.expected = fabs(p.reached - amount) / a;
+    if (!(p.stair > 0) || !p.known) {
+        p.expected = p.worst = fabs(p.reached - amount) / a;
+        return p;
+    }
+    // Where the drive lands if it lasts the step below or above its time,
+    // when the step above comes `g` of the time.
+    const double dir = p.drives[0].dir;
+    const auto low = [&](double g) { return dir * std::max(0.0, mean - g * p.stair); };
+    const auto high = [&](double g) { return dir * std::max(0.0, mean + (1 - g) * p.stair); };
+    p.expected = ((1 - f) * fabs(low(f) - amount) + f * fabs(high(f) - amount)) / a;
+    // The step's phase is known only roughly (the estimated step and the
+    // line's timing carried over many steps): the worst looks a little
+    // either side of it.
+    for (double g : {f - stair_phase, f, f + stair_phase}) {
+        g = std::clamp(g, 0.0, 1.0);
+        if (1 - g >= stair_seen) p.worst = std::max(p.worst, fabs(low(g) - amount) / a);
+        if (g >= stair_seen) p.worst = std::max(p.worst, fabs(high(g) - amount) / a);
     }
     return p;
 }
@@ -180,6 +195,28 @@ void choose_axis(DriverProbe &probe, const Curves &curves, int axis, const std::
         search(probe, curves, axis, moves, t.key, near, step);
         if (!compensations.empty()) search(probe, curves, axis, moves, compensation_key(axis).key, compensations, step);
     }
+}
+
+Curves with_between(const Curves &measured) {
+    Curves all = measured;
+    for (auto it = measured.begin(); it != measured.end(); ++it) {
+        const auto [axis, dir, speed] = it->first;
+        const auto next = std::next(it);
+        if (axis > Tilt || next == measured.end()) continue;
+        const auto [next_axis, next_dir, next_speed] = next->first;
+        if (next_axis != axis || next_dir != dir) continue;
+        const Line &a = it->second, &b = next->second;
+        for (int between = speed + 1; between < next_speed; ++between) {
+            const double w = static_cast<double>(between - speed) / (next_speed - speed);
+            Line l;
+            l.rate = (1 - w) * a.rate + w * b.rate;
+            l.offset = (1 - w) * a.offset + w * b.offset;
+            l.shortest = std::min(a.shortest, b.shortest);
+            l.longest = std::max(a.longest, b.longest);
+            all[CurveKey{axis, dir, between}] = l;
+        }
+    }
+    return all;
 }
 
 long choose_move_speed(DriverProbe &probe, const Curves &curves, bool pan, bool tilt, double frame_ms) {

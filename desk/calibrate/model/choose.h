@@ -33,6 +33,12 @@ struct Prediction {
     // below or the one above its time, so it lands one stair short of or
     // beyond `reached`, as likely as the drive time is near either.
     double expected = 0;
+    // The worse of the two stairs it lands on often enough to be met (one
+    // time in twenty or more, the phase of its time within a step known to
+    // a quarter step): what a prediction for a single move can stand
+    // behind. Without a time step, the expected error.
+    double worst = 0;
+    double stair = 0;  // distance one time step moves (0: no step, or several drives)
 
     double error() const { return expected; }
 };
@@ -70,6 +76,13 @@ std::vector<std::string> keys_of(int axis);
 // `search_compensation` false keeps the compensation as configured.
 void choose_axis(DriverProbe &probe, const Curves &curves, int axis, const std::vector<double> &moves,
                  bool search_compensation, double step = 0);
+
+// The measured pan and tilt curves, and lines for the speed bytes between
+// two measured ones, each direction apart: rate and offset in proportion
+// between the nearest measured byte below and above. A guide to which
+// bytes to measure, never a prediction to stand behind (nothing beyond the
+// slowest and fastest measured byte).
+Curves with_between(const Curves &measured);
 
 // MoveSpeed: the fastest whose long-move speed byte turns at most 0.3
 // degrees (6 % of a 5 degree move) within one video frame of the camera,

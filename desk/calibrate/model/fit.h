@@ -19,8 +19,24 @@ struct Line {
     double rms = 0;     // root mean square of the residuals
     int samples = 0;
     double shortest = 0, longest = 0;  // the drive times it was fitted over
+    // The line through the drives of the two shortest drive times alone,
+    // where there are more than two: a camera's start can bend the curve
+    // there, and a line over long drives carried down misses short ones.
+    // near_until 0: none.
+    double near_rate = 0, near_offset = 0, near_until = 0;
 
-    double at(double seconds) const { return rate * seconds + offset; }
+    // Where a drive of `seconds` lands: by the drives nearest its time. At
+    // or below the shortest drive, the near line; from there to the second
+    // shortest, sliding over to the line over all drives, which alone
+    // carries the long drives (its span sets the rate best).
+    double at(double seconds) const {
+        const double all = rate * seconds + offset;
+        if (!(near_until > shortest) || seconds >= near_until) return all;
+        const double near = near_rate * seconds + near_offset;
+        if (seconds <= shortest) return near;
+        const double w = (seconds - shortest) / (near_until - shortest);
+        return (1 - w) * near + w * all;
+    }
 };
 
 // Least squares over the samples. Needs at least two distinct drive times

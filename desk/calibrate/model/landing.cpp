@@ -28,23 +28,31 @@ bool land_plan(Measurer &m, DriverProbe &probe, const Curves &curves, int axis, 
     const auto here = m.settled(axis, g, error);
     if (!here) return false;
     *result = LandingResult();
-    std::vector<double> errors, predicted;
+    std::vector<double> errors, predicted, allowed;
     for (double amount : landing_moves(axis, g, *here)) {
         Landed l;
         l.requested = amount;
         // Without curves (a check of values in use) there is no prediction.
-        l.predicted = curves.empty() ? 0 : predict(probe, curves, axis, amount, step).error();
+        if (!curves.empty()) {
+            const Prediction p = predict(probe, curves, axis, amount, step);
+            l.predicted = p.error();
+            // Within a stair of the curves' mean: the stairs of the short
+            // drives the curves were fitted from move their mean as much.
+            l.allowed = (fabs(p.reached - amount) + p.stair) / fabs(amount);
+        }
         const auto moved = m.land(axis, g, probe.move(axis, amount), error);
         if (!moved) return false;
         l.reached = *moved;
         result->moves.push_back(l);
         errors.push_back(l.error());
         predicted.push_back(l.predicted);
+        allowed.push_back(l.allowed);
     }
     if (errors.empty()) return true;
     result->median = common::median(errors);
     result->worst = *std::max_element(errors.begin(), errors.end());
     result->predicted_median = common::median(predicted);
+    result->allowed_median = common::median(allowed);
     return true;
 }
 

@@ -68,16 +68,21 @@ LensTable lens_table(DriverProbe &probe, const Curves &curves, int axis, const s
         const double rate = std::min(up->second.rate, down->second.rate);
         row.full_travel = rate > 0 ? travel / rate : INFINITY;
         std::vector<double> small, medium, large, all;
+        row.worst = 0;
         for (double m : moves) {
-            const double e = predict(probe, curves, axis, m, step).error();
+            const Prediction p = predict(probe, curves, axis, m, step);
+            const double e = p.error();
             (fabs(m) < 1000 ? small : fabs(m) <= 3000 ? medium : large).push_back(e);
             all.push_back(e);
+            // The worst judged by the stair a single move may meet, not by
+            // the mean of many: the shortest moves are where a nibble's time
+            // step shows, and one landing there is what a user sees.
+            row.worst = std::max(row.worst, p.worst);
         }
         row.small = common::median(small);
         row.medium = common::median(medium);
         row.large = common::median(large);
         row.median = common::median(all);
-        row.worst = all.empty() ? 0 : *std::max_element(all.begin(), all.end());
         if (nibble == configured) table.in_use = static_cast<int>(table.rows.size());
         table.rows.push_back(row);
     }

@@ -23,7 +23,8 @@ struct LensRow {
     long time = 0;             // the ZoomTime/FocusTime chosen with it
     double full_travel = 0;    // seconds across the travel
     double small = 0, medium = 0, large = 0;  // median predicted error: under 1000, to 3000, beyond
-    double median = 0, worst = 0;             // over every move
+    double median = 0;                        // over every move
+    double worst = 0;  // over every move, at the worse stair a move meets (Prediction::worst)
 };
 
 struct LensTable {

@@ -35,9 +35,13 @@ std::optional<double> Measurer::position(int axis, std::string *error) {
 std::optional<double> Measurer::settled_position(int axis, const AxisGeometry &g, std::string *error) {
     if (rest_[axis]) return *rest_[axis] * (g.sign == 0 ? 1 : g.sign) / g.units_per_unit;
     link_.wait(0.05);
+    double asked = link_.now();
     std::optional<double> last = position(axis, error);
     for (int i = 0; last && i < 40; ++i) {
-        link_.wait(0.03);
+        // Readings at least 30 ms apart: a camera slow to answer has spent
+        // part of that on the last reading already.
+        link_.wait(std::max(0.0, 0.03 - (link_.now() - asked)));
+        asked = link_.now();
         const auto next = position(axis, error);
         if (!next) return std::nullopt;
         if (*next == *last) break;
@@ -59,7 +63,7 @@ std::optional<double> Measurer::timed_drive(int axis, const AxisGeometry &g, int
     link_.wait(seconds);
     if (!link_.command(stop_frame(axis), error)) return std::nullopt;
     if (took != nullptr) *took = link_.now() - driving;
-    link_.wait(0.05);
+    // (settled_position waits for the stop to act before it reads)
     const auto after = settled_position(axis, g, error);
     if (!after) return std::nullopt;
     ++drives_;
@@ -113,7 +117,9 @@ bool Measurer::measure(int axis, AxisGeometry &g, const std::vector<int> &speeds
     for (int speed : speeds) {
         if (stopped()) return false;
         const double short_distance = std::min(o.short_target * scale, 0.3 * room);
-        const double t_short = estimate > 0 ? std::clamp(short_distance / estimate, o.min_short, 0.5) : 0.3;
+        const double t_short = estimate > 0
+                                   ? std::clamp(short_distance / (estimate * o.rate_growth), o.min_short, o.max_short)
+                                   : o.first_short;
         std::vector<double> times{t_short};
         for (size_t k = 0; k < times.size(); ++k) {
             const double t = times[k];

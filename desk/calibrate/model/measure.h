@@ -33,6 +33,12 @@ struct Landing {
 struct MeasureOptions {
     double short_target = 1;    // distance of the short drive (degrees; lens: times 250)
     double min_short = 0.1;     // seconds
+    double max_short = 0.5;     // seconds
+    double first_short = 0.3;   // seconds: the first speed's, no rate known yet
+    // How much faster a speed may be than the one measured before it: its
+    // short drive is that much shorter, so that it is no longer than the
+    // short target needs.
+    double rate_growth = 1;
     double long_target = 4;     // distance of the long drive
     double max_drive = 0.8;     // seconds
     int times = 2;              // drive times per direction, from the short to the long one

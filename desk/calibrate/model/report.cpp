@@ -125,7 +125,9 @@ void print_predictions(FILE *out, DriverProbe &probe, const Curves &curves, int 
         const Prediction p = predict(probe, curves, axis, smallest, step);
         if (step > 0 && smallest > 0 && p.known && p.drives.size() == 1) {
             const double stair = curves.at(CurveKey{axis, p.drives[0].dir, p.drives[0].speed}).rate * step;
-            if (stair / smallest > verify::goal_lens_worst) {
+            // Only where a stair alone could, and the stairs this move meets
+            // do, take it beyond the goal.
+            if (stair / smallest > verify::goal_lens_worst && p.worst > verify::goal_lens_worst) {
                 fprintf(out, "  floor: at nibble %d one time step (%.1f ms) moves %.0f steps: a %.0f step move can "
                         "land up to %.0f %% off by that alone\n", p.drives[0].speed, 1000 * step, stair, smallest,
                         100 * stair / smallest);

@@ -15,13 +15,31 @@ namespace calibrate {
 
 namespace {
 
-// Long drives for the speeds that carry the long moves.
+// Long drives for the speeds that carry the long moves. After the first
+// pass (not quick) the speed has short drives already: two drives as far
+// apart as the room and 3 s allow, whose span sets the rate.
 MeasureOptions long_drives(bool quick) {
     MeasureOptions m;
     m.long_target = 20;
     m.max_drive = 2.0;
     m.short_target = 3;
-    m.times = quick ? 2 : 4;
+    m.times = 2;
+    if (!quick) {
+        m.short_target = 10;
+        m.max_short = 1.0;
+        m.long_target = 40;
+        m.max_drive = 3.0;
+    }
+    return m;
+}
+
+// Every pan and tilt speed, short drives: most bytes carry only moves under
+// 150 ms (the driver lowers the byte of those), and the long-move byte gets
+// long drives of its own later.
+MeasureOptions pan_tilt_drives() {
+    MeasureOptions m;
+    m.max_short = 0.3;
+    m.max_drive = 0.6;
     return m;
 }
 
@@ -31,9 +49,14 @@ MeasureOptions lens_drives() {
     MeasureOptions m;
     m.short_target = 0.8;  // 200 steps
     m.min_short = 0.03;
+    // No longer than 200 steps take at this nibble, though its rate is known
+    // only from the slower one before it (at most twice as slow): the
+    // prediction of the shortest lens moves then rests on a drive as short.
+    m.first_short = 0.1;
+    m.rate_growth = 2;
     m.long_target = 6;     // 1500 steps
     m.max_drive = 0.6;     // the nibble chosen gets longer ones later
-    m.times = 3;
+    m.times = 2;
     return m;
 }
 
@@ -49,14 +72,25 @@ bool measure_speeds(Session &s, int axis, const std::set<int> &speeds, const Mea
                                                &s.error);
 }
 
+// Every other speed byte, the slowest and the fastest always: the ones
+// between are drawn from their neighbours until the choice needs them.
+std::set<int> every_other(const std::set<int> &speeds) {
+    std::set<int> some;
+    int i = 0;
+    for (int speed : speeds) {
+        if (i++ % 2 == 0 || speed == *speeds.rbegin()) some.insert(speed);
+    }
+    return some;
+}
+
 // The bytes the plan needs with values chosen from the rates measured so
-// far, not from the values in use (which may be far off): measured until
-// none is missing, a few rounds at most.
+// far (and drawn between them), not from the values in use (which may be
+// far off): measured until none is missing, a few rounds at most.
 bool measure_missing(Session &s, int axis, const MeasureOptions &mo) {
-    for (int round = 0; round < 3; ++round) {
-        choose_axis(*s.probe, s.curves, axis, s.plan[axis], !s.o.quick, s.step_or_frame());
+    for (int round = 0; round < 4; ++round) {
+        choose_axis(*s.probe, with_between(s.curves), axis, s.plan[axis], !s.o.quick, s.step_or_frame());
         std::set<int> missing;
-        for (int speed : speeds_used(*s.probe, axis, s.plan[axis], 0.8, 1.25, false)) {
+        for (int speed : speeds_used(*s.probe, axis, s.plan[axis], 0.9, 1.1, false)) {
             if (s.curves.count(CurveKey{axis, 1, speed}) == 0 || s.curves.count(CurveKey{axis, -1, speed}) == 0) {
                 missing.insert(speed);
             }
@@ -82,8 +116,8 @@ bool measure(Session &s) {
         if (g.min && g.max) travel = *g.max - *g.min;
         s.plan[axis] = plan_moves(axis, travel, s.o.quick);
         if (pan_tilt_all(s, axis)) {
-            speeds[axis] = speeds_used(*s.probe, axis, s.plan[axis], 0.1, 10, true);
-            drives_left += static_cast<int>(speeds[axis].size()) * 4 + 2 * long_drives(false).times;
+            speeds[axis] = every_other(speeds_used(*s.probe, axis, s.plan[axis], 0.1, 10, true));
+            drives_left += static_cast<int>(speeds[axis].size()) * 2 * pan_tilt_drives().times + 2 * long_drives(false).times;
         } else if (lens_all(s, axis)) {
             speeds[axis] = lens_nibbles(*s.probe, axis);
             drives_left += static_cast<int>(speeds[axis].size()) * 2 * lens_drives().times + 4;
@@ -103,7 +137,7 @@ bool measure(Session &s) {
         const auto start = s.measurer->position(axis, &s.error);
         if (!start) return false;
         s.raw_start[axis] = *start;
-        const MeasureOptions mo = pan_tilt_all(s, axis) ? MeasureOptions()
+        const MeasureOptions mo = pan_tilt_all(s, axis) ? pan_tilt_drives()
                                   : lens_all(s, axis)   ? lens_drives()
                                                         : long_drives(s.o.quick);
         drives_left -= static_cast<int>(speeds[axis].size()) * 2 * mo.times;
@@ -151,7 +185,7 @@ bool measure_time_step(Session &s) {
     }
     // 40 drives over 150 ms at most: three stairs or more of a 25 Hz camera.
     const double spacing = std::max({0.002, 2.5 * unit / rate, 0.15 / 40});
-    const int count = std::clamp(static_cast<int>(ceil(0.15 / spacing)), 16, 40);
+    const int count = std::clamp(static_cast<int>(ceil(0.15 / spacing)), 16, 32);
     std::map<CurveKey, std::vector<Sample>> stairs;
     if (!s.measurer->staircase(axis, s.geometry[axis], speed, staircase_times(first, spacing, count), &stairs,
                                &s.error)) {
@@ -169,7 +203,7 @@ bool measure_time_step(Session &s) {
 bool measure_long_drives(Session &s) {
     if (s.o.quick || (!s.o.axes[Pan] && !s.o.axes[Tilt])) return true;
     const long move_speed =
-        choose_move_speed(*s.probe, s.curves, s.o.axes[Pan], s.o.axes[Tilt], 1000 * s.step_or_frame());
+        choose_move_speed(*s.probe, with_between(s.curves), s.o.axes[Pan], s.o.axes[Tilt], 1000 * s.step_or_frame());
     s.probe->set("MoveSpeed", move_speed);
     for (int axis = Pan; axis <= Tilt; ++axis) {
         if (!s.o.axes[axis]) continue;
@@ -179,7 +213,7 @@ bool measure_long_drives(Session &s) {
             for (const Drive &d : s.probe->move(axis, m)) speeds.insert(d.speed);
         }
         if (!measure_speeds(s, axis, speeds, long_drives(false), 0)) return false;
-        if (!measure_missing(s, axis, MeasureOptions())) return false;
+        if (!measure_missing(s, axis, pan_tilt_drives())) return false;
     }
     return !s.stopped();
 }
