@@ -46,6 +46,7 @@
 #include "measure.h"
 #include "options.h"
 #include "profile.h"
+#include "short_moves.h"
 
 namespace calibrate {
 
@@ -72,6 +73,8 @@ struct Session {
     double time_step_spacing = 0;     // seconds between the staircase's drive times
     LensTable lens_tables[2] = {LensTable{Zoom, {}, -1, -1}, LensTable{Focus, {}, -1, -1}};
     bool move_speed_for_start = false;  // MoveSpeed lowered further for the camera's start latency
+    bool move_speed_for_short = false;  // MoveSpeed lowered for moves of 1 to 5 degrees
+    std::optional<ShortMoveSpeed> short_speed;  // the search for that, where it ran
     ini::Settings chosen;
     std::vector<std::string> kept;    // keys whose value in use predicts as well
     std::optional<AxisFigures> landing[4];  // the landing check's figures, per axis landed

@@ -6,8 +6,10 @@
 #include <algorithm>
 #include <unistd.h>
 
+#include "landing.h"
 #include "lens_speed.h"
 #include "plan.h"
+#include "short_moves.h"
 #include "time_step.h"
 #include "session.h"
 
@@ -200,10 +202,43 @@ bool measure_time_step(Session &s) {
     return !s.stopped();
 }
 
+// The camera time a calibration keeps within, the landing check included,
+// less what a line's replies add to the built-in camera's; and the share
+// of the time spent before the long drives that the rest of the run took
+// at most on the shipped profiles and two cameras outside them (0.4 to 0.6).
+constexpr double camera_time_goal = 240;
+constexpr double camera_time_margin = 10;
+constexpr double rest_share = 0.6;
+
 bool measure_long_drives(Session &s) {
     if (s.o.quick || (!s.o.axes[Pan] && !s.o.axes[Tilt])) return true;
-    const long move_speed =
-        choose_move_speed(*s.probe, with_between(s.curves), s.o.axes[Pan], s.o.axes[Tilt], 1000 * s.step_or_frame());
+    const Curves guide = with_between(s.curves);
+    long move_speed = choose_move_speed(*s.probe, guide, s.o.axes[Pan], s.o.axes[Tilt], 1000 * s.step_or_frame());
+    // Slower still where the camera's start would take moves of 1 to 5
+    // degrees beyond the goal at that speed and a slower one would not.
+    std::vector<int> axes;
+    for (int axis = Pan; axis <= Tilt; ++axis) {
+        if (s.o.axes[axis]) axes.push_back(axis);
+    }
+    s.probe->set("MoveSpeed", move_speed);
+    if (!short_goal_met(pan_tilt_figures(*s.probe, guide, s.plan, axes, s.step_or_frame()))) {
+        // A slower speed lengthens the landing check's drives; the rest of
+        // the run (long drives, the lens, the check's other moves) takes
+        // at most about `rest_share` of the camera time spent so far.
+        Plan landing;
+        for (int axis : axes) {
+            const AxisGeometry &g = s.geometry[axis];
+            landing[axis] = landing_moves(axis, g, s.raw_start[axis] * (g.sign == 0 ? 1 : g.sign) / g.units_per_unit);
+        }
+        const double spent = s.link->now() - s.began;
+        const double landing_seconds = camera_time_goal - camera_time_margin - (1 + rest_share) * spent;
+        s.short_speed = move_speed_for_short(*s.probe, guide, s.plan, axes, move_speed, true, s.step_or_frame(),
+                                             landing, landing_seconds);
+        if (s.short_speed->move_speed > 0 && s.short_speed->move_speed != move_speed) {
+            move_speed = s.short_speed->move_speed;
+            s.move_speed_for_short = true;
+        }
+    }
     s.probe->set("MoveSpeed", move_speed);
     for (int axis = Pan; axis <= Tilt; ++axis) {
         if (!s.o.axes[axis]) continue;

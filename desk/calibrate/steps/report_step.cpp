@@ -8,6 +8,8 @@
 #include "median.h"
 #include "plan.h"
 #include "report.h"
+#include "short_moves.h"
+#include "verify_summary.h"
 #include "session.h"
 
 namespace calibrate {
@@ -23,6 +25,21 @@ std::string format(const char *pattern, double value) {
 std::optional<double> travel_of(const AxisGeometry &g) {
     if (g.min && g.max) return *g.max - *g.min;
     return std::nullopt;
+}
+
+// Where the chosen values land moves of 1 to 5 degrees beyond the goal:
+// what they are predicted to land, the best any MoveSpeed would (on the
+// lines drawn between measured bytes, a guide) and what takes it.
+void print_floor_of_short_moves(Session &s, const std::vector<int> &axes) {
+    const double step = s.step_or_frame();
+    const PanTiltFigures chosen = pan_tilt_figures(*s.probe, s.curves, s.plan, axes, step);
+    if (!chosen.known || short_goal_met(chosen)) return;
+    // The search made before the long drives (within the camera time), or
+    // one over every MoveSpeed where none was made.
+    const ShortMoveSpeed best = s.short_speed ? *s.short_speed
+                                              : move_speed_for_short(*s.probe, with_between(s.curves), s.plan, axes,
+                                                                     100, !s.o.quick, step);
+    print_short_floor(stdout, chosen, best, start_loss(*s.probe, s.curves, s.plan, axes));
 }
 
 }  // namespace
@@ -43,12 +60,21 @@ void report(Session &s) {
         printf("MoveSpeed = %ld  (was %ld): at a faster speed the camera's start costs moves of 5 to 90 degrees "
                "more than 5 %% (median)\n\n",
                move_speed, s.in_use.at("MoveSpeed"));
+    } else if (s.move_speed_for_short && move_speed != s.in_use.at("MoveSpeed")) {
+        printf("MoveSpeed = %ld  (was %ld): at a faster speed the camera's start costs moves of 1 to 5 degrees "
+               "more than %.0f %% (median)\n\n",
+               move_speed, s.in_use.at("MoveSpeed"), 100 * verify::goal_short_median);
     } else if (move_speed != s.in_use.at("MoveSpeed")) {
         printf("MoveSpeed = %ld  (was %ld): at the camera's time step (%.1f ms) a faster speed moves too far "
                "within one step for moves of 5 degrees\n\n",
                move_speed, s.in_use.at("MoveSpeed"), 1000 * step);
     }
     std::vector<double> held_pan_tilt, held_lens;
+    std::vector<int> pan_tilt;
+    for (const auto &[axis, moves] : s.plan) {
+        if (axis <= Tilt) pan_tilt.push_back(axis);
+    }
+    const int last_pan_tilt = pan_tilt.empty() ? -1 : pan_tilt.back();
     for (const auto &[axis, moves] : s.plan) {
         print_curves(stdout, s.curves, axis);
         if (axis >= Zoom) print_lens_table(stdout, s.lens_tables[axis - Zoom]);
@@ -60,6 +86,7 @@ void report(Session &s) {
                    kept ? ", kept: the new value predicts no clearly better" : "");
         }
         print_predictions(stdout, *s.probe, s.curves, axis, moves, step);
+        if (axis == last_pan_tilt) print_floor_of_short_moves(s, pan_tilt);
         const std::vector<double> held = held_out_moves(axis, travel_of(s.geometry[axis]));
         for (double m : held) {
             const Prediction p = predict(*s.probe, s.curves, axis, m, step);
