@@ -28,6 +28,7 @@
 #include "reply_box.h"
 #include "report.h"
 #include "session.h"
+#include "short_moves.h"
 #include "table.h"
 #include "time_left.h"
 #include "time_step.h"
@@ -387,6 +388,85 @@ TEST(CalibrateChoose, MoveSpeedKeepsOneVideoFrameUnderAThirdOfADegree) {
     };
     EXPECT_LE(top_byte(s), 8);
     EXPECT_GT(top_byte(s + 5), 8);
+}
+
+// A camera whose every speed byte b turns 5 b deg/s and whose start loses
+// `loss` seconds of each drive (its coast giving none back).
+calibrate::Curves losing_start(double loss) {
+    calibrate::Curves curves;
+    for (int axis : {calibrate::Pan, calibrate::Tilt}) {
+        for (int b = 1; b <= 0x18; ++b) {
+            const calibrate::Line l{5.0 * b, -5.0 * b * loss, 0, 2};
+            curves[calibrate::CurveKey{axis, 1, b}] = curves[calibrate::CurveKey{axis, -1, b}] = l;
+        }
+    }
+    return curves;
+}
+
+TEST(CalibrateChoose, MoveSpeedForShortMovesIsTheFastestWithinTheGoalAndTheTime) {
+    const std::vector<int> axes{calibrate::Pan, calibrate::Tilt};
+    calibrate::Plan plan, landing;
+    for (int axis : axes) {
+        plan[axis] = calibrate::plan_moves(axis, std::nullopt, false);
+        landing[axis] = {4, -4, 12, -12, 40, -40};
+    }
+    // The figures at a MoveSpeed with the values chosen for it.
+    const calibrate::Config defaults = calibrate::driver_defaults();
+    auto figures_at = [&](calibrate::DriverProbe &probe, const calibrate::Curves &curves, long speed) {
+        for (const auto &[k, v] : defaults) probe.set(k, v);
+        probe.set("MoveSpeed", speed);
+        for (int axis : axes) calibrate::choose_axis(probe, curves, axis, plan[axis], false);
+        return calibrate::pan_tilt_figures(probe, curves, plan, axes, 0);
+    };
+    struct Case {
+        double loss;            // seconds
+        long fastest;
+        double extra_landing;   // seconds of landing drives allowed beyond the fastest's
+        bool slower;            // a slower MoveSpeed chosen
+        bool time_bound;
+    };
+    const Case cases[] = {
+        {0.0, 40, 1e9, false, false},    // the fastest meets the goal
+        {0.0, 100, 1e9, true, false},    // the bytes of the driver's lowered speeds do not
+        {0.04, 40, 1e9, true, false},    // a slower one makes the loss a small share
+        {0.04, 40, 0.5, false, true},    // but not one whose landing check takes too long
+        {0.4, 20, 1e9, false, false},    // no MoveSpeed lands them: the best is said
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.loss);
+        SCOPED_TRACE(c.fastest);
+        SCOPED_TRACE(c.extra_landing);
+        calibrate::DriverProbe probe(calibrate::driver_defaults());
+        const calibrate::Curves curves = losing_start(c.loss);
+        const calibrate::Config before = probe.config();
+        probe.set("MoveSpeed", c.fastest);
+        const double fastest_landing = calibrate::drive_seconds(probe, landing, axes);
+        probe.set("MoveSpeed", before.at("MoveSpeed"));
+        const calibrate::ShortMoveSpeed r = calibrate::move_speed_for_short(
+            probe, curves, plan, axes, c.fastest, false, 0, landing, fastest_landing + c.extra_landing);
+        EXPECT_EQ(probe.config(), before);  // left as it was
+        EXPECT_EQ(r.time_bound, c.time_bound);
+        EXPECT_EQ(r.move_speed > 0 && r.move_speed < c.fastest, c.slower) << r.move_speed;
+        if (r.move_speed > 0) {
+            // The fastest that meets the goal.
+            EXPECT_TRUE(calibrate::short_goal_met(figures_at(probe, curves, r.move_speed)));
+            if (r.move_speed < c.fastest) {
+                EXPECT_FALSE(calibrate::short_goal_met(figures_at(probe, curves, r.move_speed + 5)));
+            }
+        } else {
+            ASSERT_GT(r.best_speed, 0);
+            EXPECT_GT(r.best_short, verify::goal_short_median);
+            EXPECT_NEAR(figures_at(probe, curves, r.best_speed).short_median, r.best_short, 1e-12);
+        }
+    }
+    // The sizes spread over 1 to 5 degrees, none of the plan's or the held-out ones.
+    EXPECT_EQ(calibrate::short_sizes(), (std::vector<double>{1.25, 1.75, 2.25, 2.75, 3.25, 3.75, 4.25, 4.75}));
+    // The loss is the fitted offset over the rate: 40 ms.
+    calibrate::DriverProbe probe(calibrate::driver_defaults());
+    const auto loss = calibrate::start_loss(probe, losing_start(0.04), plan, axes);
+    ASSERT_TRUE(loss.has_value());
+    EXPECT_NEAR(loss->seconds, 0.04, 1e-12);
+    EXPECT_FALSE(calibrate::start_loss(probe, losing_start(0), plan, axes).has_value());
 }
 
 TEST(CalibrateChoose, PlanFitsTheTravel) {
@@ -800,6 +880,40 @@ TEST(CalibrateReport, CurveTableAndTheLensLimit) {
     const std::string fine = captured(
         [&](FILE *f) { calibrate::print_predictions(f, probe, exact, calibrate::Zoom, {400, -5000}, 0.0334); });
     EXPECT_EQ(fine.find("floor:"), std::string::npos) << fine;
+    // Moves of 1 to 5 degrees: a floor line only where the chosen values
+    // miss the goal; the best MoveSpeed and what takes it said.
+    calibrate::PanTiltFigures chosen;
+    chosen.known = true;
+    const calibrate::ShortMoveSpeed best{0, 50, 0.064, false}, bound{0, 50, 0.064, true}, none{};
+    const calibrate::StartLoss loss{0.053, 0.42, calibrate::Pan, 0x07};
+    struct Row {
+        double median;
+        const calibrate::ShortMoveSpeed *best;
+        bool loss;
+        const char *line;
+    };
+    const Row rows[] = {
+        {0.06, &best, true, ""},
+        {0.118, &best, true,
+         "  floor: moves of 1 to 5 degrees are predicted to land with a median error of 11.8 % (goal 6 %), at best 6.4 % "
+         "(MoveSpeed 50): the camera's start costs each drive 53 ms more than its coast gives back (0.42 deg at pan "
+         "byte 0x07)\n"},
+        {0.118, &bound, false,
+         "  floor: moves of 1 to 5 degrees are predicted to land with a median error of 11.8 % (goal 6 %), at best 6.4 % "
+         "(MoveSpeed 50, the slowest whose landing check keeps within the camera time): no MoveSpeed lands them "
+         "closer\n"},
+        {0.07, &none, false,
+         "  floor: moves of 1 to 5 degrees are predicted to land with a median error of 7.0 % (goal 6 %): no MoveSpeed "
+         "lands them closer\n"},
+    };
+    for (const Row &r : rows) {
+        chosen.short_median = r.median;
+        EXPECT_EQ(captured([&](FILE *f) {
+                      calibrate::print_short_floor(f, chosen, *r.best,
+                                                   r.loss ? std::optional<calibrate::StartLoss>(loss) : std::nullopt);
+                  }),
+                  r.line);
+    }
 }
 
 }  // namespace

@@ -74,6 +74,8 @@ ShortMoveSpeed move_speed_for_short(DriverProbe &probe, const Curves &curves, co
     ShortMoveSpeed r;
     PanTiltFigures first;
     for (long speed = fastest; speed >= 5; speed -= 5) {
+        // Each speed's values searched from the same start.
+        for (const auto &[k, v] : saved) probe.set(k, v);
         probe.set("MoveSpeed", speed);
         for (int axis : axes) {
             const auto moves = plan.find(axis);
