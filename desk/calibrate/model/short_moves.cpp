@@ -139,7 +139,8 @@ void print_short_floor(FILE *out, const PanTiltFigures &chosen, const ShortMoveS
                  1000 * loss->seconds, loss->distance, axis_label(loss->axis), loss->speed);
         why = text;
     }
-    if (best.best_speed > 0) {
+    // Only a MoveSpeed that would do better than the chosen values is named.
+    if (best.best_speed > 0 && best.best_short < chosen.short_median) {
         fprintf(out,
                 "  floor: moves of 1 to 5 degrees are predicted to land with a median error of %.1f %% (goal %.0f %%), "
                 "at best %.1f %% (MoveSpeed %ld%s): %s\n",
