@@ -221,7 +221,8 @@ bool measure_long_drives(Session &s) {
         if (s.o.axes[axis]) axes.push_back(axis);
     }
     s.probe->set("MoveSpeed", move_speed);
-    if (!short_goal_met(pan_tilt_figures(*s.probe, guide, s.plan, axes, s.step_or_frame()))) {
+    const PanTiltFigures fastest = pan_tilt_figures(*s.probe, guide, s.plan, axes, s.step_or_frame());
+    if (!short_goal_met(fastest)) {
         // A slower speed lengthens the landing check's drives; the rest of
         // the run (long drives, the lens, the check's other moves) takes
         // at most about `rest_share` of the camera time spent so far.
@@ -236,7 +237,10 @@ bool measure_long_drives(Session &s) {
                                              landing, landing_seconds);
         if (s.short_speed->move_speed > 0 && s.short_speed->move_speed != move_speed) {
             move_speed = s.short_speed->move_speed;
-            s.move_speed_for_short = true;
+            // Said for the moves of 5 to 90 degrees where those were beyond
+            // their bound too (the stronger reason).
+            const bool unsound_fastest = fastest.known && fastest.long_median > sound_pan_tilt_median;
+            (unsound_fastest ? s.move_speed_for_start : s.move_speed_for_short) = true;
         }
     }
     s.probe->set("MoveSpeed", move_speed);
