@@ -98,11 +98,15 @@ ShortMoveSpeed move_speed_for_short(DriverProbe &probe, const Curves &curves, co
             r.best_speed = speed;
             r.best_short = f.short_median;
         }
-        if (short_goal_met(f)) {
+        // The fastest itself where it meets the goal; a slower one only
+        // where it meets it by the margin a prediction may be off.
+        if (speed == fastest ? short_goal_met(f) : f.short_median <= verify::goal_short_median - short_margin) {
             r.move_speed = speed;
             break;
         }
     }
+    // None by the margin within the camera time: the best, if within the goal.
+    if (r.move_speed == 0 && r.best_speed > 0 && r.best_short <= verify::goal_short_median) r.move_speed = r.best_speed;
     for (const auto &[k, v] : saved) probe.set(k, v);
     return r;
 }
