@@ -428,6 +428,7 @@ TEST(CalibrateChoose, MoveSpeedForShortMovesIsTheFastestWithinTheGoalAndTheTime)
     };
     const Case cases[] = {
         {0.0, 40, 1e9, false, false, true},    // the fastest meets the goal
+        {0.01, 30, 1e9, false, false, false},  // by less than the margin: it stays
         {0.0, 100, 1e9, true, false, true},    // the bytes of the driver's lowered speeds do not
         {0.02, 40, 1e9, true, false, true},    // a slower one makes the loss a small share
         {0.04, 40, 1e9, true, false, false},   // none by the margin: the best within the goal
