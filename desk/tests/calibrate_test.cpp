@@ -896,7 +896,7 @@ TEST(CalibrateReport, CurveTableAndTheLensLimit) {
     // miss the goal; the best MoveSpeed and what takes it said.
     calibrate::PanTiltFigures chosen;
     chosen.known = true;
-    const calibrate::ShortMoveSpeed best{0, 50, 0.064, false}, bound{0, 50, 0.064, true}, none{};
+    const calibrate::ShortMoveSpeed best{0, 50, 0.064, false, {}}, bound{0, 50, 0.064, true, {}}, none{};
     const calibrate::StartLoss loss{0.053, 0.42, calibrate::Pan, 0x07};
     struct Row {
         double median;

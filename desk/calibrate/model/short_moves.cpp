@@ -72,7 +72,7 @@ ShortMoveSpeed move_speed_for_short(DriverProbe &probe, const Curves &curves, co
     Config saved;
     for (const std::string &k : keys) saved[k] = probe.config().at(k);
     ShortMoveSpeed r;
-    PanTiltFigures first;
+    PanTiltFigures &first = r.at_fastest;
     for (long speed = fastest; speed >= 5; speed -= 5) {
         // Each speed's values searched from the same start.
         for (const auto &[k, v] : saved) probe.set(k, v);

@@ -39,6 +39,7 @@ struct ShortMoveSpeed {
     long best_speed = 0;      // the one with the smallest short-move median
     double best_short = 0;    // that median
     bool time_bound = false;  // a slower one would take the landing check beyond the camera time
+    PanTiltFigures at_fastest;  // the figures of `fastest` with the values chosen for it
 };
 
 // A prediction may be off by this much (the landing check's slack): a

@@ -220,28 +220,25 @@ bool measure_long_drives(Session &s) {
     for (int axis = Pan; axis <= Tilt; ++axis) {
         if (s.o.axes[axis]) axes.push_back(axis);
     }
-    s.probe->set("MoveSpeed", move_speed);
-    const PanTiltFigures fastest = pan_tilt_figures(*s.probe, guide, s.plan, axes, s.step_or_frame());
-    if (!short_goal_met(fastest)) {
-        // A slower speed lengthens the landing check's drives; the rest of
-        // the run (long drives, the lens, the check's other moves) takes
-        // at most about `rest_share` of the camera time spent so far.
-        Plan landing;
-        for (int axis : axes) {
-            const AxisGeometry &g = s.geometry[axis];
-            landing[axis] = landing_moves(axis, g, s.raw_start[axis] * (g.sign == 0 ? 1 : g.sign) / g.units_per_unit);
-        }
-        const double spent = s.link->now() - s.began;
-        const double landing_seconds = camera_time_goal - camera_time_margin - (1 + rest_share) * spent;
-        s.short_speed = move_speed_for_short(*s.probe, guide, s.plan, axes, move_speed, true, s.step_or_frame(),
-                                             landing, landing_seconds);
-        if (s.short_speed->move_speed > 0 && s.short_speed->move_speed != move_speed) {
-            move_speed = s.short_speed->move_speed;
-            // Said for the moves of 5 to 90 degrees where those were beyond
-            // their bound too (the stronger reason).
-            const bool unsound_fastest = fastest.known && fastest.long_median > sound_pan_tilt_median;
-            (unsound_fastest ? s.move_speed_for_start : s.move_speed_for_short) = true;
-        }
+    // A slower speed lengthens the landing check's drives; the rest of the
+    // run (long drives, the lens, the check's other moves) takes at most
+    // about `rest_share` of the camera time spent so far.
+    Plan landing;
+    for (int axis : axes) {
+        const AxisGeometry &g = s.geometry[axis];
+        landing[axis] = landing_moves(axis, g, s.raw_start[axis] * (g.sign == 0 ? 1 : g.sign) / g.units_per_unit);
+    }
+    const double spent = s.link->now() - s.began;
+    const double landing_seconds = camera_time_goal - camera_time_margin - (1 + rest_share) * spent;
+    s.short_speed = move_speed_for_short(*s.probe, guide, s.plan, axes, move_speed, true, s.step_or_frame(), landing,
+                                         landing_seconds);
+    if (s.short_speed->move_speed > 0 && s.short_speed->move_speed != move_speed) {
+        move_speed = s.short_speed->move_speed;
+        // Said for the moves of 5 to 90 degrees where those were beyond
+        // their bound at the faster speed too (the stronger reason).
+        const PanTiltFigures &fastest = s.short_speed->at_fastest;
+        const bool unsound_fastest = fastest.known && fastest.long_median > sound_pan_tilt_median;
+        (unsound_fastest ? s.move_speed_for_start : s.move_speed_for_short) = true;
     }
     s.probe->set("MoveSpeed", move_speed);
     for (int axis = Pan; axis <= Tilt; ++axis) {
