@@ -912,14 +912,14 @@ TEST(CalibrateReport, CurveTableAndTheLensLimit) {
          "byte 0x07)\n"},
         {0.118, &bound, false,
          "  floor: moves of 1 to 5 degrees are predicted to land with a median error of 11.8 % (goal 6 %), at best 6.4 % "
-         "(MoveSpeed 50, the slowest whose landing check keeps within the camera time): no MoveSpeed lands them "
-         "closer\n"},
+         "(MoveSpeed 50, a slower one would take the landing check beyond the camera time): not the camera's start "
+         "(its fitted lines lose no time)\n"},
         {0.062, &bound, false,  // no MoveSpeed better than the chosen one
-         "  floor: moves of 1 to 5 degrees are predicted to land with a median error of 6.2 % (goal 6 %): no MoveSpeed "
-         "lands them closer\n"},
+         "  floor: moves of 1 to 5 degrees are predicted to land with a median error of 6.2 % (goal 6 %): not the "
+         "camera's start (its fitted lines lose no time)\n"},
         {0.07, &none, false,
-         "  floor: moves of 1 to 5 degrees are predicted to land with a median error of 7.0 % (goal 6 %): no MoveSpeed "
-         "lands them closer\n"},
+         "  floor: moves of 1 to 5 degrees are predicted to land with a median error of 7.0 % (goal 6 %): not the "
+         "camera's start (its fitted lines lose no time)\n"},
     };
     for (const Row &r : rows) {
         chosen.short_median = r.median;

@@ -134,7 +134,7 @@ std::optional<StartLoss> start_loss(DriverProbe &probe, const Curves &curves, co
 void print_short_floor(FILE *out, const PanTiltFigures &chosen, const ShortMoveSpeed &best,
                        const std::optional<StartLoss> &loss) {
     if (!chosen.known || short_goal_met(chosen)) return;
-    std::string why = "no MoveSpeed lands them closer";
+    std::string why = "not the camera's start (its fitted lines lose no time)";
     if (loss) {
         char text[160];
         snprintf(text, sizeof text,
@@ -149,7 +149,7 @@ void print_short_floor(FILE *out, const PanTiltFigures &chosen, const ShortMoveS
                 "  floor: moves of 1 to 5 degrees are predicted to land with a median error of %.1f %% (goal %.0f %%), "
                 "at best %.1f %% (MoveSpeed %ld%s): %s\n",
                 100 * chosen.short_median, 100 * verify::goal_short_median, 100 * best.best_short, best.best_speed,
-                best.time_bound ? ", the slowest whose landing check keeps within the camera time" : "", why.c_str());
+                best.time_bound ? ", a slower one would take the landing check beyond the camera time" : "", why.c_str());
     } else {
         fprintf(out, "  floor: moves of 1 to 5 degrees are predicted to land with a median error of %.1f %% (goal %.0f %%): %s\n",
                 100 * chosen.short_median, 100 * verify::goal_short_median, why.c_str());
