@@ -1292,6 +1292,25 @@ TEST(CalibrateStop, PacedOnATwoSlotCameraLosingNoFrame) {
     for (int axis = 0; axis < 4; ++axis) at[axis] = measurer.position(axis, &error).value_or(-1);
     link.wait(1.0);
     for (int axis = 0; axis < 4; ++axis) EXPECT_EQ(measurer.position(axis, &error).value_or(-2), at[axis]) << axis;
+
+    // go_to's corrections too short to move (a fitted offset above the
+    // gap): its last ends with a stop frame. The next axis's drive, its
+    // start reading kept from before, must not be the third command in one
+    // execution time: the camera would drop it and the move stay at 0.
+    calibrate::AxisGeometry g[2];
+    for (int axis : {calibrate::Pan, calibrate::Tilt}) {
+        g[axis].units_per_unit = 204.8;
+        g[axis].sign = 1;
+    }
+    calibrate::Curves curves;
+    for (int dir : {1, -1}) curves[calibrate::CurveKey{calibrate::Pan, dir, 1}] = {100, 1};
+    ASSERT_TRUE(measurer.settled(calibrate::Tilt, g[calibrate::Tilt], &error)) << error;
+    const double pan_at = *measurer.settled(calibrate::Pan, g[calibrate::Pan], &error);
+    ASSERT_TRUE(measurer.go_to(calibrate::Pan, g[calibrate::Pan], pan_at + 3.5, curves, &error)) << error;
+    const calibrate::Drive up{calibrate::Tilt, 1, 10, 0.5};
+    // Byte 10 is 15 deg/s, after 80 ms of start latency, coasting 120 ms.
+    const double moved = measurer.land(calibrate::Tilt, g[calibrate::Tilt], {up}, &error).value_or(0);
+    EXPECT_NEAR(moved, 15 * (0.5 - 0.08) + 15 * 0.12 / 2, 0.6) << error;
 }
 
 }  // namespace

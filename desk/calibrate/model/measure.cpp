@@ -204,7 +204,11 @@ bool Measurer::go_to(int axis, const AxisGeometry &g, double target, const Curve
         link_.wait(seconds);
         if (!link_.command(stop_frame(axis), error)) return false;
     }
-    return true;
+    // At rest before the next frame: the last correction's drive and stop
+    // may still be in execution, and on a camera holding two commands a
+    // third sent at once (another axis's drive, its start reading kept)
+    // would be dropped.
+    return settled_position(axis, g, error).has_value();
 }
 
 bool Measurer::staircase(int axis, const AxisGeometry &g, int speed, const std::vector<double> &times,

@@ -61,7 +61,8 @@ public:
                  Curves *curves, std::map<CurveKey, std::vector<Sample>> *samples, std::string *error);
 
     // Drives the axis back to `target` (closed loop on the position
-    // inquiries), at a speed whose curve is known.
+    // inquiries), at a speed whose curve is known; the axis is at rest
+    // when it returns.
     bool go_to(int axis, const AxisGeometry &geometry, double target, const Curves &curves, std::string *error);
 
     // Drives one speed for each of `times`, the direction turning each
