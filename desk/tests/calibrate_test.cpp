@@ -1116,6 +1116,42 @@ TEST(CalibrateLensSpeed, FastestNibbleThatLandsSmallMovesWhenAuto) {
     }
     EXPECT_EQ(calibrate::choose_lens_row(t, calibrate::LensSpeedChoice::Keep, 0), t.in_use);
     EXPECT_EQ(t.rows[static_cast<size_t>(calibrate::choose_lens_row(t, calibrate::LensSpeedChoice::Nibble, 3))].nibble, 3);
+    // Sound: every move predicted within the bound a calibration must meet
+    // (not the goal); on a coarser time step the faster nibbles are not.
+    int unsound_rows = 0;
+    for (const calibrate::LensRow &o :
+         calibrate::lens_table(probe, lens_curves(), calibrate::Zoom, moves, 0.1, 19998).rows) {
+        EXPECT_EQ(o.sound, o.median <= calibrate::sound_lens_median) << o.nibble << ": " << o.median;
+        unsound_rows += !o.sound;
+    }
+    EXPECT_GT(unsound_rows, 0);
+    // Without --lens-speed: the row in use while it is sound, else the row
+    // auto takes, and one line that says so.
+    const auto fell_back = [&](int in_use, bool sound, double median = 0.123) {
+        calibrate::LensTable u = t;
+        u.in_use = in_use;
+        if (in_use >= 0) u.rows[static_cast<size_t>(in_use)].sound = sound;
+        if (in_use >= 0 && !sound) u.rows[static_cast<size_t>(in_use)].median = median;
+        u.chosen = calibrate::choose_lens_row(u, calibrate::LensSpeedChoice::KeepWithinBounds, 0);
+        EXPECT_EQ(calibrate::chosen_as_auto(u, calibrate::LensSpeedChoice::KeepWithinBounds), u.chosen != in_use);
+        EXPECT_EQ(calibrate::choose_lens_row(u, calibrate::LensSpeedChoice::Keep, 0), in_use);  // refused later
+        EXPECT_FALSE(calibrate::chosen_as_auto(u, calibrate::LensSpeedChoice::Keep));
+        const std::string line = captured([&](FILE *f) {
+            calibrate::print_lens_fallback(f, u, calibrate::LensSpeedChoice::KeepWithinBounds, 100);
+            calibrate::print_lens_fallback(f, u, calibrate::LensSpeedChoice::Keep, 100);
+        });
+        return std::to_string(u.chosen) + " " + line;
+    };
+    const std::string auto_row = std::to_string(chosen) + " ";
+    const std::string instead = std::to_string(r.speed) + " (nibble " + std::to_string(r.nibble) +
+                                ") chosen instead, as --lens-speed auto chooses\n";
+    EXPECT_EQ(fell_back(t.in_use, true), std::to_string(t.in_use) + " ");
+    EXPECT_EQ(fell_back(t.in_use, false),
+              auto_row + "  ZoomSpeed 100 in use is predicted to land zoom moves 12.3 % off (median, at most 10 %): "
+                         "ZoomSpeed " + instead);
+    EXPECT_EQ(fell_back(t.in_use, false, 0.05),
+              auto_row + "  ZoomSpeed 100 in use cannot predict every zoom move of the plan: ZoomSpeed " + instead);
+    EXPECT_EQ(fell_back(-1, false), auto_row + "  ZoomSpeed 100 in use was not measured: ZoomSpeed " + instead);
 }
 
 TEST(CalibrateCheck, RefusesWhatIsUnsound) {
