@@ -1116,42 +1116,25 @@ TEST(CalibrateLensSpeed, FastestNibbleThatLandsSmallMovesWhenAuto) {
     }
     EXPECT_EQ(calibrate::choose_lens_row(t, calibrate::LensSpeedChoice::Keep, 0), t.in_use);
     EXPECT_EQ(t.rows[static_cast<size_t>(calibrate::choose_lens_row(t, calibrate::LensSpeedChoice::Nibble, 3))].nibble, 3);
-    // Sound: every move predicted within the bound a calibration must meet
-    // (not the goal); on a coarser time step the faster nibbles are not.
-    int unsound_rows = 0;
-    for (const calibrate::LensRow &o :
-         calibrate::lens_table(probe, lens_curves(), calibrate::Zoom, moves, 0.1, 19998).rows) {
-        EXPECT_EQ(o.sound, o.median <= calibrate::sound_lens_median) << o.nibble << ": " << o.median;
-        unsound_rows += !o.sound;
-    }
-    EXPECT_GT(unsound_rows, 0);
-    // Without --lens-speed: the row in use while it is sound, else the row
-    // auto takes, and one line that says so.
-    const auto fell_back = [&](int in_use, bool sound, double median = 0.123) {
-        calibrate::LensTable u = t;
-        u.in_use = in_use;
-        if (in_use >= 0) u.rows[static_cast<size_t>(in_use)].sound = sound;
-        if (in_use >= 0 && !sound) u.rows[static_cast<size_t>(in_use)].median = median;
+    // Without --lens-speed: the row in use while it is sound (within the
+    // bound a calibration must meet, not the goal), else auto's, said in a line.
+    calibrate::LensTable u = calibrate::lens_table(probe, lens_curves(), calibrate::Zoom, moves, 0.1, 19998);
+    for (const calibrate::LensRow &o : u.rows) EXPECT_EQ(o.sound, o.median <= calibrate::sound_lens_median) << o.nibble;
+    const auto chosen_and_line = [&](double median, bool sound) {
+        u.rows[7].median = median;  // the row in use, nibble 7
+        u.rows[7].sound = sound;
         u.chosen = calibrate::choose_lens_row(u, calibrate::LensSpeedChoice::KeepWithinBounds, 0);
-        EXPECT_EQ(calibrate::chosen_as_auto(u, calibrate::LensSpeedChoice::KeepWithinBounds), u.chosen != in_use);
-        EXPECT_EQ(calibrate::choose_lens_row(u, calibrate::LensSpeedChoice::Keep, 0), in_use);  // refused later
-        EXPECT_FALSE(calibrate::chosen_as_auto(u, calibrate::LensSpeedChoice::Keep));
-        const std::string line = captured([&](FILE *f) {
-            calibrate::print_lens_fallback(f, u, calibrate::LensSpeedChoice::KeepWithinBounds, 100);
-            calibrate::print_lens_fallback(f, u, calibrate::LensSpeedChoice::Keep, 100);
-        });
-        return std::to_string(u.chosen) + " " + line;
+        return std::to_string(u.chosen) + captured([&](FILE *f) {
+                   calibrate::print_lens_fallback(f, u, calibrate::LensSpeedChoice::KeepWithinBounds, 100);
+               });
     };
-    const std::string auto_row = std::to_string(chosen) + " ";
-    const std::string instead = std::to_string(r.speed) + " (nibble " + std::to_string(r.nibble) +
-                                ") chosen instead, as --lens-speed auto chooses\n";
-    EXPECT_EQ(fell_back(t.in_use, true), std::to_string(t.in_use) + " ");
-    EXPECT_EQ(fell_back(t.in_use, false),
-              auto_row + "  ZoomSpeed 100 in use is predicted to land zoom moves 12.3 % off (median, at most 10 %): "
-                         "ZoomSpeed " + instead);
-    EXPECT_EQ(fell_back(t.in_use, false, 0.05),
-              auto_row + "  ZoomSpeed 100 in use cannot predict every zoom move of the plan: ZoomSpeed " + instead);
-    EXPECT_EQ(fell_back(-1, false), auto_row + "  ZoomSpeed 100 in use was not measured: ZoomSpeed " + instead);
+    const std::string instead = ": ZoomSpeed 15 (nibble 0) chosen instead, as --lens-speed auto chooses\n";
+    EXPECT_EQ(chosen_and_line(0.2, true), "7");
+    EXPECT_EQ(chosen_and_line(0.2, false),
+              "0  ZoomSpeed 100 in use is predicted to land zoom moves 20.0 % off (median, at most 10 %)" + instead);
+    EXPECT_EQ(chosen_and_line(0.05, false), "0  ZoomSpeed 100 in use cannot predict every zoom move of the plan" + instead);
+    u.in_use = -1;
+    EXPECT_EQ(chosen_and_line(0.05, true), "0  ZoomSpeed 100 in use was not measured" + instead);
 }
 
 TEST(CalibrateCheck, RefusesWhatIsUnsound) {
