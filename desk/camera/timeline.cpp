@@ -11,6 +11,7 @@
 #include <sstream>
 
 #include "camera.h"
+#include "html_escape.h"
 #include "plot_ticks.h"
 
 namespace camera {
@@ -21,20 +22,6 @@ struct Sample {
     double t;
     double v[axis_count];
 };
-
-std::string escape(const std::string &text) {
-    std::string out;
-    for (char c : text) {
-        switch (c) {
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        case '&': out += "&amp;"; break;
-        case '"': out += "&quot;"; break;
-        default: out += c;
-        }
-    }
-    return out;
-}
 
 const char *mark_colour(const Received &r) {
     if (r.dropped) return "#000000";
@@ -205,7 +192,7 @@ bool write_timeline(const std::string &path, const CameraModel &model,
         svg << "<line x1=\"" << x << "\" x2=\"" << label_x << "\" y1=\"" << label_band - 10 << "\" y2=\""
             << label_band - 22 << "\" stroke=\"" << colour << "\"/>\n";
         svg << "<text transform=\"translate(" << label_x + 4 << "," << label_band - 24
-            << ") rotate(-90)\" font-size=\"" << label_size << "\" fill=\"" << colour << "\">" << escape(label)
+            << ") rotate(-90)\" font-size=\"" << label_size << "\" fill=\"" << colour << "\">" << common::html_escape(label)
             << "</text>\n";
     }
     if (left_out > 0) {

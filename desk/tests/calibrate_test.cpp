@@ -1117,6 +1117,25 @@ TEST(CalibrateLensSpeed, FastestNibbleThatLandsSmallMovesWhenAuto) {
     }
     EXPECT_EQ(calibrate::choose_lens_row(t, calibrate::LensSpeedChoice::Keep, 0), t.in_use);
     EXPECT_EQ(t.rows[static_cast<size_t>(calibrate::choose_lens_row(t, calibrate::LensSpeedChoice::Nibble, 3))].nibble, 3);
+    // Without --lens-speed: the row in use while it is sound (within the
+    // bound a calibration must meet, not the goal), else auto's, said in a line.
+    calibrate::LensTable u = calibrate::lens_table(probe, lens_curves(), calibrate::Zoom, moves, 0.1, 19998);
+    for (const calibrate::LensRow &o : u.rows) EXPECT_EQ(o.sound, o.median <= calibrate::sound_lens_median) << o.nibble;
+    const auto chosen_and_line = [&](double median, bool sound) {
+        u.rows[7].median = median;  // the row in use, nibble 7
+        u.rows[7].sound = sound;
+        u.chosen = calibrate::choose_lens_row(u, calibrate::LensSpeedChoice::KeepWithinBounds, 0);
+        return std::to_string(u.chosen) + captured([&](FILE *f) {
+                   calibrate::print_lens_fallback(f, u, calibrate::LensSpeedChoice::KeepWithinBounds, 100);
+               });
+    };
+    const std::string instead = ": ZoomSpeed 15 (nibble 0) chosen instead, as --lens-speed auto chooses\n";
+    EXPECT_EQ(chosen_and_line(0.2, true), "7");
+    EXPECT_EQ(chosen_and_line(0.2, false),
+              "0  ZoomSpeed 100 in use is predicted to land zoom moves 20.0 % off (median, at most 10 %)" + instead);
+    EXPECT_EQ(chosen_and_line(0.05, false), "0  ZoomSpeed 100 in use cannot predict every zoom move of the plan" + instead);
+    u.in_use = -1;
+    EXPECT_EQ(chosen_and_line(0.05, true), "0  ZoomSpeed 100 in use was not measured" + instead);
 }
 
 TEST(CalibrateCheck, RefusesWhatIsUnsound) {

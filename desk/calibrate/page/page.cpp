@@ -4,9 +4,12 @@
 
 #include <algorithm>
 
+#include "html_escape.h"
 #include "verify_plot.h"
 
 namespace page {
+
+using common::html_escape;
 
 namespace {
 
@@ -22,21 +25,6 @@ int rank(const Camera &c) {
     return k == "drifted" ? 0 : k == "failed" ? 1 : 2;
 }
 
-std::string escaped(const std::string &s) {
-    std::string out;
-    for (char ch : s) {
-        switch (ch) {
-        case '&': out += "&amp;"; break;
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        case '"': out += "&quot;"; break;
-        case '\'': out += "&#39;"; break;
-        default: out += ch;
-        }
-    }
-    return out;
-}
-
 std::string percent(double v) {
     char b[32];
     snprintf(b, sizeof b, "%.1f %%", v);
@@ -47,21 +35,21 @@ std::string percent(double v) {
 std::string verdict_html(const Camera &c) {
     const std::string v = c.verdict.empty() ? "failed (no verdict)" : c.verdict;
     const size_t space = v.find(' ');
-    return "<span class='badge'>" + escaped(v.substr(0, space)) + "</span>" +
-           (space == std::string::npos ? "" : " <span class='why'>" + escaped(v.substr(space + 1)) + "</span>");
+    return "<span class='badge'>" + html_escape(v.substr(0, space)) + "</span>" +
+           (space == std::string::npos ? "" : " <span class='why'>" + html_escape(v.substr(space + 1)) + "</span>");
 }
 
 // One line per axis: checked median and worst, then what they were held against.
 std::string axes_cell(const Camera &c) {
     std::string out;
     for (const AxisRow &r : c.axes) {
-        out += "<div" + std::string(r.drifted ? " class='off'" : "") + "><b>" + escaped(r.axis) + "</b> ";
+        out += "<div" + std::string(r.drifted ? " class='off'" : "") + "><b>" + html_escape(r.axis) + "</b> ";
         if (r.moves == 0) {
-            out += escaped(r.against) + "</div>";
+            out += html_escape(r.against) + "</div>";
             continue;
         }
         out += "median " + percent(r.median) + ", worst " + percent(r.worst) + " <span class='was'>(" +
-               escaped(r.against) + ")</span>" + (r.drifted ? " drifted" : "") + "</div>";
+               html_escape(r.against) + ")</span>" + (r.drifted ? " drifted" : "") + "</div>";
     }
     return out.empty() ? "-" : out;
 }
@@ -94,8 +82,8 @@ std::string page_html(const Page &page) {
     size_t counts[3] = {0, 0, 0};
     for (const Camera &c : page.cameras) ++counts[rank(c)];
     std::string out = "<!DOCTYPE html>\n<html lang='en'><head><meta charset='utf-8'>\n<title>" +
-                      escaped(page.title + ": " + page.about) + "</title>\n<style>" + style + "</style></head>\n<body>\n";
-    out += "<h1>" + escaped(page.title) + ": " + escaped(page.about) + "</h1>\n<p>" + escaped(page.when) + ". " +
+                      html_escape(page.title + ": " + page.about) + "</title>\n<style>" + style + "</style></head>\n<body>\n";
+    out += "<h1>" + html_escape(page.title) + ": " + html_escape(page.about) + "</h1>\n<p>" + html_escape(page.when) + ". " +
            std::to_string(page.cameras.size()) + " camera(s): " + std::to_string(counts[0]) + " drifted, " +
            std::to_string(counts[1]) + " failed, " + std::to_string(counts[2]) + " " +
            (page.title == "Site calibration" ? "calibrated" : "ok") + ".</p>\n";
@@ -107,9 +95,9 @@ std::string page_html(const Page &page) {
         const Camera &c = page.cameras[i];
         const std::string n = std::to_string(c.number);
         std::string values;
-        for (const std::string &v : c.values) values += (values.empty() ? "" : " ") + escaped(v);
-        out += "<tr class='" + kind(c) + "' id='row" + n + "'><td>" + verdict_html(c) + "</td><td><a href='#camera" + n + "'>" + n + "</a></td><td>" + escaped(c.line) + "</td><td>" +
-               axes_cell(c) + (c.calibrated.empty() ? "" : "<div class='was'>calibrated " + escaped(c.calibrated) +
+        for (const std::string &v : c.values) values += (values.empty() ? "" : " ") + html_escape(v);
+        out += "<tr class='" + kind(c) + "' id='row" + n + "'><td>" + verdict_html(c) + "</td><td><a href='#camera" + n + "'>" + n + "</a></td><td>" + html_escape(c.line) + "</td><td>" +
+               axes_cell(c) + (c.calibrated.empty() ? "" : "<div class='was'>calibrated " + html_escape(c.calibrated) +
                                                                "</div>") +
                "</td><td class='values'>" + (values.empty() ? "-" : values) + "</td></tr>\n";
     }
@@ -117,7 +105,7 @@ std::string page_html(const Page &page) {
     for (size_t i : order) {
         const Camera &c = page.cameras[i];
         out += "<section class='" + kind(c) + "' id='camera" + std::to_string(c.number) + "'>\n<h2>camera " +
-               std::to_string(c.number) + " on " + escaped(c.line) + ": " + verdict_html(c) + "</h2>\n";
+               std::to_string(c.number) + " on " + html_escape(c.line) + ": " + verdict_html(c) + "</h2>\n";
         if (c.camera_time) {
             char b[64];
             snprintf(b, sizeof b, "<p>%zu moves landed in %.1f s of camera time.</p>\n", c.moves.size(),

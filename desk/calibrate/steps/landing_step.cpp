@@ -50,7 +50,7 @@ bool land_check(Session &s) {
                      s.landing_misses.empty() ? "" : "; ", axis_label(axis), 100 * r.median,
                      100 * r.predicted_median);
             s.landing_misses += text;
-            if (lens && s.o.lens_speed.kind != LensSpeedChoice::Auto) s.landing_lens_kept = true;
+            if (lens && !chosen_as_auto(s.lens_tables[axis - Zoom], s.o.lens_speed.kind)) s.landing_lens_kept = true;
         }
     }
     for (int axis = 0; axis < 4; ++axis) {

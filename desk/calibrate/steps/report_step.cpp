@@ -51,7 +51,11 @@ void report(Session &s) {
     std::vector<double> held_pan_tilt, held_lens;
     for (const auto &[axis, moves] : s.plan) {
         print_curves(stdout, s.curves, axis);
-        if (axis >= Zoom) print_lens_table(stdout, s.lens_tables[axis - Zoom]);
+        if (axis >= Zoom) {
+            print_lens_table(stdout, s.lens_tables[axis - Zoom]);
+            print_lens_fallback(stdout, s.lens_tables[axis - Zoom], s.o.lens_speed.kind,
+                                s.in_use.at(lens_speed_key(axis)));
+        }
         std::vector<std::string> keys = keys_of(axis);
         if (axis >= Zoom) keys.insert(keys.begin(), lens_speed_key(axis));
         for (const std::string &key : keys) {
