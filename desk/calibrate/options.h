@@ -10,9 +10,11 @@
 namespace calibrate {
 
 // How ZoomSpeed and FocusSpeed are chosen: kept as configured, the fastest
-// nibble that lands lens moves well, or a given nibble.
+// nibble that lands lens moves well, or a given nibble. Without --lens-speed:
+// kept where predicted within the bounds of a sound calibration, else as auto
+// (a first run should not be refused for a driver default).
 struct LensSpeedChoice {
-    enum Kind { Keep, Auto, Nibble } kind = Keep;
+    enum Kind { Keep, Auto, Nibble, KeepWithinBounds } kind = KeepWithinBounds;
     int nibble = 0;
 };
 

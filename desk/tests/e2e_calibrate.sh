@@ -61,6 +61,20 @@ expect_line "$work/quick.txt" "calibration failed: pan: the values are predicted
 expect_line "$work/quick.txt" "run it again without --quick"
 expect_equal "the file after a refused calibration" "$(cat "$work/site.ini")" "$(cat "$work/before.ini")"
 
+# The driver's FocusSpeed on geometric is predicted beyond the 10 % bound:
+# without --lens-speed it is measured and chosen as auto does, with a line
+# that says so; --lens-speed keep refuses it as ever.
+lens() {
+  local status=0
+  timeout 60 "$bin/visca_calibrate" --profile geometric --axes focus --no-check "$@" >"$work/lens.txt" 2>&1 || status=$?
+  echo "$status $(grep -o 'FocusSpeed = [0-9]*  (was\|measured in [0-9.]* s' "$work/lens.txt" | tr '\n' ' ')"
+}
+fallback=$(lens)
+expect_line "$work/lens.txt" "FocusSpeed 100 in use is predicted to land focus moves"
+expect_equal "status, FocusSpeed and camera time as auto" "$fallback" "$(lens --lens-speed auto)"
+expect_equal "--lens-speed keep: exit status" "$(lens --lens-speed keep | cut -d' ' -f1)" 1
+expect_line "$work/lens.txt" "--lens-speed auto chooses the fastest FocusSpeed"
+
 # A value in use far off (60 times too long) is no reason to miss the right one.
 printf '[camera1]\nPanMoveTimePerDegree = 10000\n' >"$work/far.ini"
 status=0

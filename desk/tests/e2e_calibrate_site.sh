@@ -127,6 +127,11 @@ for n in 1 2 4 6; do
   expect_equal "camera $n PanSpeedCompensation" "$(section_value "$work/site.ini" $n PanSpeedCompensation)" -50
   row $n "${line_of[$n]}" "[0-9.]+ s pan [0-9.]+ % \(worst [0-9.]+ %\) PanMoveTimePerDegree = [0-9]+, PanSpeedCompensation = -50"
 done
+# The table's camera time counts the landing check, as a single run does.
+one_total=$(sed -nE 's/^camera time with the landing check: ([0-9.]+) s$/\1/p' "$work/one.txt")
+row_time=$(awk '$1 == 1 && $3 ~ /^[0-9.]+$/ && $4 == "s" { print $3; exit }' "$work/site.txt")
+expect_between "camera 1's table time over one camera's with its check" \
+  "$(awk -v a="$row_time" -v b="$one_total" 'BEGIN { print (b > 0 ? a / b : 0) }')" 0.8 1.25
 # Two cameras on one line take turns: the second runs after the first failed.
 for n in 7 8; do row $n "$gone" "- failed: no answer to the inquiry 81 09 00 02 FF on $gone.*"; done
 wide=$(awk 'length > 80' "$work/site.txt")

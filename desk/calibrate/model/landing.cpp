@@ -28,32 +28,26 @@ bool land_plan(Measurer &m, DriverProbe &probe, const Curves &curves, int axis, 
     const auto here = m.settled(axis, g, error);
     if (!here) return false;
     *result = LandingResult();
-    std::vector<double> errors, predicted, allowed;
     for (double amount : landing_moves(axis, g, *here)) {
-        Landed l;
-        l.requested = amount;
-        // Without curves (a check of values in use) there is no prediction.
-        if (!curves.empty()) {
-            const Prediction p = predict(probe, curves, axis, amount, step);
-            l.predicted = p.error();
-            // Within a stair of the curves' mean: the stairs of the short
-            // drives the curves were fitted from move their mean as much.
-            l.allowed = (fabs(p.reached - amount) + p.stair) / fabs(amount);
-        }
         const auto moved = m.land(axis, g, probe.move(axis, amount), error);
         if (!moved) return false;
-        l.reached = *moved;
-        result->moves.push_back(l);
-        errors.push_back(l.error());
-        predicted.push_back(l.predicted);
-        allowed.push_back(l.allowed);
+        result->moves.push_back(Landed{amount, *moved, 0, 0});
     }
-    if (errors.empty()) return true;
-    result->median = common::median(errors);
-    result->worst = *std::max_element(errors.begin(), errors.end());
-    result->predicted_median = common::median(predicted);
-    result->allowed_median = common::median(allowed);
+    predict_landing(probe, curves, axis, step, result);
     return true;
+}
+
+void predict_landing(DriverProbe &probe, const Curves &curves, int axis, double step, LandingResult *r) {
+    // Without curves (a check of values in use) there is no prediction.
+    for (Landed &l : r->moves) {
+        if (curves.empty()) break;
+        const Prediction p = predict(probe, curves, axis, l.requested, step);
+        l.predicted = p.error();
+        // Within a stair of the curves' mean: the stairs of the short
+        // drives the curves were fitted from move their mean as much.
+        l.allowed = (fabs(p.reached - l.requested) + p.stair) / fabs(l.requested);
+    }
+    summarise(r);
 }
 
 bool land_plans(Measurer &m, DriverProbe &probe, const bool (&axes)[4], const AxisGeometry (&g)[4],
@@ -93,12 +87,12 @@ bool land_moves(Measurer &m, DriverProbe &probe, const std::vector<double> (&pla
         if (!landed) return false;
         for (size_t i = 0; i < together.size(); ++i) {
             const int axis = together[i].axis;
-            results[axis].moves.push_back(Landed{plan[axis][k], (*landed)[i].moved, 0});
+            results[axis].moves.push_back(Landed{plan[axis][k], (*landed)[i].moved, 0, 0});
         }
         for (int axis : alone) {
             const auto moved = m.land(axis, g[axis], probe.move(axis, plan[axis][k]), error);
             if (!moved) return false;
-            results[axis].moves.push_back(Landed{plan[axis][k], *moved, 0});
+            results[axis].moves.push_back(Landed{plan[axis][k], *moved, 0, 0});
         }
     }
     for (LandingResult &r : results) summarise(&r);
@@ -107,10 +101,16 @@ bool land_moves(Measurer &m, DriverProbe &probe, const std::vector<double> (&pla
 
 void summarise(LandingResult *r) {
     if (r->moves.empty()) return;
-    std::vector<double> errors;
-    for (const Landed &l : r->moves) errors.push_back(l.error());
+    std::vector<double> errors, predicted, allowed;
+    for (const Landed &l : r->moves) {
+        errors.push_back(l.error());
+        predicted.push_back(l.predicted);
+        allowed.push_back(l.allowed);
+    }
     r->median = common::median(errors);
     r->worst = *std::max_element(errors.begin(), errors.end());
+    r->predicted_median = common::median(predicted);
+    r->allowed_median = common::median(allowed);
 }
 
 std::vector<double> pairs_off(const LandingResult &r, double limit) {

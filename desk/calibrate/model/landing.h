@@ -44,9 +44,15 @@ inline bool landed_as_predicted(const LandingResult &r) {
 }
 
 // Lands the axis's landing moves with the probe's values, from where the
-// axis stands; false with `error` set when the camera fails to answer.
+// axis stands, one move at a time as the driver lands one (what landing
+// them together is held to), with predictions; false with `error` set when
+// the camera fails to answer.
 bool land_plan(Measurer &m, DriverProbe &probe, const Curves &curves, int axis, const AxisGeometry &g,
                double step, LandingResult *result, std::string *error);
+// What the probe's values and the curves predict for each landed move of
+// the axis (nothing without curves: a check of the values in use), then
+// the summary.
+void predict_landing(DriverProbe &probe, const Curves &curves, int axis, double step, LandingResult *r);
 
 // Frames of different axes landing together keep this far apart (seconds):
 // more than a position inquiry, a command's line time and a camera's video
@@ -63,7 +69,8 @@ bool land_plans(Measurer &m, DriverProbe &probe, const bool (&axes)[4], const Ax
 // The same for moves given per axis.
 bool land_moves(Measurer &m, DriverProbe &probe, const std::vector<double> (&plan)[4], const AxisGeometry (&g)[4],
                 double step, LandingResult (&results)[4], std::string *error);
-// The median and worst of the moves.
+// The medians of the moves' errors, predictions and allowances, and the
+// worst error.
 void summarise(LandingResult *r);
 
 // A move that looks off may be the noise of one landing (a late wake-up on

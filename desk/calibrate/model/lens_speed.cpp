@@ -83,6 +83,7 @@ LensTable lens_table(DriverProbe &probe, const Curves &curves, int axis, const s
         row.medium = common::median(medium);
         row.large = common::median(large);
         row.median = common::median(all);
+        row.sound = unsound(probe, curves, axis, moves, step).empty();
         if (nibble == configured) table.in_use = static_cast<int>(table.rows.size());
         table.rows.push_back(row);
     }
@@ -90,8 +91,16 @@ LensTable lens_table(DriverProbe &probe, const Curves &curves, int axis, const s
     return table;
 }
 
+bool chosen_as_auto(const LensTable &t, int kind) {
+    if (kind == LensSpeedChoice::KeepWithinBounds) {
+        return t.in_use < 0 || !t.rows[static_cast<size_t>(t.in_use)].sound;
+    }
+    return kind == LensSpeedChoice::Auto;
+}
+
 int choose_lens_row(const LensTable &t, int kind, int nibble) {
     if (kind == LensSpeedChoice::Keep) return t.in_use;
+    if (kind == LensSpeedChoice::KeepWithinBounds && !chosen_as_auto(t, kind)) return t.in_use;
     int best = -1;
     for (size_t i = 0; i < t.rows.size(); ++i) {
         const LensRow &r = t.rows[i];

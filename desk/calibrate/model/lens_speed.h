@@ -25,6 +25,7 @@ struct LensRow {
     double small = 0, medium = 0, large = 0;  // median predicted error: under 1000, to 3000, beyond
     double median = 0;                        // over every move
     double worst = 0;  // over every move, at the worse stair a move meets (Prediction::worst)
+    bool sound = false;  // every move predicted, the median within the bound a calibration must meet
 };
 
 struct LensTable {
@@ -47,8 +48,13 @@ LensTable lens_table(DriverProbe &probe, const Curves &curves, int axis, const s
 
 // keep: the configured row; nibble: that row; auto: the fastest row whose
 // predicted median and worst meet the goal (the most accurate when none
-// does). -1 when the wanted row was not measured.
+// does); keep within bounds: the configured row when it is sound, else as
+// auto. -1 when the wanted row was not measured.
 int choose_lens_row(const LensTable &table, int kind, int nibble);
+
+// The row was chosen as auto chooses: asked for, or the configured row
+// could not be kept (then --lens-speed auto is no remedy to suggest).
+bool chosen_as_auto(const LensTable &table, int kind);
 
 const char *lens_speed_key(int axis);
 

@@ -71,9 +71,8 @@ std::optional<double> Measurer::timed_drive(int axis, const AxisGeometry &g, int
     return (*after - *before) * dir;
 }
 
-bool Measurer::measure(int axis, AxisGeometry &g, const std::vector<int> &speeds, int drives_after,
-                       const MeasureOptions &o, Curves *curves, std::map<CurveKey, std::vector<Sample>> *samples,
-                       std::string *error) {
+bool Measurer::measure(int axis, AxisGeometry &g, const std::vector<int> &speeds, const MeasureOptions &o,
+                       Curves *curves, std::map<CurveKey, std::vector<Sample>> *samples, std::string *error) {
     const double scale = is_lens(axis) ? 250.0 : 1.0;
     const auto first_reading = settled_position(axis, g, error);
     if (!first_reading) return false;
@@ -113,7 +112,7 @@ bool Measurer::measure(int axis, AxisGeometry &g, const std::vector<int> &speeds
         return false;
     }
     double estimate = 0;  // units per second of the previous speed
-    int left = static_cast<int>(speeds.size()) * 2 * o.times + drives_after;
+    int left = static_cast<int>(speeds.size()) * 2 * o.times;
     for (int speed : speeds) {
         if (stopped()) return false;
         const double short_distance = std::min(o.short_target * scale, 0.3 * room);
@@ -126,7 +125,7 @@ bool Measurer::measure(int axis, AxisGeometry &g, const std::vector<int> &speeds
             int first = 1;
             for (int turn = 0; turn < 2; ++turn) {
                 if (stopped()) return false;
-                if (progress_) progress_(axis, speed, time_left_.shown(left * seconds_per_drive(), drives_));
+                if (progress_) progress_(axis, speed, time_left_.shown(seconds_per_drive(), drives_, left));
                 // Both ways in turn, the first away from the side the axis
                 // stands on: it stays near where it began.
                 if (turn == 0) {
@@ -205,7 +204,11 @@ bool Measurer::go_to(int axis, const AxisGeometry &g, double target, const Curve
         link_.wait(seconds);
         if (!link_.command(stop_frame(axis), error)) return false;
     }
-    return true;
+    // At rest before the next frame: the last correction's drive and stop
+    // may still be in execution, and on a camera holding two commands a
+    // third sent at once (another axis's drive, its start reading kept)
+    // would be dropped.
+    return settled_position(axis, g, error).has_value();
 }
 
 bool Measurer::staircase(int axis, const AxisGeometry &g, int speed, const std::vector<double> &times,
@@ -216,7 +219,7 @@ bool Measurer::staircase(int axis, const AxisGeometry &g, int speed, const std::
         const double t = times[k];
         if (stopped()) return false;
         if (progress_) {
-            progress_(axis, speed, time_left_.shown(static_cast<double>(times.size() - k) * seconds_per_drive(), drives_));
+            progress_(axis, speed, time_left_.shown(seconds_per_drive(), drives_, static_cast<int>(times.size() - k)));
         }
         const auto here = settled_position(axis, g, error);
         if (!here) return false;

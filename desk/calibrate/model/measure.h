@@ -57,13 +57,12 @@ public:
     std::optional<double> position(int axis, std::string *error);
 
     // Measures each speed in both directions at two drive times and fits them.
-    // `drives_after` is how many drives other axes still need (for the estimate).
-    bool measure(int axis, AxisGeometry &geometry, const std::vector<int> &speeds, int drives_after,
-                 const MeasureOptions &options, Curves *curves, std::map<CurveKey, std::vector<Sample>> *samples,
-                 std::string *error);
+    bool measure(int axis, AxisGeometry &geometry, const std::vector<int> &speeds, const MeasureOptions &options,
+                 Curves *curves, std::map<CurveKey, std::vector<Sample>> *samples, std::string *error);
 
     // Drives the axis back to `target` (closed loop on the position
-    // inquiries), at a speed whose curve is known.
+    // inquiries), at a speed whose curve is known; the axis is at rest
+    // when it returns.
     bool go_to(int axis, const AxisGeometry &geometry, double target, const Curves &curves, std::string *error);
 
     // Drives one speed for each of `times`, the direction turning each
@@ -101,6 +100,9 @@ public:
     void stop_all(double pace);
 
     double seconds_per_drive() const { return drives_ > 0 ? spent_ / drives_ : 0.8; }
+    // The run plans this many more drives (or fewer: time_left.h), each a
+    // timed drive or a landed move: the progress's estimate counts them.
+    void plan_drives(int drives) { time_left_.plan(drives); }
 
 private:
     bool stopped() const { return stop_ != nullptr && *stop_ != 0; }

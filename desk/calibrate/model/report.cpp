@@ -60,6 +60,28 @@ void print_lens_table(FILE *out, const LensTable &t) {
     }
 }
 
+void print_lens_fallback(FILE *out, const LensTable &t, int kind, long speed_in_use) {
+    if (kind != LensSpeedChoice::KeepWithinBounds || !chosen_as_auto(t, kind) || t.chosen < 0 ||
+        t.chosen == t.in_use) {
+        return;
+    }
+    const char *key = lens_speed_key(t.axis);
+    const LensRow &c = t.rows[static_cast<size_t>(t.chosen)];
+    char in_use[160];
+    const LensRow *u = t.in_use < 0 ? nullptr : &t.rows[static_cast<size_t>(t.in_use)];
+    if (u == nullptr) {
+        snprintf(in_use, sizeof in_use, "%s %ld in use was not measured", key, speed_in_use);
+    } else if (u->median > sound_lens_median) {
+        snprintf(in_use, sizeof in_use, "%s %ld in use is predicted to land %s moves %.1f %% off (median, at most %.0f %%)",
+                 key, speed_in_use, axis_label(t.axis), 100 * u->median, 100 * sound_lens_median);
+    } else {
+        snprintf(in_use, sizeof in_use, "%s %ld in use cannot predict every %s move of the plan", key, speed_in_use,
+                 axis_label(t.axis));
+    }
+    fprintf(out, "  %s: %s %ld (nibble %d) chosen instead, as --lens-speed auto chooses\n", in_use, key, c.speed,
+            c.nibble);
+}
+
 void print_curves(FILE *out, const Curves &curves, int axis) {
     fprintf(out, "%s: distance = rate x time + offset\n", axis_label(axis));
     for (const auto &[key, line] : curves) {

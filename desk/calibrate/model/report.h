@@ -25,6 +25,11 @@ void print_predictions(FILE *out, DriverProbe &probe, const Curves &curves, int 
 // large moves; the row in use and the row chosen marked.
 void print_lens_table(FILE *out, const LensTable &table);
 
+// Without --lens-speed: when the speed in use could not be kept (predicted
+// beyond the bound, or not measured), the line that says so and names the
+// speed chosen instead; nothing otherwise.
+void print_lens_fallback(FILE *out, const LensTable &table, int kind, long speed_in_use);
+
 }  // namespace calibrate
 
 #endif

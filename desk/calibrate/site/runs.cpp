@@ -44,7 +44,9 @@ void read_summary(const std::string &out_path, Outcome *o) {
     for (const std::string &l : lines_of(out_path)) {
         double a = 0, b = 0;
         char name[16];
-        if (sscanf(l.c_str(), "measured in %lf s of camera time", &a) == 1) {
+        // The landing check's total comes after the measuring's and includes it.
+        if (sscanf(l.c_str(), "measured in %lf s of camera time", &a) == 1 ||
+            sscanf(l.c_str(), "camera time with the landing check: %lf s", &a) == 1) {
             o->camera_time = a;
         } else if (sscanf(l.c_str(), "%15[a-z]: distance", name) == 1 && l.find(": distance") != std::string::npos) {
             axis = name;

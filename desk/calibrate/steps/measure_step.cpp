@@ -68,10 +68,27 @@ bool pan_tilt_all(const Session &s, int axis) { return axis <= Tilt && s.o.axes[
 // change would gain.
 bool lens_all(const Session &s, int axis) { return axis >= Zoom && s.o.axes[axis] && !s.o.quick; }
 
-bool measure_speeds(Session &s, int axis, const std::set<int> &speeds, const MeasureOptions &mo, int drives_after) {
+bool measure_speeds(Session &s, int axis, const std::set<int> &speeds, const MeasureOptions &mo) {
     const std::vector<int> todo(speeds.begin(), speeds.end());
-    return todo.empty() || s.measurer->measure(axis, s.geometry[axis], todo, drives_after, mo, &s.curves, &s.samples,
-                                               &s.error);
+    return todo.empty() || s.measurer->measure(axis, s.geometry[axis], todo, mo, &s.curves, &s.samples, &s.error);
+}
+
+int drives_of(const std::set<int> &speeds, const MeasureOptions &mo) {
+    return static_cast<int>(speeds.size()) * 2 * mo.times;
+}
+
+// What the steps after the first pass will drive, guessed before it (for
+// the estimate of the camera time left); each step takes its guess back
+// once it knows its count. The staircase is 16 to 32 drives, the long
+// drives one speed per axis, the landing check's moves land together.
+constexpr int staircase_guess = 24;
+int long_drives_guess(const Session &s, int axis) {
+    return pan_tilt_all(s, axis) ? 2 * long_drives(false).times
+           : lens_all(s, axis)   ? 2 * long_drives(true).times
+                                 : 0;
+}
+int landing_guess(const Session &s, int axis) {
+    return s.o.landing_check && s.o.axes[axis] ? (axis <= Tilt ? 6 : 4) : 0;
 }
 
 // Every other speed byte, the slowest and the fastest always: the ones
@@ -98,7 +115,8 @@ bool measure_missing(Session &s, int axis, const MeasureOptions &mo) {
             }
         }
         if (missing.empty()) return true;
-        if (!measure_speeds(s, axis, missing, mo, 0)) return false;
+        s.measurer->plan_drives(drives_of(missing, mo));
+        if (!measure_speeds(s, axis, missing, mo)) return false;
     }
     return true;
 }
@@ -110,7 +128,7 @@ bool measure(Session &s) {
     // The speeds of the first pass, known before anything moves, so that
     // the progress can tell the camera time left.
     std::set<int> speeds[4];
-    int drives_left = 0;
+    int planned = (s.o.axes[Pan] || s.o.axes[Tilt]) && !s.o.quick ? staircase_guess : 0;
     for (int axis = 0; axis < 4; ++axis) {
         if (!s.o.axes[axis]) continue;
         const AxisGeometry &g = s.geometry[axis];
@@ -119,15 +137,17 @@ bool measure(Session &s) {
         s.plan[axis] = plan_moves(axis, travel, s.o.quick);
         if (pan_tilt_all(s, axis)) {
             speeds[axis] = every_other(speeds_used(*s.probe, axis, s.plan[axis], 0.1, 10, true));
-            drives_left += static_cast<int>(speeds[axis].size()) * 2 * pan_tilt_drives().times + 2 * long_drives(false).times;
+            planned += drives_of(speeds[axis], pan_tilt_drives());
         } else if (lens_all(s, axis)) {
             speeds[axis] = lens_nibbles(*s.probe, axis);
-            drives_left += static_cast<int>(speeds[axis].size()) * 2 * lens_drives().times + 4;
+            planned += drives_of(speeds[axis], lens_drives());
         } else {
             speeds[axis] = speeds_used(*s.probe, axis, s.plan[axis], 1.0, 1.0, false);
-            drives_left += static_cast<int>(speeds[axis].size()) * 2 * long_drives(s.o.quick).times;
+            planned += drives_of(speeds[axis], long_drives(s.o.quick));
         }
+        planned += long_drives_guess(s, axis) + landing_guess(s, axis);
     }
+    s.measurer->plan_drives(planned);
     // Every speed first, with short drives: the rates tell which MoveSpeed
     // suits the camera; then long drives at the speed long moves will use.
     for (int axis = 0; axis < 4; ++axis) {
@@ -142,8 +162,7 @@ bool measure(Session &s) {
         const MeasureOptions mo = pan_tilt_all(s, axis) ? pan_tilt_drives()
                                   : lens_all(s, axis)   ? lens_drives()
                                                         : long_drives(s.o.quick);
-        drives_left -= static_cast<int>(speeds[axis].size()) * 2 * mo.times;
-        if (!measure_speeds(s, axis, speeds[axis], mo, drives_left)) return false;
+        if (!measure_speeds(s, axis, speeds[axis], mo)) return false;
         if (axis <= Tilt) {
             // The values found on the way are only a guide: MoveSpeed is
             // chosen later from the configuration as it was.
@@ -181,6 +200,7 @@ bool measure_time_step(Session &s) {
         }
     }
     if (speed < 0) {
+        s.measurer->plan_drives(-staircase_guess);
         printf("camera time step: not measured (no %s speed fits a staircase); assuming %.1f ms\n",
                axis_label(axis), 1000 * s.step_or_frame());
         return true;
@@ -188,6 +208,7 @@ bool measure_time_step(Session &s) {
     // 40 drives over 150 ms at most: three stairs or more of a 25 Hz camera.
     const double spacing = std::max({0.002, 2.5 * unit / rate, 0.15 / 40});
     const int count = std::clamp(static_cast<int>(ceil(0.15 / spacing)), 16, 32);
+    s.measurer->plan_drives(count - staircase_guess);
     std::map<CurveKey, std::vector<Sample>> stairs;
     if (!s.measurer->staircase(axis, s.geometry[axis], speed, staircase_times(first, spacing, count), &stairs,
                                &s.error)) {
@@ -248,7 +269,8 @@ bool measure_long_drives(Session &s) {
             if (fabs(m) < 45) continue;
             for (const Drive &d : s.probe->move(axis, m)) speeds.insert(d.speed);
         }
-        if (!measure_speeds(s, axis, speeds, long_drives(false), 0)) return false;
+        s.measurer->plan_drives(drives_of(speeds, long_drives(false)) - long_drives_guess(s, axis));
+        if (!measure_speeds(s, axis, speeds, long_drives(false))) return false;
         if (!measure_missing(s, axis, pan_tilt_drives())) return false;
     }
     return !s.stopped();
@@ -264,10 +286,15 @@ bool measure_lens_long_drives(Session &s) {
         const double travel = g.min && g.max ? *g.max - *g.min : 19998;
         const LensTable t = lens_table(*s.probe, s.curves, axis, s.plan[axis], s.step_or_frame(), travel);
         const int row = choose_lens_row(t, s.o.lens_speed.kind, s.o.lens_speed.nibble);
-        if (row < 0) continue;
+        if (row < 0) {
+            s.measurer->plan_drives(-long_drives_guess(s, axis));
+            continue;
+        }
         MeasureOptions mo = long_drives(true);
         mo.short_target = 8;  // 2000 steps
-        if (!measure_speeds(s, axis, {t.rows[static_cast<size_t>(row)].nibble}, mo, 0)) return false;
+        const std::set<int> nibble{t.rows[static_cast<size_t>(row)].nibble};
+        s.measurer->plan_drives(drives_of(nibble, mo) - long_drives_guess(s, axis));
+        if (!measure_speeds(s, axis, nibble, mo)) return false;
     }
     return !s.stopped();
 }

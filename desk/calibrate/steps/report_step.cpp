@@ -78,7 +78,11 @@ void report(Session &s) {
     const int last_pan_tilt = pan_tilt.empty() ? -1 : pan_tilt.back();
     for (const auto &[axis, moves] : s.plan) {
         print_curves(stdout, s.curves, axis);
-        if (axis >= Zoom) print_lens_table(stdout, s.lens_tables[axis - Zoom]);
+        if (axis >= Zoom) {
+            print_lens_table(stdout, s.lens_tables[axis - Zoom]);
+            print_lens_fallback(stdout, s.lens_tables[axis - Zoom], s.o.lens_speed.kind,
+                                s.in_use.at(lens_speed_key(axis)));
+        }
         std::vector<std::string> keys = keys_of(axis);
         if (axis >= Zoom) keys.insert(keys.begin(), lens_speed_key(axis));
         for (const std::string &key : keys) {

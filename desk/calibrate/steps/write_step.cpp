@@ -65,7 +65,7 @@ bool check(Session &s) {
         if (!s.o.axes[axis] || s.plan.count(axis) == 0) continue;
         const std::string why = unsound(*s.probe, s.curves, axis, s.plan[axis], s.step_or_frame());
         if (why.empty()) continue;
-        const bool lens_kept = axis >= Zoom && s.o.lens_speed.kind != LensSpeedChoice::Auto;
+        const bool lens_kept = axis >= Zoom && !chosen_as_auto(s.lens_tables[axis - Zoom], s.o.lens_speed.kind);
         s.error = "calibration failed: " + why +
                   (s.o.quick     ? "; run it again without --quick: it measures the camera's time step and every speed"
                    : lens_kept ? "; --lens-speed auto chooses the fastest " + std::string(lens_speed_key(axis)) +
