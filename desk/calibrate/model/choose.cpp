@@ -151,9 +151,7 @@ std::string unsound(DriverProbe &probe, const Curves &curves, int axis, const st
         if (lens || fabs(m) >= short_move_degrees) errors.push_back(p.error());
     }
     if (errors.empty()) return "";
-    std::sort(errors.begin(), errors.end());
-    const size_t n = errors.size();
-    const double median = n % 2 == 1 ? errors[n / 2] : (errors[n / 2 - 1] + errors[n / 2]) / 2;
+    const double median = common::median(errors);
     const double bound = lens ? sound_lens_median : sound_pan_tilt_median;
     if (median <= bound) return "";
     snprintf(text, sizeof text, "%s: the values are predicted to land %s with a median error of %.1f %% (at most %.0f %%)",

@@ -69,8 +69,10 @@ LensTable lens_table(DriverProbe &probe, const Curves &curves, int axis, const s
         row.full_travel = rate > 0 ? travel / rate : INFINITY;
         std::vector<double> small, medium, large, all;
         row.worst = 0;
+        bool known = true;
         for (double m : moves) {
             const Prediction p = predict(probe, curves, axis, m, step);
+            known = known && p.known;
             const double e = p.error();
             (fabs(m) < 1000 ? small : fabs(m) <= 3000 ? medium : large).push_back(e);
             all.push_back(e);
@@ -83,7 +85,8 @@ LensTable lens_table(DriverProbe &probe, const Curves &curves, int axis, const s
         row.medium = common::median(medium);
         row.large = common::median(large);
         row.median = common::median(all);
-        row.sound = unsound(probe, curves, axis, moves, step).empty();
+        // What a calibration must meet: every move predicted, the median within the bound.
+        row.sound = known && row.median <= sound_lens_median;
         if (nibble == configured) table.in_use = static_cast<int>(table.rows.size());
         table.rows.push_back(row);
     }
