@@ -425,6 +425,7 @@ TEST(CalibrateChoose, MoveSpeedForShortMovesIsTheFastestWithinTheGoalAndTheTime)
         bool slower;            // a slower MoveSpeed chosen
         bool time_bound;
         bool by_margin;         // within the goal less the margin
+        double skew = 0;        // bytes the fastest's long moves do not drive turn this much slower one way
     };
     const Case cases[] = {
         {0.0, 40, 1e9, false, false, true},    // the fastest meets the goal
@@ -434,15 +435,29 @@ TEST(CalibrateChoose, MoveSpeedForShortMovesIsTheFastestWithinTheGoalAndTheTime)
         {0.04, 40, 1e9, true, false, false},   // none by the margin: the best within the goal
         {0.04, 40, 0.5, false, true, false},   // but not one whose landing check takes too long
         {0.4, 20, 1e9, false, false, false},   // no MoveSpeed lands them: the best is said
+        {0.02, 40, 1e9, false, false, false, 0.08},  // not one whose long moves miss goals the fastest meets
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.loss);
         SCOPED_TRACE(c.fastest);
         SCOPED_TRACE(c.extra_landing);
         calibrate::DriverProbe probe(calibrate::driver_defaults());
-        const calibrate::Curves curves = losing_start(c.loss);
+        calibrate::Curves curves = losing_start(c.loss);
         const calibrate::Config before = probe.config();
         probe.set("MoveSpeed", c.fastest);
+        if (c.skew > 0) {
+            std::set<std::pair<int, int>> driven;
+            for (int axis : axes) {
+                for (double m : plan[axis]) {
+                    if (fabs(m) < 5) continue;
+                    for (const calibrate::Drive &d : probe.move(axis, m)) driven.insert({d.axis, d.speed});
+                }
+            }
+            for (auto &[key, line] : curves) {
+                const auto [axis, dir, speed] = key;
+                if (dir < 0 && !driven.count({axis, speed})) line.rate *= 1 - c.skew;
+            }
+        }
         const double fastest_landing = calibrate::drive_seconds(probe, landing, axes);
         probe.set("MoveSpeed", before.at("MoveSpeed"));
         const calibrate::ShortMoveSpeed r = calibrate::move_speed_for_short(
