@@ -485,6 +485,14 @@ TEST(CalibrateChoose, MoveSpeedForShortMovesIsTheFastestWithinTheGoalAndTheTime)
             EXPECT_NEAR(figures_at(probe, curves, r.best_speed).short_median, r.best_short, 1e-12);
         }
     }
+    // The landing check's k-th moves land at once: it takes the longer of each pair.
+    {
+        calibrate::DriverProbe probe(calibrate::driver_defaults());
+        const calibrate::Plan crossed{{calibrate::Pan, {4, 40}}, {calibrate::Tilt, {40, 4}}};
+        const calibrate::Plan longer{{calibrate::Pan, {40}}, {calibrate::Tilt, {40}}};
+        EXPECT_NEAR(calibrate::together_seconds(probe, crossed, axes), calibrate::drive_seconds(probe, longer, axes),
+                    1e-12);
+    }
     // The sizes spread over 1 to 5 degrees, none of the plan's or the held-out ones.
     EXPECT_EQ(calibrate::short_sizes(), (std::vector<double>{1.25, 1.75, 2.25, 2.75, 3.25, 3.75, 4.25, 4.75}));
     // The loss is the fitted offset over the rate: 40 ms.

@@ -62,6 +62,24 @@ double drive_seconds(DriverProbe &probe, const Plan &moves, const std::vector<in
     return seconds;
 }
 
+double together_seconds(DriverProbe &probe, const Plan &moves, const std::vector<int> &axes) {
+    double seconds = 0;
+    for (size_t k = 0;; ++k) {
+        bool any = false;
+        double longest = 0;
+        for (int axis : axes) {
+            const auto it = moves.find(axis);
+            if (it == moves.end() || k >= it->second.size()) continue;
+            any = true;
+            double own = 0;
+            for (const Drive &d : probe.move(axis, it->second[k])) own += d.seconds;
+            longest = std::max(longest, own);
+        }
+        if (!any) return seconds;
+        seconds += longest;
+    }
+}
+
 ShortMoveSpeed move_speed_for_short(DriverProbe &probe, const Curves &curves, const Plan &plan,
                                     const std::vector<int> &axes, long fastest, bool search_compensation,
                                     double step, const Plan &landing, double landing_seconds) {

@@ -58,6 +58,8 @@ ShortMoveSpeed move_speed_for_short(DriverProbe &probe, const Curves &curves, co
 
 // The seconds the driver drives pan and tilt for the moves.
 double drive_seconds(DriverProbe &probe, const Plan &moves, const std::vector<int> &axes);
+// The same with the axes' k-th moves at once, as the landing check lands them.
+double together_seconds(DriverProbe &probe, const Plan &moves, const std::vector<int> &axes);
 
 // The time each drive of the values' short moves loses to the camera's
 // start, less what its coast gives back (seconds), and the distance that is

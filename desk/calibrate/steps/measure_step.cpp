@@ -264,6 +264,16 @@ bool measure_long_drives(Session &s) {
         (unsound_fastest ? s.move_speed_for_start : s.move_speed_for_short) = true;
     }
     s.probe->set("MoveSpeed", move_speed);
+    // The landing check's pan and tilt moves take seconds each at this
+    // speed, not a short drive's: planned as that many drives.
+    if (s.o.landing_check && s.measurer->seconds_per_drive() > 0) {
+        const Config saved = s.probe->config();
+        for (int axis : axes) choose_axis(*s.probe, guide, axis, s.plan[axis], true, s.step_or_frame());
+        const double seconds = together_seconds(*s.probe, landing, axes);
+        for (const auto &[k, v] : saved) s.probe->set(k, v);
+        s.measurer->plan_drives(static_cast<int>(ceil(std::min(seconds / s.measurer->seconds_per_drive(), 1e4))) -
+                                landing_guess(s, Pan) - landing_guess(s, Tilt));
+    }
     for (int axis = Pan; axis <= Tilt; ++axis) {
         if (!s.o.axes[axis]) continue;
         std::set<int> speeds;
