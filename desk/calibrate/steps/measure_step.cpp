@@ -334,7 +334,8 @@ bool return_to_start(Session &s) {
                                           : "";
     }
     s.camera_time = s.link->now() - s.began;
-    // The last progress line: from here on only arithmetic, and the file.
+    // The last progress line: from here on the choice, the landing check
+    // (which prints its own lines) and the file.
     const char *done = "back at the start; choosing the values";
     if (s.stopped()) {
         s.error = "interrupted";
