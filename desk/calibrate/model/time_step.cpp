@@ -4,6 +4,8 @@
 
 #include <algorithm>
 
+#include "median.h"
+
 namespace calibrate {
 
 std::vector<double> staircase_times(double first, double spacing, int count) {
@@ -18,6 +20,7 @@ std::optional<double> estimate_time_step(const std::vector<Staircase> &stairs) {
     };
     std::vector<std::vector<Rise>> runs;
     std::vector<double> heights;  // seconds: one stair over the rate
+    std::vector<double> spans;    // a rise over the rate, per second between its two drives
     size_t flat = 0, neighbours = 0;
     for (const Staircase &s : stairs) {
         if (!(s.rate > 0) || s.samples.size() < 3) continue;
@@ -42,32 +45,39 @@ std::optional<double> estimate_time_step(const std::vector<Staircase> &stairs) {
         for (size_t i = 1; i < v.size(); ++i) {
             const double rise = v[i].distance - v[i - 1].distance;
             if (rise > 1.5 * s.resolution) runs.back().push_back({(v[i].seconds + v[i - 1].seconds) / 2, rise});
+            const double apart = v[i].seconds - v[i - 1].seconds;
+            if (rise > 1.5 * s.resolution && apart > 0) spans.push_back(rise / s.rate / apart);
         }
     }
     if (neighbours == 0) return std::nullopt;
-    if (flat * 2 < neighbours) return 0.0;
+    // Most neighbours rise both without a grid and on stairs less than twice
+    // the drives' spacing wide; on the stairs each rise is a whole stair,
+    // longer than the time between its drives.
+    if (flat * 2 < neighbours && !(common::median(spans) >= stairs_seen)) return 0.0;
     if (heights.empty()) return std::nullopt;
     // A stair's height over the rate: as good as the rate.
     std::sort(heights.begin(), heights.end());
     const double by_height = heights[heights.size() / 2];
     // A stair's width: the time from the first ordinary rise to the last
-    // over the stairs between. Rises at the start of motion (latency, a
-    // partial first stair) are not ordinary.
+    // over the stairs between, each rise after the first counted in usual
+    // rises (the height over the rate is a reading's unit coarse: carried
+    // over the span it could miss a stair). Rises at the start of motion
+    // (latency, a partial first stair) are not ordinary.
     double sum = 0;
     int widths = 0;
     for (const std::vector<Rise> &run : runs) {
-        std::vector<double> ordinary;
         std::vector<double> h;
         for (const Rise &r : run) h.push_back(r.height);
         if (h.empty()) continue;
         std::sort(h.begin(), h.end());
         const double usual = h[h.size() / 2];
-        for (const Rise &r : run) {
-            if (fabs(r.height - usual) <= 0.3 * usual) ordinary.push_back(r.at);
-        }
-        if (ordinary.size() < 2) continue;
-        const double span = ordinary.back() - ordinary.front();
-        const long n = lround(span / by_height);
+        const auto ordinary = [&](const Rise &r) { return fabs(r.height - usual) <= 0.3 * usual; };
+        const auto first = std::find_if(run.begin(), run.end(), ordinary);
+        const auto last = std::find_if(run.rbegin(), run.rend(), ordinary);
+        if (first == run.end() || &*first == &*last) continue;
+        const double span = last->at - first->at;
+        long n = 0;
+        for (auto r = first + 1; r != last.base(); ++r) n += lround(r->height / usual);
         if (n < 1) continue;
         sum += span / static_cast<double>(n);
         ++widths;

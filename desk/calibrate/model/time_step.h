@@ -18,10 +18,16 @@ struct Staircase {
     double rate = 0;              // the speed's rate, from its long drives
 };
 
+// Stairs this many times as wide as the spacing of a staircase's times, or
+// wider, are told from a camera without a grid.
+constexpr double stairs_seen = 1.4;
+
 // The step in seconds. Between drives of neighbouring times the distance
 // either stays (same stair) or rises by one stair; on a camera without a
-// grid it rises every time. 0 when most neighbours rise (no stairs as coarse
-// as twice the spacing of the times); nullopt when the samples cannot tell.
+// grid it rises every time, by the rate times the time between them. 0
+// when most neighbours rise by no more than that (no stairs `stairs_seen`
+// times the spacing of the times or wider); nullopt when the samples
+// cannot tell.
 std::optional<double> estimate_time_step(const std::vector<Staircase> &stairs);
 
 // Drive times of the staircase: `count` times `spacing` apart from `first`.

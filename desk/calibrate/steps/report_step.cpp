@@ -9,6 +9,7 @@
 #include "plan.h"
 #include "report.h"
 #include "short_moves.h"
+#include "time_step.h"
 #include "verify_summary.h"
 #include "session.h"
 
@@ -52,7 +53,7 @@ void report(Session &s) {
     } else if (*s.time_step > 0) {
         printf("camera acts every %.1f ms\n", 1000 * *s.time_step);
     } else {
-        printf("camera acts continuously (no stairs coarser than %.1f ms)\n", 2000 * s.time_step_spacing);
+        printf("camera acts continuously (no stairs coarser than %.1f ms)\n", 2000 * stairs_seen * s.time_step_spacing);
     }
     printf("\n");
     const long move_speed = s.probe->config().at("MoveSpeed");
