@@ -426,6 +426,7 @@ TEST(CalibrateChoose, MoveSpeedForShortMovesIsTheFastestWithinTheGoalAndTheTime)
         bool time_bound;
         bool by_margin;         // within the goal less the margin
         double skew = 0;        // bytes the fastest's long moves do not drive turn this much slower one way
+        bool in_use = false;    // the fastest is the MoveSpeed in use
     };
     const Case cases[] = {
         {0.0, 40, 1e9, false, false, true},    // the fastest meets the goal
@@ -436,12 +437,14 @@ TEST(CalibrateChoose, MoveSpeedForShortMovesIsTheFastestWithinTheGoalAndTheTime)
         {0.04, 40, 0.5, false, true, false},   // but not one whose landing check takes too long
         {0.4, 20, 1e9, false, false, false},   // no MoveSpeed lands them: the best is said
         {0.02, 40, 1e9, false, false, false, 0.08},  // not one whose long moves miss goals the fastest meets
+        {0.01, 30, 1e9, false, false, false, 0, true},  // the one in use, within the goal, kept
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.loss);
         SCOPED_TRACE(c.fastest);
         SCOPED_TRACE(c.extra_landing);
         calibrate::DriverProbe probe(calibrate::driver_defaults());
+        if (c.in_use) probe.set("MoveSpeed", c.fastest);
         calibrate::Curves curves = losing_start(c.loss);
         const calibrate::Config before = probe.config();
         probe.set("MoveSpeed", c.fastest);

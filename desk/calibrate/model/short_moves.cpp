@@ -105,7 +105,18 @@ ShortMoveSpeed move_speed_for_short(DriverProbe &probe, const Curves &curves, co
             break;
         }
         const PanTiltFigures f = pan_tilt_figures(probe, curves, plan, axes, step);
-        if (speed == fastest) first = f;
+        if (speed == fastest) {
+            first = f;
+            // The MoveSpeed in use, predicted within the goals, is kept (as
+            // the lens speed in use is): a slower one would chase a
+            // prediction within its own uncertainty, and a calibration run
+            // again on its own file would slow the camera down each time.
+            if (fastest == saved.at("MoveSpeed") && short_goal_met(f) && long_goals_met(f)) {
+                r.move_speed = r.best_speed = fastest;
+                r.best_short = f.short_median;
+                break;
+            }
+        }
         if (!f.known) continue;
         // Long moves may not miss a goal that the fastest meets.
         const bool long_kept = long_goals_met(f) || (first.known && !long_goals_met(first) &&
