@@ -311,7 +311,7 @@ bool sweep(Meter &m, const TwinSetup &setup, int axis, TwinMeasurement *out, std
         // A distance of 200 units of the reading, in 0.4 s to 1.2 s (the
         // longest for the first code, the slowest).
         double &t = seconds[code];
-        t = guess > 0 ? std::clamp(200 * unit / guess, 0.4, 1.2) : 1.0;
+        t = guess > 0 ? std::clamp(200 * unit / guess, 0.4, 2.0) : 1.0;
         if (guess > 0) t = std::min(t, 0.7 * span / (guess * 1.3));
         if (!drive(code, (top - code) % 6 == 0)) return false;
         const auto up = out->holds[axis][0].find(code), down = out->holds[axis][1].find(code);
@@ -379,10 +379,11 @@ std::optional<double> refine_time_step(const std::vector<double> &times, double 
         }
         return n > 0 ? hypot(c, s) / n : 0.0;
     };
-    // Within 5 % of the estimate over the first seconds, then ever longer
+    // Within 20 % of the estimate over the first seconds (the staircase of a
+    // camera that starts late sees few stairs), then ever longer
     // spans in ever finer steps: a long span tells the step finely.
     double best = step, span = 2;
-    double low = 0.95 * step, high = 1.05 * step;
+    double low = 0.8 * step, high = 1.2 * step;
     const double total = times.back() - times.front();
     while (true) {
         const double resolution = best * best / (20 * span);
