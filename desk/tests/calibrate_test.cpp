@@ -1583,11 +1583,13 @@ struct TwinRun {
     std::string error;
 };
 
-// One twin measurement per profile, shared by the tests below.
-const TwinRun &twin_of(const std::string &name) {
-    static std::map<std::string, TwinRun> runs;
-    if (runs.count(name) != 0) return runs[name];
-    TwinRun &r = runs[name];
+// One twin measurement per profile, shared by the tests below, from a
+// staircase's step `step_off` of the frame (the calibration's is 1 to 3 % off).
+const TwinRun &twin_of(const std::string &name, double step_off = 1.03) {
+    static std::map<std::pair<std::string, double>, TwinRun> runs;
+    const auto key = std::make_pair(name, step_off);
+    if (runs.count(key) != 0) return runs[key];
+    TwinRun &r = runs[key];
     EXPECT_TRUE(camera::load_profile(name, &r.original, &r.error)) << r.error;
     auto link = calibrate::builtin_link(r.original);
     const camera::PanTiltAxis *pt[2] = {&r.original.pan, &r.original.tilt};
@@ -1596,8 +1598,7 @@ const TwinRun &twin_of(const std::string &name) {
         r.setup.geometry[a].sign = pt[a]->sign;
     }
     for (int a = 2; a < 4; ++a) r.setup.geometry[a].sign = 1;
-    // The calibration's staircase tells the step 1 to 3 % off.
-    r.setup.time_step = 1.03 * r.original.frame_ms / 1000;
+    r.setup.time_step = step_off * r.original.frame_ms / 1000;
     r.ok = calibrate::measure_twin(*link, r.setup, nullptr, &r.m, &r.error);
     return r;
 }
@@ -1656,23 +1657,14 @@ TEST(CalibrateTwin, ReproducesAKnownTable) {
 // A camera that starts late and coasts long: its slowest bytes' rates are
 // held long enough to come out as its table has them.
 TEST(CalibrateTwin, SlowBytesOfACameraThatStartsLate) {
-    TwinRun r;
     const std::string here = __FILE__;
-    const std::string file = here.substr(0, here.find_last_of('/') + 1) + "lagging_camera.ini";
-    ASSERT_TRUE(camera::load_profile(file, &r.original, &r.error)) << r.error;
-    auto link = calibrate::builtin_link(r.original);
-    const camera::PanTiltAxis *pt[2] = {&r.original.pan, &r.original.tilt};
-    for (int a = 0; a < 2; ++a) {
-        r.setup.geometry[a].units_per_unit = pt[a]->units_per_degree;
-        r.setup.geometry[a].sign = pt[a]->sign;
-    }
-    for (int a = 2; a < 4; ++a) r.setup.geometry[a].sign = 1;
     // Its staircase sees two stairs after the start and says 13 % too little.
-    r.setup.time_step = 0.87 * r.original.frame_ms / 1000;
-    ASSERT_TRUE(calibrate::measure_twin(*link, r.setup, nullptr, &r.m, &r.error)) << r.error;
+    const TwinRun &r = twin_of(here.substr(0, here.find_last_of('/') + 1) + "lagging_camera.ini", 0.87);
+    ASSERT_TRUE(r.ok) << r.error;
     camera::Profile t;
     std::vector<std::string> notes;
-    ASSERT_TRUE(calibrate::twin_profile(r.m, r.setup, &t, &notes, &r.error)) << r.error;
+    std::string error;
+    ASSERT_TRUE(calibrate::twin_profile(r.m, r.setup, &t, &notes, &error)) << error;
     const auto frame = calibrate::refine_time_step(r.m.reply_times, r.setup.time_step);
     ASSERT_TRUE(frame);
     EXPECT_NEAR(*frame * 1000, r.original.frame_ms, 0.001);
