@@ -438,6 +438,7 @@ TEST(CalibrateChoose, MoveSpeedForShortMovesIsTheFastestWithinTheGoalAndTheTime)
         {0.4, 20, 1e9, false, false, false},   // no MoveSpeed lands them: the best is said
         {0.02, 40, 1e9, false, false, false, 0.08},  // not one whose long moves miss goals the fastest meets
         {0.01, 30, 1e9, false, false, false, 0, true},  // the one in use, within the goal, kept
+        {0.015, 25, -14, false, true, false},  // within the goal, a slower one too but not by the margin: kept
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.loss);
@@ -461,7 +462,7 @@ TEST(CalibrateChoose, MoveSpeedForShortMovesIsTheFastestWithinTheGoalAndTheTime)
                 if (dir < 0 && !driven.count({axis, speed})) line.rate *= 1 - c.skew;
             }
         }
-        const double fastest_landing = calibrate::drive_seconds(probe, landing, axes);
+        const double fastest_landing = calibrate::together_seconds(probe, landing, axes);
         probe.set("MoveSpeed", before.at("MoveSpeed"));
         const calibrate::ShortMoveSpeed r = calibrate::move_speed_for_short(
             probe, curves, plan, axes, c.fastest, false, 0, landing, fastest_landing + c.extra_landing);

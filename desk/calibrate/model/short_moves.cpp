@@ -100,7 +100,7 @@ ShortMoveSpeed move_speed_for_short(DriverProbe &probe, const Curves &curves, co
             if (moves != plan.end()) choose_axis(probe, curves, axis, moves->second, search_compensation, step);
         }
         // Slower only takes longer.
-        if (drive_seconds(probe, landing, axes) > landing_seconds) {
+        if (together_seconds(probe, landing, axes) > landing_seconds) {
             r.time_bound = true;
             break;
         }
@@ -134,8 +134,12 @@ ShortMoveSpeed move_speed_for_short(DriverProbe &probe, const Curves &curves, co
             break;
         }
     }
-    // None by the margin within the camera time: the best, if within the goal.
-    if (r.move_speed == 0 && r.best_speed > 0 && r.best_short <= verify::goal_short_median) r.move_speed = r.best_speed;
+    // None by the margin within the camera time: the best, if within the
+    // goal, where the fastest is not (a slower one only within the goal too
+    // is no better than a prediction's uncertainty).
+    if (r.move_speed == 0 && r.best_speed > 0 && r.best_short <= verify::goal_short_median) {
+        r.move_speed = short_goal_met(first) ? fastest : r.best_speed;
+    }
     for (const auto &[k, v] : saved) probe.set(k, v);
     return r;
 }

@@ -47,12 +47,13 @@ constexpr double short_margin = 0.02;
 
 // From `fastest` down in steps of 5, each MoveSpeed with the time per
 // degree (and the compensation, when `search_compensation`) chosen for it,
-// as long as the landing moves' pan and tilt drives (`landing`) take at
-// most `landing_seconds` and the 5-90 degree moves miss no goal that
-// `fastest` meets: the fastest whose moves of 1 to 5 degrees are
-// predicted within the goal less `short_margin`, else the one predicted
-// best if within the goal; `fastest` itself where it is the MoveSpeed in
-// use and meets the goals. The probe's values are left as they were.
+// as long as the landing moves' pan and tilt drives (`landing`), landed
+// together, take at most `landing_seconds` and the 5-90 degree moves miss
+// no goal that `fastest` meets: the fastest whose moves of 1 to 5 degrees
+// are predicted within the goal less `short_margin`, else `fastest` if
+// within the goal, else the one predicted best if within it; `fastest`
+// itself where it is the MoveSpeed in use and meets the goals. The probe's
+// values are left as they were.
 ShortMoveSpeed move_speed_for_short(DriverProbe &probe, const Curves &curves, const Plan &plan,
                                     const std::vector<int> &axes, long fastest, bool search_compensation,
                                     double step, const Plan &landing = {}, double landing_seconds = 1e9);
