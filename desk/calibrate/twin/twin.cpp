@@ -308,7 +308,7 @@ bool sweep(Meter &m, const TwinSetup &setup, int axis, TwinMeasurement *out, std
     double asymmetry = 0;
     for (int code = 0; code <= top; ++code) {
         if (m.stopped()) return (*error = "interrupted", false);
-        // A distance of 200 units of the reading, in 0.4 s to 1.2 s (the
+        // A distance of 200 units of the reading, in 0.4 s to 2 s (the
         // longest for the first code, the slowest).
         double &t = seconds[code];
         t = guess > 0 ? std::clamp(200 * unit / guess, 0.4, 2.0) : 1.0;
