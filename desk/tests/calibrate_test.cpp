@@ -489,14 +489,6 @@ TEST(CalibrateChoose, MoveSpeedForShortMovesIsTheFastestWithinTheGoalAndTheTime)
             EXPECT_NEAR(figures_at(probe, curves, r.best_speed).short_median, r.best_short, 1e-12);
         }
     }
-    // The landing check's k-th moves land at once: it takes the longer of each pair.
-    {
-        calibrate::DriverProbe probe(calibrate::driver_defaults());
-        const calibrate::Plan crossed{{calibrate::Pan, {4, 40}}, {calibrate::Tilt, {40, 4}}};
-        const calibrate::Plan longer{{calibrate::Pan, {40}}, {calibrate::Tilt, {40}}};
-        EXPECT_NEAR(calibrate::together_seconds(probe, crossed, axes), calibrate::drive_seconds(probe, longer, axes),
-                    1e-12);
-    }
     // The sizes spread over 1 to 5 degrees, none of the plan's or the held-out ones.
     EXPECT_EQ(calibrate::short_sizes(), (std::vector<double>{1.25, 1.75, 2.25, 2.75, 3.25, 3.75, 4.25, 4.75}));
     // The loss is the fitted offset over the rate: 40 ms.
@@ -505,6 +497,10 @@ TEST(CalibrateChoose, MoveSpeedForShortMovesIsTheFastestWithinTheGoalAndTheTime)
     ASSERT_TRUE(loss.has_value());
     EXPECT_NEAR(loss->seconds, 0.04, 1e-12);
     EXPECT_FALSE(calibrate::start_loss(probe, losing_start(0), plan, axes).has_value());
+    // The landing check's k-th moves land at once: it takes the longer of each pair.
+    const calibrate::Plan crossed{{calibrate::Pan, {4, 40}}, {calibrate::Tilt, {40, 4}}};
+    EXPECT_NEAR(calibrate::together_seconds(probe, crossed, axes),
+                calibrate::drive_seconds(probe, {{calibrate::Pan, {40}}, {calibrate::Tilt, {40}}}, axes), 1e-12);
 }
 
 TEST(CalibrateChoose, PlanFitsTheTravel) {
@@ -1642,9 +1638,9 @@ TEST(CalibrateTwin, ReproducesAKnownTable) {
     EXPECT_EQ(t.vendor, o.vendor);
     EXPECT_EQ(t.model, o.model);
     EXPECT_EQ(t.rom, o.rom);
-    // The video frame, finely, from a staircase's estimate 3 % off; no grid
-    // in times that fall anywhere.
-    // The staircase of a camera that starts late (150 ms) sees two stairs and said 13 % too little.
+    // The video frame, finely, from a staircase's estimate 3 % off, or 13 %
+    // (a camera that starts 150 ms late shows two stairs); no grid in times
+    // that fall anywhere.
     for (double off : {1.03, 0.87, 1.15}) {
         const auto frame = calibrate::refine_time_step(r.m.reply_times, off * o.frame_ms / 1000);
         ASSERT_TRUE(frame) << off;
@@ -1666,9 +1662,6 @@ TEST(CalibrateTwin, SlowBytesOfACameraThatStartsLate) {
     std::vector<std::string> notes;
     std::string error;
     ASSERT_TRUE(calibrate::twin_profile(r.m, r.setup, &t, &notes, &error)) << error;
-    const auto frame = calibrate::refine_time_step(r.m.reply_times, r.setup.time_step);
-    ASSERT_TRUE(frame);
-    EXPECT_NEAR(*frame * 1000, r.original.frame_ms, 0.001);
     for (int code = 1; code <= 6; ++code) {
         EXPECT_NEAR(t.pan.speed.rate(code), r.original.pan.speed.rate(code), 0.01 * r.original.pan.speed.rate(code))
             << "byte " << code;
