@@ -500,7 +500,9 @@ TEST(CalibrateChoose, MoveSpeedForShortMovesIsTheFastestWithinTheGoalAndTheTime)
     // The landing check's k-th moves land at once: it takes the longer of each pair.
     const calibrate::Plan crossed{{calibrate::Pan, {4, 40}}, {calibrate::Tilt, {40, 4}}};
     EXPECT_NEAR(calibrate::together_seconds(probe, crossed, axes),
-                calibrate::drive_seconds(probe, {{calibrate::Pan, {40}}, {calibrate::Tilt, {40}}}, axes), 1e-12);
+                calibrate::together_seconds(probe, {{calibrate::Pan, {40}}}, axes) +
+                    calibrate::together_seconds(probe, {{calibrate::Tilt, {40}}}, axes),
+                1e-12);
 }
 
 TEST(CalibrateChoose, PlanFitsTheTravel) {

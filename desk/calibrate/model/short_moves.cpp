@@ -50,18 +50,6 @@ bool long_goals_met(const PanTiltFigures &f) {
     return f.known && f.long_median <= verify::goal_long_median && f.long_worst <= verify::goal_long_worst;
 }
 
-double drive_seconds(DriverProbe &probe, const Plan &moves, const std::vector<int> &axes) {
-    double seconds = 0;
-    for (int axis : axes) {
-        const auto it = moves.find(axis);
-        if (it == moves.end()) continue;
-        for (double m : it->second) {
-            for (const Drive &d : probe.move(axis, m)) seconds += d.seconds;
-        }
-    }
-    return seconds;
-}
-
 double together_seconds(DriverProbe &probe, const Plan &moves, const std::vector<int> &axes) {
     double seconds = 0;
     for (size_t k = 0;; ++k) {

@@ -58,9 +58,8 @@ ShortMoveSpeed move_speed_for_short(DriverProbe &probe, const Curves &curves, co
                                     const std::vector<int> &axes, long fastest, bool search_compensation,
                                     double step, const Plan &landing = {}, double landing_seconds = 1e9);
 
-// The seconds the driver drives pan and tilt for the moves.
-double drive_seconds(DriverProbe &probe, const Plan &moves, const std::vector<int> &axes);
-// The same with the axes' k-th moves at once, as the landing check lands them.
+// The seconds the driver drives pan and tilt for the moves, the axes' k-th
+// moves at once, as the landing check lands them.
 double together_seconds(DriverProbe &probe, const Plan &moves, const std::vector<int> &axes);
 
 // The time each drive of the values' short moves loses to the camera's
